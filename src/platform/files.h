@@ -1,0 +1,70 @@
+// Files and directories: the existence test, directory creation, directory
+// listings and removal. Paths are narrow strings; on a mapped drive
+// ("E:\dir\file") they are resolved through the network connection.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/errors.h"
+
+namespace platform {
+
+// File attribute bits, as Windows numbers them.
+namespace attr {
+constexpr std::uint32_t kReadOnly = 0x1;
+constexpr std::uint32_t kHidden = 0x2;
+constexpr std::uint32_t kSystem = 0x4;
+constexpr std::uint32_t kDirectory = 0x10;
+constexpr std::uint32_t kArchive = 0x20;
+constexpr std::uint32_t kNormal = 0x80;
+constexpr std::uint32_t kReparsePoint = 0x400;
+}  // namespace attr
+
+// One entry of a directory listing (the part of WIN32_FIND_DATAA we use).
+struct FindData {
+  std::uint32_t attributes = 0;
+  std::string name;
+};
+
+// Opaque listing handle; kInvalidFind is INVALID_HANDLE_VALUE.
+using FindHandle = std::intptr_t;
+constexpr FindHandle kInvalidFind = -1;
+
+class Files {
+ public:
+  virtual ~Files() = default;
+
+  // _access(path, mode): 0 when the entry exists (mode 0), -1 otherwise.
+  virtual int Access(const std::string& path, int mode) = 0;
+
+  // CreateDirectoryA(path, NULL): true on success; only the last component
+  // is created. LastError tells why it failed.
+  virtual bool MakeDirectory(const std::string& path) = 0;
+
+  // FindFirstFileA(pattern): the pattern is a directory followed by "\*.*"
+  // (or "/*" style on POSIX local paths). Fills the first entry; returns
+  // kInvalidFind when the directory cannot be listed.
+  virtual FindHandle FindFirst(const std::string& pattern, FindData& data) = 0;
+
+  // FindNextFileA: false at the end (LastError() == err::kNoMoreFiles) or on
+  // failure (any other LastError()).
+  virtual bool FindNext(FindHandle handle, FindData& data) = 0;
+
+  // FindClose.
+  virtual bool FindEnd(FindHandle handle) = 0;
+
+  // SetFileAttributesA.
+  virtual bool SetAttributes(const std::string& path, std::uint32_t attributes) = 0;
+
+  // DeleteFileA: removes a file (or, on a reparse point, the link itself).
+  virtual bool RemoveFile(const std::string& path) = 0;
+
+  // RemoveDirectoryA: removes an empty directory (or a directory link itself).
+  virtual bool RemoveDir(const std::string& path) = 0;
+
+  // GetLastError for the calling thread, after one of the calls above.
+  virtual ErrorCode LastError() = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,39 @@
+// Drives in use, local time, thread number and the working directory.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+// Local wall-clock time to the millisecond (the fields of a SYSTEMTIME).
+struct LocalTime {
+  std::uint16_t year = 0;
+  std::uint16_t month = 0;
+  std::uint16_t day = 0;
+  std::uint16_t hour = 0;
+  std::uint16_t minute = 0;
+  std::uint16_t second = 0;
+  std::uint16_t milliseconds = 0;
+};
+
+class System {
+ public:
+  virtual ~System() = default;
+
+  // GetLogicalDrives: bit 0 is A:, bit 25 is Z:; a set bit means the letter
+  // is in use. Only the low 26 bits are ever set.
+  virtual std::uint32_t LogicalDrives() = 0;
+
+  // GetLocalTime.
+  virtual LocalTime LocalTimeNow() = 0;
+
+  // GetCurrentThreadId, widened.
+  virtual std::uint64_t CurrentThreadId() = 0;
+
+  // The current working directory, ending in the platform's path separator.
+  // False when it cannot be determined.
+  virtual bool CurrentDirectory(std::string& out) = 0;
+};
+
+}  // namespace platform
