@@ -1,0 +1,54 @@
+#include "log/applog.h"
+
+#include <Poco/Path.h>
+
+#include "platform/platform.h"
+
+namespace VkSharemapper {
+
+AppLogFile AppLog;
+
+AppLogFile::AppLogFile() {
+  std::string directory;
+  if (!platform::system().CurrentDirectory(directory)) return;  // log off
+  directory += "Applog";
+  platform::Files& files = platform::files();
+  if (files.Access(directory, 0) != 0 && !files.MakeDirectory(directory)) return;  // log off
+  path_ = directory + Poco::Path::separator() + "VkSharemapper.log";
+  // The stream stays in place even when the open fails: its error state then
+  // swallows every later insertion.
+  stream_ = std::make_unique<std::ofstream>(path_, std::ios::out | std::ios::trunc);
+}
+
+AppLogFile::~AppLogFile() {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (stream_) {
+    stream_->close();
+    stream_.reset();
+  }
+}
+
+AppLogFile& AppLogFile::operator<<(std::ostream& (*manipulator)(std::ostream&)) {
+  std::lock_guard<std::mutex> guard(lock_);
+  if (stream_) {
+    *stream_ << manipulator;
+    stream_->flush();
+    stream_->flush();
+  }
+  return *this;
+}
+
+AppLogFile& LogHead(AppLogFile& log, const char* location, int line, const char* level) {
+  platform::System& sys = platform::system();
+  const platform::LocalTime now = sys.LocalTimeNow();
+  const std::uint64_t thread = sys.CurrentThreadId();
+  std::string stamp = "]";
+  stamp += std::to_string(now.year) + "-" + std::to_string(now.month) + "-" + std::to_string(now.day) + " " +
+           std::to_string(now.hour) + ":" + std::to_string(now.minute) + ":" + std::to_string(now.second) +
+           ":" + std::to_string(now.milliseconds) + " " + location;
+  log << "[" << thread << stamp << ":" << line << "  ";
+  log << level << ":  ";
+  return log;
+}
+
+}  // namespace VkSharemapper

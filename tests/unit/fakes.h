@@ -1,0 +1,374 @@
+// In-memory stand-ins for the platform seam, with switches to inject faults.
+#pragma once
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace fakes {
+
+// Case-insensitive (ASCII) ordering, as the registry and Windows paths compare.
+struct NoCase {
+  bool operator()(const std::string& a, const std::string& b) const {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+      return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+    });
+  }
+  static bool Equal(const std::string& a, const std::string& b) { return !NoCase()(a, b) && !NoCase()(b, a); }
+};
+
+class FakeSystem : public platform::System {
+ public:
+  std::uint32_t drives = 0;
+  platform::LocalTime time{2024, 3, 7, 9, 5, 2, 17};
+  std::uint64_t thread = 5124;
+  std::string cwd = "/nowhere/";
+  bool cwdKnown = true;
+
+  std::uint32_t LogicalDrives() override { return drives; }
+  platform::LocalTime LocalTimeNow() override { return time; }
+  std::uint64_t CurrentThreadId() override { return thread; }
+  bool CurrentDirectory(std::string& out) override {
+    if (!cwdKnown) return false;
+    out = cwd;
+    return true;
+  }
+};
+
+// A connection table in memory.
+class FakeNetwork : public platform::Network {
+ public:
+  std::map<std::string, std::string> connections;  // "E:" -> "\\srv\pub"
+  std::map<std::string, std::string> volumes;      // "E:" -> volume name
+  std::set<std::string> remembered;                // letters reported as 1201
+  platform::ErrorCode addResult = platform::err::kSuccess;
+  platform::ErrorCode cancelResult = platform::err::kSuccess;
+  int addCalls = 0;
+  int cancelCalls = 0;
+  int getCalls = 0;
+  platform::NetResource lastResource;
+  std::string lastPassword;
+  std::string lastUser;
+  std::uint32_t lastFlags = 0;
+  bool lastForce = false;
+
+  platform::ErrorCode AddConnection(const platform::NetResource& resource, const std::string& password,
+                                    const std::string& user, std::uint32_t flags) override {
+    ++addCalls;
+    lastResource = resource;
+    lastPassword = password;
+    lastUser = user;
+    lastFlags = flags;
+    if (addResult != platform::err::kSuccess) return addResult;
+    if (connections.count(resource.localName)) return platform::err::kAlreadyAssigned;
+    connections[resource.localName] = resource.remoteName;
+    return platform::err::kSuccess;
+  }
+  platform::ErrorCode CancelConnection(const std::string& name, std::uint32_t, bool force) override {
+    ++cancelCalls;
+    lastForce = force;
+    if (cancelResult != platform::err::kSuccess) return cancelResult;
+    if (connections.erase(name) == 0) return platform::err::kNotConnected;
+    return platform::err::kSuccess;
+  }
+  platform::ErrorCode GetConnection(const std::string& localName, char* remoteName, std::uint32_t& length) override {
+    ++getCalls;
+    auto it = connections.find(localName);
+    if (it == connections.end()) return platform::err::kNotConnected;
+    if (it->second.size() + 1 > length) {
+      length = static_cast<std::uint32_t>(it->second.size() + 1);
+      return platform::err::kMoreData;
+    }
+    std::memcpy(remoteName, it->second.c_str(), it->second.size() + 1);
+    return remembered.count(localName) ? platform::err::kConnectionUnavail : platform::err::kSuccess;
+  }
+  bool GetVolumeName(const std::string& root, char* volumeName, std::uint32_t size) override {
+    auto it = volumes.find(root);
+    if (it == volumes.end() || it->second.size() + 1 > size) return false;
+    std::memcpy(volumeName, it->second.c_str(), it->second.size() + 1);
+    return true;
+  }
+};
+
+// A registry in memory: keys by full path (case-insensitive), values per key.
+class FakeRegistry : public platform::Registry {
+ public:
+  std::map<std::string, std::map<std::string, std::string, NoCase>, NoCase> keys;
+  std::set<std::string, NoCase> failDelete;  // paths whose deletion fails
+  bool failCreate = false;
+  bool failToken = false;
+  int calls = 0;
+
+  platform::ErrorCode CreateKey(const std::string& path, std::uint32_t, platform::KeyHandle& key) override {
+    ++calls;
+    if (failCreate) return platform::err::kAccessDenied;
+    for (std::size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1)) {
+      keys[path.substr(0, at)];
+    }
+    keys[path];
+    return Open(path, key);
+  }
+  platform::ErrorCode OpenKey(const std::string& path, std::uint32_t, platform::KeyHandle& key) override {
+    ++calls;
+    if (!keys.count(path)) return platform::err::kFileNotFound;
+    return Open(path, key);
+  }
+  platform::ErrorCode SetValue(platform::KeyHandle key, const std::string& name, std::uint32_t, const char* data,
+                               std::uint32_t size) override {
+    ++calls;
+    keys[handles_.at(key)][name] = std::string(data, size);
+    return platform::err::kSuccess;
+  }
+  platform::ErrorCode QueryValue(platform::KeyHandle key, const std::string& name, std::uint32_t& type, char* buffer,
+                                 std::uint32_t& size) override {
+    ++calls;
+    auto& values = keys[handles_.at(key)];
+    auto it = values.find(name);
+    if (it == values.end()) return platform::err::kFileNotFound;
+    type = platform::reg::kTypeSz;
+    if (it->second.size() > size) {
+      size = static_cast<std::uint32_t>(it->second.size());
+      return platform::err::kMoreData;
+    }
+    std::memcpy(buffer, it->second.data(), it->second.size());
+    size = static_cast<std::uint32_t>(it->second.size());
+    return platform::err::kSuccess;
+  }
+  platform::ErrorCode EnumKey(platform::KeyHandle key, std::uint32_t index, char* name, std::uint32_t& size) override {
+    ++calls;
+    const std::string parent = handles_.at(key) + "\\";
+    std::uint32_t seen = 0;
+    for (const auto& entry : keys) {
+      const std::string& path = entry.first;
+      if (path.size() <= parent.size() || !NoCase::Equal(path.substr(0, parent.size()), parent)) continue;
+      if (path.find('\\', parent.size()) != std::string::npos) continue;
+      if (seen++ != index) continue;
+      const std::string child = path.substr(parent.size());
+      if (child.size() + 1 > size) return platform::err::kMoreData;
+      std::memcpy(name, child.c_str(), child.size() + 1);
+      size = static_cast<std::uint32_t>(child.size());
+      return platform::err::kSuccess;
+    }
+    return platform::err::kNoMoreItems;
+  }
+  platform::ErrorCode DeleteKey(const std::string& path) override {
+    ++calls;
+    if (failDelete.count(path)) return platform::err::kAccessDenied;
+    if (!keys.count(path)) return platform::err::kFileNotFound;
+    const std::string prefix = path + "\\";
+    for (const auto& entry : keys) {
+      if (entry.first.size() > prefix.size() && NoCase::Equal(entry.first.substr(0, prefix.size()), prefix)) {
+        return platform::err::kAccessDenied;
+      }
+    }
+    keys.erase(path);
+    return platform::err::kSuccess;
+  }
+  platform::ErrorCode CloseKey(platform::KeyHandle key) override {
+    ++calls;
+    handles_.erase(key);
+    return platform::err::kSuccess;
+  }
+  bool OpenProcessToken(std::uint32_t, platform::TokenHandle& token) override {
+    ++calls;
+    token = 7;
+    return !failToken;
+  }
+  bool EnablePrivilege(platform::TokenHandle, const std::string&) override { return true; }
+  void CloseToken(platform::TokenHandle) override {}
+  platform::ErrorCode LastError() override { return platform::err::kSuccess; }
+
+  bool HasValue(const std::string& path, const std::string& name) const {
+    auto it = keys.find(path);
+    return it != keys.end() && it->second.count(name) != 0;
+  }
+  std::size_t OpenHandles() const { return handles_.size(); }
+
+ private:
+  platform::ErrorCode Open(const std::string& path, platform::KeyHandle& key) {
+    key = next_++;
+    handles_[key] = keys.find(path)->first;
+    return platform::err::kSuccess;
+  }
+  std::map<platform::KeyHandle, std::string> handles_;
+  platform::KeyHandle next_ = 100;
+};
+
+// A directory tree in memory, Windows style paths ("E:\$RECYCLE.BIN\x").
+class FakeFiles : public platform::Files {
+ public:
+  struct Node {
+    std::uint32_t attributes = 0;
+  };
+  std::map<std::string, Node, NoCase> nodes;  // full path -> node
+  std::vector<std::string> removed;           // in order of removal
+  std::vector<std::string> listed;            // directories listed
+  std::set<std::string, NoCase> failRemove;
+  bool failListingMidway = false;
+
+  void AddDir(const std::string& path, std::uint32_t extra = 0) {
+    nodes[path].attributes = platform::attr::kDirectory | extra;
+  }
+  void AddFile(const std::string& path, std::uint32_t attributes = platform::attr::kArchive) {
+    nodes[path].attributes = attributes;
+  }
+  bool Exists(const std::string& path) const { return nodes.count(path) != 0; }
+
+  int Access(const std::string& path, int) override { return Exists(path) ? 0 : -1; }
+  bool MakeDirectory(const std::string& path) override {
+    if (Exists(path)) return Fail(platform::err::kAlreadyExists);
+    AddDir(path);
+    return true;
+  }
+  platform::FindHandle FindFirst(const std::string& pattern, platform::FindData& data) override {
+    const std::string suffix = "\\*.*";
+    if (pattern.size() < suffix.size() || pattern.compare(pattern.size() - suffix.size(), suffix.size(), suffix) != 0) {
+      Fail(platform::err::kInvalidParameter);
+      return platform::kInvalidFind;
+    }
+    const std::string dir = pattern.substr(0, pattern.size() - suffix.size());
+    auto it = nodes.find(dir);
+    if (it == nodes.end() || !(it->second.attributes & platform::attr::kDirectory)) {
+      Fail(platform::err::kPathNotFound);
+      return platform::kInvalidFind;
+    }
+    listed.push_back(dir);
+    Listing listing;
+    listing.entries.push_back({platform::attr::kDirectory, "."});
+    listing.entries.push_back({platform::attr::kDirectory, ".."});
+    const std::string prefix = dir + "\\";
+    for (const auto& node : nodes) {
+      const std::string& path = node.first;
+      if (path.size() > prefix.size() && NoCase::Equal(path.substr(0, prefix.size()), prefix) &&
+          path.find('\\', prefix.size()) == std::string::npos) {
+        listing.entries.push_back({node.second.attributes, path.substr(prefix.size())});
+      }
+    }
+    const platform::FindHandle handle = nextHandle_++;
+    listings_[handle] = listing;
+    data = listing.entries[0];
+    listings_[handle].next = 1;
+    return handle;
+  }
+  bool FindNext(platform::FindHandle handle, platform::FindData& data) override {
+    auto it = listings_.find(handle);
+    if (it == listings_.end()) return Fail(platform::err::kInvalidHandle);
+    Listing& listing = it->second;
+    if (failListingMidway && listing.next >= 3) return Fail(platform::err::kUnexpectedNetworkError);
+    if (listing.next >= listing.entries.size()) return Fail(platform::err::kNoMoreFiles);
+    data = listing.entries[listing.next++];
+    return true;
+  }
+  bool FindEnd(platform::FindHandle handle) override { return listings_.erase(handle) != 0; }
+  bool SetAttributes(const std::string& path, std::uint32_t attributes) override {
+    auto it = nodes.find(path);
+    if (it == nodes.end()) return Fail(platform::err::kFileNotFound);
+    const std::uint32_t keep = it->second.attributes & (platform::attr::kDirectory | platform::attr::kReparsePoint);
+    it->second.attributes = (attributes & ~platform::attr::kNormal) | keep;
+    return true;
+  }
+  bool RemoveFile(const std::string& path) override {
+    auto it = nodes.find(path);
+    if (it == nodes.end()) return Fail(platform::err::kFileNotFound);
+    if (failRemove.count(path) || (it->second.attributes & platform::attr::kReadOnly)) {
+      return Fail(platform::err::kAccessDenied);
+    }
+    if ((it->second.attributes & platform::attr::kDirectory) && !(it->second.attributes & platform::attr::kReparsePoint)) {
+      return Fail(platform::err::kAccessDenied);
+    }
+    nodes.erase(it);
+    removed.push_back(path);
+    return true;
+  }
+  bool RemoveDir(const std::string& path) override {
+    auto it = nodes.find(path);
+    if (it == nodes.end()) return Fail(platform::err::kFileNotFound);
+    if (failRemove.count(path) || !(it->second.attributes & platform::attr::kDirectory)) {
+      return Fail(platform::err::kAccessDenied);
+    }
+    // A directory link goes without its target's contents; a real directory
+    // must be empty.
+    if (!(it->second.attributes & platform::attr::kReparsePoint)) {
+      const std::string prefix = path + "\\";
+      for (const auto& node : nodes) {
+        if (node.first.size() > prefix.size() && NoCase::Equal(node.first.substr(0, prefix.size()), prefix)) {
+          return Fail(platform::err::kDirNotEmpty);
+        }
+      }
+    }
+    nodes.erase(path);
+    removed.push_back(path);
+    return true;
+  }
+  platform::ErrorCode LastError() override { return lastError_; }
+
+ private:
+  struct Listing {
+    std::vector<platform::FindData> entries;
+    std::size_t next = 0;
+  };
+  bool Fail(platform::ErrorCode code) {
+    lastError_ = code;
+    return false;
+  }
+  std::map<platform::FindHandle, Listing> listings_;
+  platform::FindHandle nextHandle_ = 1;
+  platform::ErrorCode lastError_ = platform::err::kSuccess;
+};
+
+class FakeText : public platform::Text {
+ public:
+  // Code page 437 for the bytes the tests use; others pass through.
+  std::string OemToUtf8(const std::string& text) override {
+    std::string out;
+    for (unsigned char c : text) {
+      if (c == 0x82) {
+        out += "\xC3\xA9";  // é
+      } else if (c == 0x81) {
+        out += "\xC3\xBC";  // ü
+      } else {
+        out += static_cast<char>(c);
+      }
+    }
+    return out;
+  }
+};
+
+// Installs fakes for the life of a test and puts the previous ones back.
+struct Installed {
+  FakeSystem system;
+  FakeNetwork network;
+  FakeRegistry registry;
+  FakeFiles files;
+  FakeText text;
+  Installed()
+      : previousSystem_(platform::InstallSystem(&system)),
+        previousNetwork_(platform::InstallNetwork(&network)),
+        previousRegistry_(platform::InstallRegistry(&registry)),
+        previousFiles_(platform::InstallFiles(&files)),
+        previousText_(platform::InstallText(&text)) {}
+  ~Installed() {
+    platform::InstallSystem(previousSystem_);
+    platform::InstallNetwork(previousNetwork_);
+    platform::InstallRegistry(previousRegistry_);
+    platform::InstallFiles(previousFiles_);
+    platform::InstallText(previousText_);
+  }
+  Installed(const Installed&) = delete;
+  Installed& operator=(const Installed&) = delete;
+
+ private:
+  platform::System* previousSystem_;
+  platform::Network* previousNetwork_;
+  platform::Registry* previousRegistry_;
+  platform::Files* previousFiles_;
+  platform::Text* previousText_;
+};
+
+}  // namespace fakes

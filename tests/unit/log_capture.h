@@ -1,0 +1,31 @@
+// Reads what the application log gained since a mark.
+#pragma once
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "log/applog.h"
+
+class LogCapture {
+ public:
+  LogCapture() : start_(Contents().size()) {}
+
+  std::vector<std::string> Lines() const {
+    std::vector<std::string> lines;
+    std::istringstream in(Contents().substr(start_));
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+
+  static std::string Contents() {
+    std::ifstream in(VkSharemapper::AppLog.path(), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+ private:
+  std::size_t start_;
+};

@@ -1,0 +1,236 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/options.h"
+#include "fakes.h"
+#include "log_capture.h"
+
+using VkSharemapper::OptionOutcome;
+using VkSharemapper::SmOption;
+
+namespace {
+
+struct Parsed {
+  SmOption options;
+  OptionOutcome outcome;
+};
+
+Parsed Parse(std::vector<std::string> args) {
+  args.insert(args.begin(), "/opt/sm/sharemapper");
+  std::vector<char*> argv;
+  for (auto& arg : args) argv.push_back(&arg[0]);
+  argv.push_back(nullptr);
+  Parsed parsed;
+  parsed.outcome = parsed.options.Process(static_cast<int>(args.size()), argv.data());
+  return parsed;
+}
+
+std::vector<std::string> AddArgs(const std::string& drive) {
+  return {"--add", "--domain=CORP", "--user=bob", "--password=pw", "--host=10.0.0.5", "--location=user\\12345",
+          "--drive=" + drive, "--volume=Docs", "--userid=1001", "--dsid=77"};
+}
+
+const char* const kHelpListing =
+    "Sharemapper - command line options\n"
+    "Usage:\n"
+    "  /opt/sm/sharemapper [OPTION...]\n"
+    "\n"
+    "      --help                    Print help\n"
+    "      --add                     mount drive\n"
+    "      --del                     delete drive\n"
+    "  -q, --query                   query list (default: true)\n"
+    "      --outformat [=arg(=form)]\n"
+    "                                out format,json|form (default: form)\n"
+    "\n"
+    "\n";
+
+std::string DfsListing(const std::string& usage) {
+  return "Sharemapper - command line options\n"
+         "Usage:\n"
+         "  /opt/sm/sharemapper " + usage + "\n"
+         "\n"
+         " dfs options:\n"
+         "  -d, --domain arg    must,domain value (default: )\n"
+         "  -u, --user arg      user value (default: )\n"
+         "  -p, --password arg  password value (default: )\n"
+         "  -h, --host arg      host; e.g. 127.0.0.1 (default: )\n"
+         "  -l, --location arg  location path; e.g. user\\12345  (default: )\n"
+         "      --drive arg     drive letter; e.g. E:,auto * (default: )\n"
+         "  -v, --volume arg    drive name; e.g. my docment (default: )\n"
+         "      --userid arg    user id (default: )\n"
+         "      --dsid arg      disk session id (default: )\n"
+         "\n"
+         "\n";
+}
+
+}  // namespace
+
+TEST(Options, HelpListingWinsOverEverything) {
+  for (auto args : {std::vector<std::string>{"--help"}, std::vector<std::string>{"--add", "--help", "--outformat=json"}}) {
+    Parsed p = Parse(args);
+    EXPECT_FALSE(p.outcome.proceed);
+    EXPECT_EQ(p.outcome.status, 0);
+    EXPECT_EQ(p.outcome.output, kHelpListing);
+  }
+}
+
+TEST(Options, AddWithAValueOptionMissingPrintsTheDfsListing) {
+  for (const char* dropped : {"--domain=CORP", "--dsid=77", "--drive=e"}) {
+    std::vector<std::string> args = AddArgs("e");
+    args.erase(std::find(args.begin(), args.end(), dropped));
+    args.push_back("--outformat=json");
+    Parsed p = Parse(args);
+    EXPECT_FALSE(p.outcome.proceed) << dropped;
+    EXPECT_EQ(p.outcome.status, 20000);
+    EXPECT_EQ(p.outcome.output, DfsListing("[--option value ] ; all list must"));
+  }
+}
+
+TEST(Options, DeleteWithoutDriveOrVolumePrintsTheDeleteListing) {
+  Parsed p = Parse({"--del"});
+  EXPECT_FALSE(p.outcome.proceed);
+  EXPECT_EQ(p.outcome.status, 20000);
+  EXPECT_EQ(p.outcome.output, DfsListing("[--option value ] ; must [volume]|[drive] "));
+}
+
+TEST(Options, NoArgumentsMeansFormQuery) {
+  Parsed p = Parse({});
+  EXPECT_TRUE(p.outcome.proceed);
+  EXPECT_TRUE(p.options.query);
+  EXPECT_TRUE(p.options.form);
+  EXPECT_FALSE(p.options.add);
+  EXPECT_FALSE(p.options.del);
+}
+
+TEST(Options, OutputFormatSelection) {
+  EXPECT_FALSE(Parse({"--query=false"}).options.query);
+  EXPECT_TRUE(Parse({"--outformat", "json"}).options.form);  // the next word is left over
+  EXPECT_TRUE(Parse({"--outformat"}).options.form);
+  EXPECT_TRUE(Parse({"--outformat=form"}).options.form);
+  EXPECT_FALSE(Parse({"--outformat=json"}).options.form);
+  EXPECT_FALSE(Parse({"--outformat=JSON"}).options.form);
+  EXPECT_FALSE(Parse({"--outformat=Form"}).options.form);
+  Parsed ignored = Parse({"stray", "--", "--foo"});
+  EXPECT_TRUE(ignored.outcome.proceed);
+}
+
+TEST(Options, AddCopiesValuesAndNormalisesTheDrive) {
+  Parsed p = Parse(AddArgs("e"));
+  ASSERT_TRUE(p.outcome.proceed);
+  EXPECT_TRUE(p.options.add);
+  EXPECT_EQ(p.options.drive, "E:");
+  EXPECT_EQ(p.options.domain, "CORP");
+  EXPECT_EQ(p.options.user, "bob");
+  EXPECT_EQ(p.options.password, "pw");
+  EXPECT_EQ(p.options.host, "10.0.0.5");
+  EXPECT_EQ(p.options.location, "user\\12345");
+  EXPECT_EQ(p.options.volume, "Docs");
+  EXPECT_EQ(p.options.userid, "1001");
+  EXPECT_EQ(p.options.dsid, "77");
+
+  for (const char* value : {"e:", "E:\\x", "ejk"}) EXPECT_EQ(Parse(AddArgs(value)).options.drive, "E:") << value;
+  EXPECT_EQ(Parse(AddArgs("auto")).options.drive, "A:");
+}
+
+TEST(Options, AddDriveErrorsAsLineOrEnvelope) {
+  Parsed empty = Parse(AddArgs(""));
+  EXPECT_EQ(empty.outcome.status, 20000);
+  EXPECT_EQ(empty.outcome.output, "drive arg empty\n");
+
+  for (const char* value : {"1", "\\\\srv", "\xC3\xA9"}) {
+    Parsed wrong = Parse(AddArgs(value));
+    EXPECT_FALSE(wrong.outcome.proceed);
+    EXPECT_EQ(wrong.outcome.output, "drive arg wrong\n") << value;
+  }
+
+  std::vector<std::string> json = AddArgs("1");
+  json.push_back("--outformat=json");
+  EXPECT_EQ(Parse(json).outcome.output,
+            "{\"data\":{},\"errorCode\":20000,\"message\":\"drive arg wrong\",\"success\":false}\n");
+}
+
+TEST(Options, StarPicksTheHighestFreeLetter) {
+  fakes::Installed fake;
+  fake.system.drives = (1u << 25) | (1u << 24) | (1u << 2);  // Z:, Y:, C:
+  EXPECT_EQ(Parse(AddArgs("*")).options.drive, "X:");
+
+  fake.system.drives = 0x3FFFFFFu & ~1u;  // only A: free
+  EXPECT_EQ(Parse(AddArgs("*")).options.drive, "A:");
+
+  fake.system.drives = 0x3FFFFFFu;
+  Parsed none = Parse(AddArgs("*"));
+  EXPECT_EQ(none.outcome.status, 20000);
+  EXPECT_EQ(none.outcome.output, "system error,none availabe letter\n");
+}
+
+TEST(Options, AddChecksPresenceNotValues) {
+  std::vector<std::string> args = AddArgs("e");
+  args[4] = "--host=";
+  Parsed p = Parse(args);
+  EXPECT_TRUE(p.outcome.proceed);
+  EXPECT_EQ(p.options.host, "");
+
+  std::vector<std::string> disabled = AddArgs("e");
+  disabled[0] = "--add=false";
+  disabled.push_back("--del");
+  Parsed off = Parse(disabled);
+  EXPECT_TRUE(off.outcome.proceed);
+  EXPECT_FALSE(off.options.add);
+  EXPECT_TRUE(off.options.del);
+  EXPECT_EQ(off.options.drive, "E:");  // the add checks ran
+}
+
+TEST(Options, LastValueOfARepeatedOptionWins) {
+  std::vector<std::string> args = AddArgs("e");
+  args.push_back("--drive=f");
+  args.push_back("-h");
+  args.push_back("10.0.0.9");
+  Parsed p = Parse(args);
+  EXPECT_EQ(p.options.drive, "F:");
+  EXPECT_EQ(p.options.host, "10.0.0.9");
+}
+
+TEST(Options, DeleteDriveValues) {
+  Parsed letter = Parse({"--del", "--drive=e"});
+  EXPECT_EQ(letter.options.drive, "E:");
+  EXPECT_TRUE(letter.options.driveGiven);
+  EXPECT_EQ(Parse({"--del", "--drive=*"}).options.drive, "*:");
+  EXPECT_EQ(Parse({"--del", "--drive=1"}).options.drive, "1:");
+
+  Parsed byVolume = Parse({"--del", "--volume=Docs"});
+  EXPECT_EQ(byVolume.options.drive, "A:");
+  EXPECT_FALSE(byVolume.options.driveGiven);
+  EXPECT_EQ(byVolume.options.volume, "Docs");
+
+  Parsed emptyDrive = Parse({"--del", "--drive="});
+  EXPECT_EQ(emptyDrive.options.drive, "A:");
+  EXPECT_FALSE(emptyDrive.options.driveGiven);
+}
+
+TEST(Options, ParseErrorIsLoggedAndReported) {
+  fakes::Installed fake;
+  LogCapture log;
+  Parsed p = Parse({"--foo"});
+  EXPECT_FALSE(p.outcome.proceed);
+  EXPECT_EQ(p.outcome.status, 20000);
+  EXPECT_EQ(p.outcome.output, "error parsing options: Option \xE2\x80\x98" "foo\xE2\x80\x99 does not exist\n");
+  ASSERT_EQ(log.Lines().size(), 1u);
+  EXPECT_EQ(log.Lines()[0],
+            "[5124]2024-3-7 9:5:2:17 VkSharemapper::SmOption::ProcOptions:141  ERR:  Option Failed. "
+            "Option \xE2\x80\x98" "foo\xE2\x80\x99 does not exist");
+}
+
+TEST(Options, ParseErrorAsEnvelopeWhenJsonWasAskedFor) {
+  Parsed p = Parse({"--outformat=json", "--add=yes"});
+  EXPECT_EQ(p.outcome.status, 20000);
+  EXPECT_EQ(p.outcome.output,
+            "{\"data\":{},\"errorCode\":20000,\"message\":\"error parsing options: Argument \xE2\x80\x98yes\xE2\x80\x99 "
+            "failed to parse\",\"success\":false}\n");
+  // --outformat=form, a bare --outformat, or one after "--" keep the plain line.
+  EXPECT_EQ(Parse({"--outformat=form", "--foo"}).outcome.output.substr(0, 1), "e");
+  EXPECT_EQ(Parse({"--foo", "--", "--outformat=json"}).outcome.output.substr(0, 1), "e");
+  EXPECT_EQ(Parse({"--domain"}).outcome.output,
+            "error parsing options: Option \xE2\x80\x98" "domain\xE2\x80\x99 is missing an argument\n");
+}
