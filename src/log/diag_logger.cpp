@@ -1,0 +1,29 @@
+#include "log/diag_logger.h"
+
+#include <log4cxx/helpers/loglog.h>
+#include <log4cxx/logmanager.h>
+#include <log4cxx/spi/loggerrepository.h>
+
+namespace VkSharemapper {
+namespace diag {
+
+void QuietWhenUnrouted() {
+  // Asking for the repository runs log4cxx's default initialisation first,
+  // so the appenders seen here are those of any configuration it found.
+  log4cxx::spi::LoggerRepositoryPtr repository = log4cxx::LogManager::getLoggerRepository();
+  if (!repository) return;
+  if (!repository->getRootLogger()->getAllAppenders().empty()) return;
+  for (const log4cxx::LoggerPtr& logger : repository->getCurrentLoggers()) {
+    if (logger && !logger->getAllAppenders().empty()) return;
+  }
+  log4cxx::helpers::LogLog::setQuietMode(true);
+}
+
+log4cxx::LoggerPtr GetLogger(const char* name) {
+  static const bool quieted = (QuietWhenUnrouted(), true);
+  (void)quieted;
+  return log4cxx::Logger::getLogger(name);
+}
+
+}  // namespace diag
+}  // namespace VkSharemapper
