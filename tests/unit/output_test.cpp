@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "cli/commands.h"
+#include "cli/drive_list_output.h"
+#include "cli/result.h"
+#include "fakes.h"
+
+using namespace VkSharemapper;
+
+namespace {
+
+std::unique_ptr<SambaDisk> Entry(const std::string& drive, const std::string& host, const std::string& userid,
+                                 const std::string& dsid, const std::string& location, const std::string& volume) {
+  auto disk = std::make_unique<SambaDisk>();
+  disk->drive = drive;
+  disk->host = host;
+  disk->userid = userid;
+  disk->dsid = dsid;
+  disk->location = location;
+  disk->volume = volume;
+  disk->mounted = true;
+  return disk;
+}
+
+const char* const kHeader = "DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\n";
+
+}  // namespace
+
+TEST(FormTable, ColumnFill) {
+  EXPECT_EQ(ColumnFill(0, 24), "\t\t\t");
+  EXPECT_EQ(ColumnFill(7, 24), "\t\t\t");
+  EXPECT_EQ(ColumnFill(8, 24), "\t\t");
+  EXPECT_EQ(ColumnFill(16, 24), "\t");
+  EXPECT_EQ(ColumnFill(24, 24), "");
+  EXPECT_EQ(ColumnFill(40, 24), "");
+  EXPECT_EQ(ColumnFill(2, 8), "\t");
+}
+
+TEST(FormTable, RowsBetweenHeaderAndDot) {
+  DriveList list;
+  list.push_back(Entry("E:", "10.0.0.5", "1001", "77", "\\user\\12345", "Docs"));
+  list.push_back(Entry("F:", std::string(24, 'h'), "dummy", "dummy", "\\pub", "caf\x82"));
+  std::ostringstream out;
+  PrintFormTable(out, list);
+  EXPECT_EQ(out.str(), std::string(kHeader) +
+                           "E:\t10.0.0.5\t\t1001\t\t\t77\t\t\t\t\\user\\12345\t\t\t\t\tDocs\n"
+                           "F:\t" + std::string(24, 'h') + "dummy\t\t\tdummy\t\t\t\t\\pub\t\t\t\t\t\tcaf\x82\n"
+                           ".\n");
+
+  std::ostringstream empty;
+  PrintFormTable(empty, DriveList());
+  EXPECT_EQ(empty.str(), std::string(kHeader) + ".\n");
+}
+
+TEST(QueryRecords, MembersSortedAndVolumeConverted) {
+  fakes::Installed fake;
+  DriveList list;
+  list.push_back(Entry("E:", "10.0.0.5", "1001", "77", "\\user\\12345", std::string("Caf\x82\0junk", 9)));
+  EXPECT_EQ(BuildListResult("query success", BuildQueryRecords(list)),
+            "{\"data\":[{\"drive\":\"E:\",\"dsid\":\"77\",\"host\":\"10.0.0.5\",\"location\":\"\\\\user\\\\12345\","
+            "\"userid\":\"1001\",\"volumename\":\"Caf\xC3\xA9\"}],\"errorCode\":0,\"message\":\"query success\","
+            "\"success\":true}");
+}
+
+namespace {
+
+SmOption AddOptions(bool form) {
+  SmOption options;
+  options.add = true;
+  options.form = form;
+  options.drive = "E:";
+  options.host = "srv";
+  options.location = "pub";
+  options.user = "bob";
+  options.password = "pw";
+  options.volume = "Docs";
+  options.userid = "1";
+  options.dsid = "2";
+  return options;
+}
+
+}  // namespace
+
+TEST(AddCommand, OutcomesInBothFormats) {
+  fakes::Installed fake;
+  int status = 0;
+  std::ostringstream ok;
+  RunAddCommand(AddOptions(false), status, ok);
+  EXPECT_EQ(ok.str(), "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n");
+  EXPECT_EQ(status, 0);
+
+  fake.network.addResult = 1219;
+  std::ostringstream conflict;
+  RunAddCommand(AddOptions(false), status, conflict);
+  EXPECT_EQ(conflict.str(), "{\"data\":{},\"errorCode\":20001,\"message\":\"add failed,mount fault\",\"success\":false}\n");
+  EXPECT_EQ(status, 20000);
+
+  fake.network.addResult = 1326;
+  std::ostringstream other;
+  RunAddCommand(AddOptions(false), status, other);
+  EXPECT_EQ(other.str(), "{\"data\":{},\"errorCode\":20000,\"message\":\"add failed,mount fault\",\"success\":false}\n");
+
+  fake.network.addResult = 1219;
+  std::ostringstream form;
+  int formStatus = 0;
+  RunAddCommand(AddOptions(true), formStatus, form);
+  EXPECT_EQ(form.str(), "add failed,mount fault\n");
+  EXPECT_EQ(formStatus, 20000);
+}
+
+namespace {
+
+SmOption DeleteOptions(const std::string& drive, bool driveGiven, const std::string& volume) {
+  SmOption options;
+  options.del = true;
+  options.form = true;
+  options.drive = drive;
+  options.driveGiven = driveGiven;
+  options.volume = volume;
+  return options;
+}
+
+std::string Delete(const SmOption& options, int& status) {
+  std::ostringstream out;
+  RunDeleteCommand(options, status, out);
+  return out.str();
+}
+
+}  // namespace
+
+TEST(DeleteCommand, MatchesByLetterOrByNamedVolumeOnly) {
+  fakes::Installed fake;
+  const std::string parent = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\";
+  fake.network.connections["A:"] = "\\\\srv\\a";  // no record: empty volume name
+  fake.network.connections["E:"] = "\\\\srv\\e";
+  fake.registry.keys[parent + "##srv#e"]["_LabelFromReg"] = "Docs";
+  fake.network.connections["F:"] = "\\\\srv\\f";
+  fake.registry.keys[parent + "##srv#f"]["_LabelFromReg"] = "Docs";
+
+  int status = 0;
+  // A letter that is not mapped never falls back to a drive with an empty label.
+  EXPECT_EQ(Delete(DeleteOptions("X:", true, ""), status), "delete failed ,not found drive\n");
+  EXPECT_EQ(status, 20000);
+  EXPECT_EQ(fake.network.connections.size(), 3u);
+
+  // By volume: the first drive in letter order with that exact name, never A: by default.
+  status = 0;
+  EXPECT_EQ(Delete(DeleteOptions("A:", false, "Docs"), status), "delete success\n");
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(fake.network.connections.count("E:"), 0u);
+  EXPECT_EQ(fake.network.connections.count("A:"), 1u);
+  EXPECT_EQ(fake.registry.keys.count(parent + "##srv#e"), 0u);
+
+  EXPECT_EQ(Delete(DeleteOptions("A:", false, "docs"), status), "delete failed ,not found drive\n");
+
+  // A letter not mapped, but a named volume that is.
+  status = 0;
+  EXPECT_EQ(Delete(DeleteOptions("Q:", true, "Docs"), status), "delete success\n");
+  EXPECT_EQ(fake.network.connections.count("F:"), 0u);
+
+  // A: named by letter.
+  EXPECT_EQ(Delete(DeleteOptions("A:", true, ""), status), "delete success\n");
+  EXPECT_TRUE(fake.network.connections.empty());
+}
+
+TEST(DeleteCommand, UnmountFailureInJson) {
+  fakes::Installed fake;
+  fake.network.connections["E:"] = "\\\\srv\\e";
+  fake.network.cancelResult = 2250;
+  SmOption options = DeleteOptions("E:", true, "");
+  options.form = false;
+  int status = 0;
+  EXPECT_EQ(Delete(options, status),
+            "{\"data\":{},\"errorCode\":20000,\"message\":\"delete failed ,unmount fault\",\"success\":false}\n");
+  EXPECT_EQ(status, 20000);
+
+  fake.network.connections.clear();
+  EXPECT_EQ(Delete(options, status),
+            "{\"data\":{},\"errorCode\":20000,\"message\":\"delete failed ,not found drive\",\"success\":false}\n");
+}
+
+TEST(QueryCommand, EmptyListInBothFormats) {
+  fakes::Installed fake;
+  SmOption options;
+  options.query = true;
+  int status = 0;
+  std::ostringstream json;
+  RunQueryCommand(options, status, json);
+  EXPECT_EQ(json.str(), "{\"data\":[],\"errorCode\":0,\"message\":\"query success\",\"success\":true}\n");
+  options.form = true;
+  std::ostringstream form;
+  RunQueryCommand(options, status, form);
+  EXPECT_EQ(form.str(), std::string(kHeader) + ".\n");
+  EXPECT_EQ(status, 0);
+}
