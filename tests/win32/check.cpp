@@ -37,7 +37,8 @@ int Failed() { return g_failed; }
 
 std::string Show(const std::string& text) {
   std::string out = "\"";
-  for (unsigned char c : text) {
+  for (const char byte : text) {
+    const auto c = static_cast<unsigned char>(byte);
     if (c >= 0x20 && c < 0x7F && c != '"' && c != '\\') {
       out += static_cast<char>(c);
     } else {
