@@ -1,0 +1,103 @@
+// The binary's command line, output and exit statuses, without a server.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "runner.h"
+
+using e2e::kFailureStatus;
+using e2e::Sandbox;
+
+namespace {
+const std::vector<std::string> kAllNine = {"--add",      "--domain=",   "--user=u",   "--password=p", "--host=h",
+                                           "--location=l", "--volume=v", "--userid=1", "--dsid=2"};
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+}  // namespace
+
+TEST(Cli, HelpListingAndStatus) {
+  Sandbox box("help");
+  const e2e::Run run = box.Sharemapper({"--help"});
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, std::string("Sharemapper - command line options\nUsage:\n  ") + SHAREMAPPER_BINARY +
+                         " [OPTION...]\n\n"
+                         "      --help                    Print help\n"
+                         "      --add                     mount drive\n"
+                         "      --del                     delete drive\n"
+                         "  -q, --query                   query list (default: true)\n"
+                         "      --outformat [=arg(=form)]\n"
+                         "                                out format,json|form (default: form)\n\n\n");
+}
+
+TEST(Cli, IncompleteCommandsPrintTheirListing) {
+  Sandbox box("listing");
+  for (const auto& args : {std::vector<std::string>{"--add", "--host=h"},
+                           std::vector<std::string>{"--add", "--host=h", "--outformat=json"}}) {
+    const e2e::Run run = box.Sharemapper(args);
+    EXPECT_EQ(run.status, kFailureStatus);
+    EXPECT_NE(run.out.find("  " + std::string(SHAREMAPPER_BINARY) + " [--option value ] ; all list must\n\n dfs options:\n"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("  -d, --domain arg    must,domain value (default: )\n"), std::string::npos);
+  }
+  const e2e::Run del = box.Sharemapper({"--del"});
+  EXPECT_EQ(del.status, kFailureStatus);
+  EXPECT_NE(del.out.find(" [--option value ] ; must [volume]|[drive] \n"), std::string::npos) << del.out;
+}
+
+TEST(Cli, DriveArgumentErrors) {
+  Sandbox box("drive");
+  e2e::Run wrong = box.Sharemapper(With(kAllNine, {"--drive=1", "--outformat=json"}));
+  EXPECT_EQ(wrong.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"drive arg wrong\",\"success\":false}\n");
+  EXPECT_EQ(wrong.status, kFailureStatus);
+  e2e::Run empty = box.Sharemapper(With(kAllNine, {"--drive="}));
+  EXPECT_EQ(empty.out, "drive arg empty\n");
+  EXPECT_EQ(empty.status, kFailureStatus);
+}
+
+TEST(Cli, ParseErrorLogsOneLineAndTheNextRunEmptiesTheLog) {
+  Sandbox box("parse");
+  const e2e::Run run = box.Sharemapper({"--foo"});
+  EXPECT_EQ(run.status, kFailureStatus);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out, "error parsing options: Option \xE2\x80\x98" "foo\xE2\x80\x99 does not exist\n");
+  const auto lines = e2e::Lines(box.AppLog());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\[\d+\]\d{4}-\d{1,2}-\d{1,2} \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3} )"
+                                                    R"(VkSharemapper::SmOption::ProcOptions:141  ERR:  Option Failed\. )"
+                                                    "Option \xE2\x80\x98" "foo\xE2\x80\x99 does not exist")))
+      << lines[0];
+
+  const e2e::Run json = box.Sharemapper({"--outformat=json", "--bar"});
+  EXPECT_EQ(json.out.substr(0, 48), "{\"data\":{},\"errorCode\":20000,\"message\":\"error pa");
+
+  EXPECT_EQ(box.Sharemapper({"--query=false"}).status, 0);
+  EXPECT_EQ(box.AppLog(), "");
+}
+
+TEST(Cli, NoDrivesQueryInBothFormats) {
+  Sandbox box("empty");
+  const e2e::Run form = box.Sharemapper({});
+  EXPECT_EQ(form.status, 0);
+  EXPECT_EQ(form.err, "");
+  EXPECT_EQ(form.out, "DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\n.\n");
+  const e2e::Run json = box.Sharemapper({"--outformat=json"});
+  EXPECT_EQ(json.out, "{\"data\":[],\"errorCode\":0,\"message\":\"query success\",\"success\":true}\n");
+  const e2e::Run off = box.Sharemapper({"--query=false"});
+  EXPECT_EQ(off.out, "");
+  EXPECT_EQ(off.status, 0);
+}
+
+TEST(Cli, UnwritableLogNeverChangesTheResult) {
+  Sandbox box("nolog");
+  e2e::Run plain = box.Command("/bin/sh", {"-c", "echo file > Applog"});
+  ASSERT_EQ(plain.status, 0);
+  const e2e::Run run = box.Sharemapper({"--foo"});
+  EXPECT_EQ(run.status, kFailureStatus);
+  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.out.substr(0, 23), "error parsing options: ");
+  EXPECT_EQ(e2e::ReadFile(box.cwd + "/Applog"), "file\n");
+}

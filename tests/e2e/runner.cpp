@@ -1,0 +1,132 @@
+#include "runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+extern char** environ;
+
+namespace e2e {
+
+namespace {
+
+void MakeDirs(const std::string& path) {
+  std::string partial;
+  std::stringstream parts(path);
+  for (std::string part; std::getline(parts, part, '/');) {
+    partial += part + "/";
+    ::mkdir(partial.c_str(), 0700);
+  }
+}
+
+}  // namespace
+
+Sandbox::Sandbox(const std::string& name) {
+  root = ::testing::TempDir() + "sm_e2e_" + name + "_" + std::to_string(::getpid());
+  std::system(("rm -rf '" + root + "'").c_str());
+  cwd = root + "/cwd";
+  config = root + "/config";
+  runtime = root + "/runtime";
+  MakeDirs(cwd);
+  MakeDirs(config);
+  MakeDirs(runtime);
+  ::chmod(runtime.c_str(), 0700);
+  env["XDG_CONFIG_HOME"] = config;
+  env["XDG_RUNTIME_DIR"] = runtime;
+  env["LC_ALL"] = "C.UTF-8";
+}
+
+Sandbox::~Sandbox() { std::system(("rm -rf '" + root + "'").c_str()); }
+
+void Sandbox::Use() const {
+  for (const auto& kv : env) ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
+}
+
+Run Sandbox::Sharemapper(const std::vector<std::string>& args) const { return Command(SHAREMAPPER_BINARY, args); }
+
+Run Sandbox::Command(const std::string& program, const std::vector<std::string>& args) const {
+  Run run;
+  int outPipe[2];
+  int errPipe[2];
+  if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) return run;
+
+  std::vector<std::string> argStore{program};
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : argStore) argv.push_back(&a[0]);
+  argv.push_back(nullptr);
+
+  std::map<std::string, std::string> merged;
+  for (char** e = environ; *e; ++e) {
+    std::string entry = *e;
+    const auto eq = entry.find('=');
+    if (eq != std::string::npos) merged[entry.substr(0, eq)] = entry.substr(eq + 1);
+  }
+  for (const auto& kv : env) merged[kv.first] = kv.second;
+  std::vector<std::string> envStore;
+  for (const auto& kv : merged) envStore.push_back(kv.first + "=" + kv.second);
+  std::vector<char*> envp;
+  for (auto& e : envStore) envp.push_back(&e[0]);
+  envp.push_back(nullptr);
+
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::dup2(outPipe[1], 1);
+    ::dup2(errPipe[1], 2);
+    ::close(outPipe[0]);
+    ::close(errPipe[0]);
+    ::close(outPipe[1]);
+    ::close(errPipe[1]);
+    if (::chdir(cwd.c_str()) != 0) ::_exit(127);
+    ::execve(program.c_str(), argv.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(outPipe[1]);
+  ::close(errPipe[1]);
+  struct pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+  int open = 2;
+  char buffer[4096];
+  while (open > 0) {
+    if (::poll(fds, 2, -1) < 0) break;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+      const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+      if (n <= 0) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      } else {
+        (i == 0 ? run.out : run.err).append(buffer, static_cast<std::size_t>(n));
+      }
+    }
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return run;
+}
+
+std::string Sandbox::AppLog() const { return ReadFile(cwd + "/Applog/VkSharemapper.log"); }
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace e2e
