@@ -1,19 +1,16 @@
-// The diagnostic logger: what a message carries, and that a disabled level
-// costs nothing.
+// The diagnostic logger's messages, and that a disabled level costs nothing.
 #include <gtest/gtest.h>
 
 #include <log4cxx/level.h>
-
-#include <string>
 
 #include "log/diag_logger.h"
 #include "registry_test_support.h"
 
 namespace {
 
-int g_evaluated = 0;
-std::string Piece() {
-  ++g_evaluated;
+int g_built = 0;
+const char* Piece() {
+  ++g_built;
   return "piece";
 }
 
@@ -22,9 +19,10 @@ void EmitBoth(const log4cxx::LoggerPtr& logger) {
   SM_DIAG_ERROR(logger, 8, "error " << Piece() << " code:" << static_cast<unsigned long>(4294967295u));
 }
 
-TEST(DiagLogger, MessagesCarryTextLevelFixedLineAndSignature) {
+TEST(DiagLogger, CarriesTextLevelFixedLineAndFunctionAndBuildsOnlyEnabledMessages) {
   regtest::Capture capture("DiagLoggerTest");
-  EmitBoth(VkSharemapper::diag::GetLogger("DiagLoggerTest"));
+  const log4cxx::LoggerPtr logger = VkSharemapper::diag::GetLogger("DiagLoggerTest");
+  EmitBoth(logger);
   ASSERT_EQ(2u, capture.messages().size());
   const regtest::Message& debug = capture.messages()[0];
   const regtest::Message& error = capture.messages()[1];
@@ -36,22 +34,15 @@ TEST(DiagLogger, MessagesCarryTextLevelFixedLineAndSignature) {
   EXPECT_EQ(8, error.line);
   EXPECT_EQ("EmitBoth", error.method);
   EXPECT_NE(std::string::npos, error.file.find("diag_logger_test.cpp"));
-}
 
-TEST(DiagLogger, DisabledLevelBuildsNoMessage) {
-  regtest::Capture capture("DiagLoggerTest");
-  const log4cxx::LoggerPtr logger = VkSharemapper::diag::GetLogger("DiagLoggerTest");
-  g_evaluated = 0;
+  g_built = 0;
   logger->setLevel(log4cxx::Level::getError());
   EmitBoth(logger);
-  EXPECT_EQ(1, g_evaluated);
-  ASSERT_EQ(1u, capture.messages().size());
-  EXPECT_EQ("ERROR", capture.messages()[0].level);
-
+  EXPECT_EQ(1, g_built);
   logger->setLevel(log4cxx::Level::getOff());
   EmitBoth(logger);
-  EXPECT_EQ(1, g_evaluated);
-  EXPECT_EQ(1u, capture.messages().size());
+  EXPECT_EQ(1, g_built);
+  EXPECT_EQ(3u, capture.messages().size());
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// Shared pieces of the registry tests: a private key store per test, a
-// capture of log4cxx messages, and running the registry client.
+// Shared pieces of the registry tests.
 #pragma once
 
 #include <log4cxx/logger.h>
@@ -15,26 +14,17 @@ namespace regtest {
 namespace fs = std::filesystem;
 
 struct Message {
-  std::string logger;
-  std::string level;  // "DEBUG", "ERROR"...
-  std::string text;
-  std::string file;
-  std::string className;
-  std::string method;
+  std::string level, text, file, className, method;
   int line = 0;
 };
 
-// Collects what one logger emits (at every level) while it lives.
+// Collects what one logger emits, at every level, while it lives.
 class Capture {
  public:
   explicit Capture(const char* logger = "DARezize");
   ~Capture();
-  Capture(const Capture&) = delete;
-  Capture& operator=(const Capture&) = delete;
-
   const std::vector<Message>& messages() const;
-  std::vector<std::string> Texts() const;
-  // Whether an error with this text (a prefix of it) was emitted.
+  void Clear();
   bool HasError(const std::string& prefix) const;
 
  private:
@@ -44,23 +34,13 @@ class Capture {
   log4cxx::LevelPtr previousLevel_;
 };
 
-// Points XDG_CONFIG_HOME at a fresh temporary folder for one test and makes
-// the key store find it there; removes it all afterwards.
+// Points XDG_CONFIG_HOME at a fresh temporary folder and makes the key
+// store find it there; removes it all afterwards.
 class TempStore {
  public:
   TempStore();
   ~TempStore();
-  TempStore(const TempStore&) = delete;
-  TempStore& operator=(const TempStore&) = delete;
-
-  const fs::path& base() const { return base_; }        // a scratch folder of the test
-  const fs::path& config() const { return config_; }    // XDG_CONFIG_HOME
-  fs::path folder() const { return config_ / "sharemapper"; }
-  fs::path file() const { return folder() / "registry.db"; }
-
- private:
-  fs::path base_;
-  fs::path config_;
+  fs::path base, config, file;
 };
 
 std::string ReadFile(const fs::path& path);
@@ -68,16 +48,10 @@ void WriteFile(const fs::path& path, const std::string& bytes);
 
 struct RunResult {
   int status = -1;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
-
-// Runs a program in `directory` with `env` added to this process's
-// environment, and waits for it.
-RunResult Run(const std::string& program, const std::vector<std::string>& args, const std::string& directory,
+// Runs a program in `directory`, `env` added to this process's environment.
+RunResult Run(const std::string& program, const std::vector<std::string>& args, const fs::path& directory,
               const std::map<std::string, std::string>& env = {});
-
-// Runs a tool of the system quietly; its exit status (-1 when it cannot run).
-int RunTool(const std::string& program, const std::vector<std::string>& args);
 
 }  // namespace regtest

@@ -1,12 +1,12 @@
-// The registry helpers against a fake registry that fails on demand and
-// records every call.
+// The registry helpers over a registry that fails on demand: a wrapper of
+// the real key store that records the calls and injects faults.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/platform.h"
@@ -19,94 +19,56 @@ using platform::ErrorCode;
 using platform::KeyHandle;
 using platform::TokenHandle;
 namespace err = platform::err;
-namespace reg = platform::reg;
 
-// Keys are paths without a trailing backslash, compared exactly; enough for
-// the helpers, which pass back the names they enumerate.
-class FakeRegistry : public platform::Registry {
+class FaultyRegistry : public platform::Registry {
  public:
-  std::set<std::string> keys;
-  std::map<std::string, std::string> values;  // "key|name" -> data
-
-  bool tokenFails = false;
-  bool privilegeFails = false;
-  ErrorCode createFails = 0, setFails = 0, openFails = 0, queryFails = 0, lastError = 0;
-  std::string deleteFailsFor;  // DeleteKey of this path fails
-  bool enumRepeats = false;    // index 0 keeps naming the first subkey ever listed
+  bool tokenFails = false, privilegeFails = false;
+  ErrorCode createFails = 0, setFails = 0, openFails = 0, queryFails = 0;
+  ErrorCode lastError = 1234;  // a stale thread error, never the one to quote
+  std::string deleteFailsFor;  // DeleteKey of exactly this path fails
+  std::string ghost;           // listed as the first subkey, though it does not exist
   int enumCalls = 0;
-
-  std::vector<std::string> calls;
-  std::vector<std::string> deleted;
-  std::map<KeyHandle, std::string> open;
+  std::vector<std::string> calls, deleted;
+  std::set<KeyHandle> open;
   int tokensOpen = 0;
 
   ErrorCode CreateKey(const std::string& path, std::uint32_t access, KeyHandle& key) override {
     calls.push_back("create " + path + " " + std::to_string(access));
-    if (createFails) return createFails;
-    for (std::size_t at = path.find('\\'); at != std::string::npos; at = path.find('\\', at + 1)) {
-      keys.insert(path.substr(0, at));
-    }
-    keys.insert(path);
-    return Open(path, key);
+    return createFails ? createFails : Opened(real.CreateKey(path, access, key), &key);
   }
   ErrorCode OpenKey(const std::string& path, std::uint32_t access, KeyHandle& key) override {
     calls.push_back("open " + path + " " + std::to_string(access));
-    if (openFails) return openFails;
-    return keys.count(Trim(path)) ? Open(Trim(path), key) : err::kFileNotFound;
+    return openFails ? openFails : Opened(real.OpenKey(path, access, key), &key);
   }
   ErrorCode SetValue(KeyHandle key, const std::string& name, std::uint32_t type, const char* data,
                      std::uint32_t size) override {
     calls.push_back("set " + name + " " + std::to_string(type) + " " + std::to_string(size));
-    if (setFails) return setFails;
-    values[open.at(key) + "|" + name] = std::string(data, size);
-    return 0;
+    return setFails ? setFails : real.SetValue(key, name, type, data, size);
   }
   ErrorCode QueryValue(KeyHandle key, const std::string& name, std::uint32_t& type, char* buffer,
                        std::uint32_t& size) override {
     calls.push_back("query " + name + " " + std::to_string(size));
-    if (queryFails) return queryFails;
-    const auto found = values.find(open.at(key) + "|" + name);
-    if (found == values.end()) return err::kFileNotFound;
-    if (found->second.size() > size) return err::kMoreData;
-    type = reg::kTypeSz;
-    size = static_cast<std::uint32_t>(found->second.size());
-    std::memcpy(buffer, found->second.data(), size);
-    return 0;
+    return queryFails ? queryFails : real.QueryValue(key, name, type, buffer, size);
   }
   ErrorCode EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t& size) override {
     EXPECT_EQ(0u, index);
     EXPECT_EQ(260u, size);
     if (++enumCalls > 50) return err::kNoMoreItems;  // a runaway loop ends here
-    const std::string prefix = open.at(key) + "\\";
-    std::string child;
-    if (enumRepeats && !firstListed.empty()) {
-      child = firstListed;
-    } else {
-      const auto next = keys.upper_bound(prefix);
-      if (next == keys.end() || next->compare(0, prefix.size(), prefix) != 0) return err::kNoMoreItems;
-      child = next->substr(prefix.size());
-      child = child.substr(0, child.find('\\'));
-      if (firstListed.empty()) firstListed = child;
-    }
-    std::memcpy(name, child.c_str(), child.size() + 1);
-    size = static_cast<std::uint32_t>(child.size());
-    return 0;
+    if (ghost.empty()) return real.EnumKey(key, index, name, size);
+    std::memcpy(name, ghost.c_str(), ghost.size() + 1);
+    size = static_cast<std::uint32_t>(ghost.size());
+    return err::kSuccess;
   }
   ErrorCode DeleteKey(const std::string& path) override {
-    calls.push_back("delete " + path);
-    const std::string key = Trim(path);
-    if (!keys.count(key)) return err::kFileNotFound;
-    if (key == deleteFailsFor) return err::kAccessDenied;
-    const auto next = keys.upper_bound(key + "\\");
-    if (next != keys.end() && next->compare(0, key.size() + 1, key + "\\") == 0) return err::kAccessDenied;
-    keys.erase(key);
-    deleted.push_back(key);
-    return 0;
+    if (path == deleteFailsFor) return err::kAccessDenied;
+    const ErrorCode code = real.DeleteKey(path);
+    if (code == err::kSuccess) deleted.push_back(path);
+    return code;
   }
   ErrorCode CloseKey(KeyHandle key) override {
     calls.push_back("close");
     EXPECT_EQ(1u, open.erase(key)) << "closed a key that was not open";
-    return 0;
+    return real.CloseKey(key);
   }
   bool OpenProcessToken(std::uint32_t access, TokenHandle& token) override {
     calls.push_back("token " + std::to_string(access));
@@ -119,23 +81,16 @@ class FakeRegistry : public platform::Registry {
     calls.push_back("privilege " + std::to_string(token) + " " + name);
     return !privilegeFails;
   }
-  void CloseToken(TokenHandle token) override {
-    EXPECT_EQ(77u, token);
-    --tokensOpen;
-  }
+  void CloseToken(TokenHandle) override { --tokensOpen; }
   ErrorCode LastError() override { return lastError; }
 
  private:
-  static std::string Trim(const std::string& path) {
-    return !path.empty() && path.back() == '\\' ? path.substr(0, path.size() - 1) : path;
+  // Takes the handle's address: it is only written by the call beside it.
+  ErrorCode Opened(ErrorCode code, const KeyHandle* key) {
+    if (code == err::kSuccess) open.insert(*key);
+    return code;
   }
-  ErrorCode Open(const std::string& path, KeyHandle& key) {
-    key = nextHandle++;
-    open[key] = path;
-    return 0;
-  }
-  KeyHandle nextHandle = 10;
-  std::string firstListed;
+  platform::Registry& real = platform::RealRegistry();
 };
 
 class VkregFake : public ::testing::Test {
@@ -153,23 +108,31 @@ class VkregFake : public ::testing::Test {
     return DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, key, name, value);
   }
   int Delete(std::string key) { return DAVeruv::deleteRegisterItem(DAVeruv::kCurrentUser, key); }
+  std::vector<std::pair<int, std::string>> Errors(const std::string& function) {
+    std::vector<std::pair<int, std::string>> errors;
+    for (const regtest::Message& m : capture.messages()) {
+      EXPECT_EQ("DAVeruv", m.className);
+      EXPECT_EQ(function, m.method);
+      EXPECT_NE(std::string::npos, m.file.find("vkreg.cpp"));
+      if (m.level == "ERROR") errors.emplace_back(m.line, m.text);
+    }
+    return errors;
+  }
 
-  FakeRegistry fake;
+  regtest::TempStore store;
+  FaultyRegistry fake;
   platform::Registry* previous = nullptr;
   regtest::Capture capture;
 };
 
-TEST_F(VkregFake, WriteCallsTheRegistryAsWindowsWouldBeCalled) {
+TEST_F(VkregFake, WriteCallsAndFailures) {
   fake.privilegeFails = true;  // not checked
   ASSERT_EQ(1, Add("Software\\K", "Name", "abc"));
   EXPECT_EQ((std::vector<std::string>{"token 40", "privilege 77 SeBackupPrivilege", "create Software\\K 983103",
                                       "set Name 1 3", "close"}),
             fake.calls);
-  EXPECT_EQ("abc", fake.values["Software\\K|Name"]);
-}
 
-TEST_F(VkregFake, WriteFailuresAreReportedWithTheirMessage) {
-  const std::string function = "addRegisterKey";
+  fake.calls.clear();
   fake.tokenFails = true;
   EXPECT_EQ(0, Add("Software\\K", "Name", "abc"));
   fake.tokenFails = false;
@@ -179,33 +142,25 @@ TEST_F(VkregFake, WriteFailuresAreReportedWithTheirMessage) {
   fake.setFails = err::kDiskFull;
   EXPECT_EQ(0, Add("Software\\K", "Name", "abc"));
   EXPECT_EQ(0, Add("Software\\K", "", "abc"));
-
-  std::vector<std::pair<int, std::string>> errors;
-  for (const regtest::Message& m : capture.messages()) {
-    EXPECT_EQ("DAVeruv", m.className);
-    EXPECT_EQ(function, m.method);
-    EXPECT_NE(std::string::npos, m.file.find("vkreg.cpp"));
-    if (m.level == "ERROR") errors.emplace_back(m.line, m.text);
-  }
   EXPECT_EQ((std::vector<std::pair<int, std::string>>{{32, "get current process failed"},
                                                       {42, "RegCreateKeyEx failed, subkey:Software\\K"},
                                                       {48, "RegSetValueEx set Name: abc failed!"},
                                                       {25, "param is missing, please check!"}}),
-            errors);
-  EXPECT_EQ(1, std::count(fake.calls.begin(), fake.calls.end(), "close"));  // only the key that was opened
+            Errors("addRegisterKey"));
+  EXPECT_EQ(1, std::count(fake.calls.begin(), fake.calls.end(), "close"));
 }
 
-TEST_F(VkregFake, ReadOpensWithFullAccessAndQuotesTheFailingCode) {
-  fake.keys = {"Software", "Software\\K"};
-  fake.values["Software\\K|Name"] = std::string("text\0tail", 9);
+TEST_F(VkregFake, ReadCallsAndFailuresQuoteTheFailingCode) {
   std::string value;
+  ASSERT_EQ(1, Add("Software\\K", "Name", "abc"));
+  fake.calls.clear();
   ASSERT_EQ(1, Read("Software\\K", "Name", value));
-  EXPECT_EQ("text", value);
-  EXPECT_NE(fake.calls.end(), std::find(fake.calls.begin(), fake.calls.end(), "open Software\\K 983103"));
-  EXPECT_NE(fake.calls.end(), std::find(fake.calls.begin(), fake.calls.end(), "query Name 4096"));
+  EXPECT_EQ((std::vector<std::string>{"token 40", "privilege 77 SeBackupPrivilege", "open Software\\K 983103",
+                                      "query Name 4096", "close"}),
+            fake.calls);
+  capture.Clear();
 
   value = "untouched";
-  fake.lastError = 1234;  // a stale thread error is not what failed
   fake.queryFails = err::kMoreData;
   EXPECT_EQ(0, Read("Software\\K", "Name", value));
   fake.openFails = err::kBadDb;
@@ -214,66 +169,37 @@ TEST_F(VkregFake, ReadOpensWithFullAccessAndQuotesTheFailingCode) {
   EXPECT_EQ(0, Read("Software\\K", "Name", value));
   EXPECT_EQ(0, Read("Software\\K", "", value));
   EXPECT_EQ("untouched", value);
-
-  std::vector<std::pair<int, std::string>> errors;
-  for (const regtest::Message& m : capture.messages()) {
-    EXPECT_EQ("ReadRegisterKey", m.method);
-    errors.emplace_back(m.line, m.text);
-  }
-  EXPECT_EQ((std::vector<std::pair<int, std::string>>{
-                {232, "RegQueryValueExA Name failed!, error:234"},
-                {224, "RegOpenKeyExA failed, subkey:Software\\K, error:1009"},
-                {213, "get current process failed"},
-                {206, "param is missing, please check!"}}),
-            errors);
+  EXPECT_EQ((std::vector<std::pair<int, std::string>>{{232, "RegQueryValueExA Name failed!, error:234"},
+                                                      {224, "RegOpenKeyExA failed, subkey:Software\\K, error:1009"},
+                                                      {213, "get current process failed"},
+                                                      {206, "param is missing, please check!"}}),
+            Errors("ReadRegisterKey"));
 }
 
-TEST_F(VkregFake, DeleteRemovesDeepestKeysFirst) {
-  fake.keys = {"S", "S\\A", "S\\A\\X", "S\\B", "S\\B\\Y", "S\\B\\Y\\Z", "T"};
-  EXPECT_EQ(1, Delete("S"));
-  EXPECT_EQ((std::vector<std::string>{"S\\A\\X", "S\\A", "S\\B\\Y\\Z", "S\\B\\Y", "S\\B", "S"}), fake.deleted);
-  EXPECT_EQ(std::set<std::string>{"T"}, fake.keys);
+TEST_F(VkregFake, DeleteGoesDepthFirstAndStopsAtAFailingBranch) {
+  for (const char* key : {"S\\A\\X", "S\\B\\Y\\Z", "S\\C", "T"}) ASSERT_EQ(1, Add(key, "v", "1"));
+  capture.Clear();
+  fake.deleteFailsFor = "S\\C";
+  EXPECT_EQ(0, Delete("S"));
+  EXPECT_EQ((std::vector<std::string>{"S\\A\\X", "S\\A", "S\\B\\Y\\Z", "S\\B\\Y", "S\\B"}), fake.deleted);
   EXPECT_NE(fake.calls.end(), std::find(fake.calls.begin(), fake.calls.end(), "open S 131097"));
   EXPECT_TRUE(capture.messages().empty());
-}
 
-TEST_F(VkregFake, DeleteStopsAtTheFirstFailingBranch) {
-  fake.keys = {"S", "S\\A", "S\\B", "S\\B\\Y", "S\\C"};
-  fake.deleteFailsFor = "S\\B\\Y";
-  EXPECT_EQ(0, Delete("S"));
-  EXPECT_EQ(std::vector<std::string>{"S\\A"}, fake.deleted);  // what went first stays gone
-  EXPECT_TRUE(capture.messages().empty());
-
+  fake.deleteFailsFor.clear();
   fake.openFails = err::kAccessDenied;
   EXPECT_EQ(0, Delete("S"));
-  ASSERT_EQ(1u, capture.messages().size());
-  EXPECT_EQ("Error opening key.\n", capture.messages()[0].text);
-  EXPECT_EQ(134, capture.messages()[0].line);
-  EXPECT_EQ("deleteRegisterItem", capture.messages()[0].method);
+  EXPECT_EQ((std::vector<std::pair<int, std::string>>{{134, "Error opening key.\n"}}), Errors("deleteRegisterItem"));
 }
 
-// A subkey still listed after its deletion answered success (here: it
+// A subkey that is still listed after its deletion answered success (it
 // cannot be found under the name it is listed by) ends the loop instead of
-// asking for it forever.
+// being asked for forever.
 TEST_F(VkregFake, DeleteEndsWhenASubkeyKeepsComingBack) {
-  fake.keys = {"S", "S\\Ghost"};
-  fake.enumRepeats = true;
+  ASSERT_EQ(1, Add("S", "v", "1"));
+  fake.ghost = "Ghost";
   fake.deleteFailsFor = "S";
   EXPECT_EQ(0, Delete("S"));
-  EXPECT_EQ(std::vector<std::string>{"S\\Ghost"}, fake.deleted);
   EXPECT_EQ(2, fake.enumCalls);
-}
-
-TEST_F(VkregFake, NothingIsCalledForPathsThatDoNotFit) {
-  const std::string tooLong(520, 'k');
-  std::string value;
-  EXPECT_EQ(0, Add(tooLong, "Name", "abc"));
-  EXPECT_EQ(0, Read(tooLong, "Name", value));
-  EXPECT_EQ(0, Delete(tooLong));
-  EXPECT_EQ(0, Delete(""));
-  for (const std::string& call : fake.calls) {
-    EXPECT_TRUE(call.rfind("token", 0) == 0 || call.rfind("privilege", 0) == 0) << call;
-  }
 }
 
 }  // namespace
