@@ -1,13 +1,74 @@
 // The per-user, per-session table of network drive connections.
+//
+// Windows keeps a user's temporary drive connections for the logon session.
+// Here they live in a small SQLite database in the user's runtime folder:
+//   $XDG_RUNTIME_DIR/sharemapper/connections.db  when XDG_RUNTIME_DIR names a
+//                                                 folder owned by the user;
+//   ${TMPDIR:-/tmp}/sharemapper-<uid>/connections.db  otherwise.
+// The folder is created 0700 and refused (access denied, with a diagnostic on
+// the "Sharemapper.Connections" logger) when it is a symbolic link, is not a
+// folder, belongs to someone else or is open to group or others. The file is
+// 0600. A row holds the drive letter, the remote name, the host and share and
+// the account, never a password.
+//
+// Reading never creates anything: with no folder or no file there are simply
+// no connections. Writes run in immediate transactions, so two processes
+// cannot both take one letter.
 #pragma once
 
 #include <cstdint>
+#include <string>
+
+#include "platform/errors.h"
 
 namespace platform {
 namespace posix {
 
-// Bit mask of the drive letters that have a connection (bit 0 is A:).
+struct ConnectionRow {
+  char letter = 0;          // 'A'..'Z'
+  std::string remoteName;   // as the caller gave it, "\\host\share\path"
+  std::string host;         // as given; compared without regard to case
+  std::string share;        // the volume name reported for the drive
+  std::string account;      // "DOMAIN\user" or "user", as given
+};
+
+// Bit mask of the drive letters that have a connection (bit 0 is A:); 0 when
+// the table is absent or cannot be read.
 std::uint32_t ConnectedLetterMask();
+
+// The row of `letter` ('A'..'Z'). 0 with `row` filled, kNotConnected (2250)
+// when there is none, or the number of a table failure.
+ErrorCode FindConnection(char letter, ConnectionRow& row);
+
+// The checks a new connection must pass, read-only, made before any network
+// traffic: kAlreadyAssigned (85) when the letter has a row,
+// kSessionCredentialConflict (1219) when a row for the same host (compared
+// without regard to case) carries another account (likewise), else 0 (or a
+// table failure).
+ErrorCode CheckNewConnection(const ConnectionRow& row);
+
+// Writes the row after the same checks, all in one immediate transaction:
+// 0, 85, 1219, or a table failure (the table is left unchanged).
+ErrorCode InsertConnection(const ConnectionRow& row);
+
+// Deletes the row of `letter`: 0, kNotConnected (2250) when there is none, or
+// a table failure.
+ErrorCode DeleteConnection(char letter);
+
+// The folder that holds (or would hold) the table, for the current
+// environment.
+std::string ConnectionTableFolder();
+
+// Table failures, as Windows numbers:
+//   kAccessDenied (5)  the folder or file is refused (link, owner, mode)
+//   kCantOpen (1011)   the database cannot be opened or is not a database
+//   kCantRead (1012)   a query failed
+//   kCantWrite (1013)  a change failed and was rolled back
+//   kBusy (170)        another process held the table past the busy timeout
+
+// Closes the database and forgets its location, so that the next call looks
+// at the environment again. For tests that change XDG_RUNTIME_DIR or TMPDIR.
+void ResetConnectionTableForTests();
 
 }  // namespace posix
 }  // namespace platform
