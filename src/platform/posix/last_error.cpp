@@ -18,7 +18,9 @@ ErrorCode ErrnoToWindows(int error) {
     case ENOTDIR: return err::kPathNotFound;
     case EACCES:
     case EPERM:
-    case EROFS: return err::kAccessDenied;
+    case EROFS:
+    case EISDIR: return err::kAccessDenied;  // DeleteFileA on a folder
+    case ETXTBSY: return err::kSharingViolation;
     case EEXIST: return err::kAlreadyExists;
     case ENOTEMPTY: return err::kDirNotEmpty;
     case ENOMEM: return err::kNotEnoughMemory;
