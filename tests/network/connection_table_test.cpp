@@ -1,0 +1,207 @@
+// The connection table: where it lives, what it refuses, the letter and
+// credential rules, and its behaviour under concurrent writers.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "network_test_support.h"
+#include "platform/platform.h"
+#include "platform/posix/connection_table.h"
+
+namespace {
+
+using platform::posix::ConnectionRow;
+namespace err = platform::err;
+namespace posix = platform::posix;
+
+ConnectionRow Row(char letter, const std::string& host, const std::string& share, const std::string& account) {
+  ConnectionRow row;
+  row.letter = letter;
+  row.host = host;
+  row.share = share;
+  row.remoteName = "\\\\" + host + "\\" + share;
+  row.account = account;
+  return row;
+}
+
+class ConnectionTableTest : public nettest::PrivateTableTest {};
+
+TEST_F(ConnectionTableTest, ReadingAnAbsentTableCreatesNothing) {
+  EXPECT_EQ(0u, posix::ConnectedLetterMask());
+  EXPECT_EQ(0u, platform::system().LogicalDrives());
+  ConnectionRow row;
+  EXPECT_EQ(err::kNotConnected, posix::FindConnection('E', row));
+  EXPECT_EQ(err::kNotConnected, posix::DeleteConnection('E'));
+  EXPECT_EQ(err::kSuccess, posix::CheckNewConnection(Row('E', "srv", "pub", "bob")));
+  EXPECT_FALSE(nettest::Exists(TableFolder()));
+}
+
+TEST_F(ConnectionTableTest, RowsRoundTripAndFilesArePrivate) {
+  ConnectionRow e = Row('E', "srv", "pub", "CORP\\bob");
+  e.remoteName = "\\\\srv\\pub\\docs";
+  ASSERT_EQ(err::kSuccess, posix::InsertConnection(e));
+  ASSERT_EQ(err::kSuccess, posix::InsertConnection(Row('Z', "other", "team", "bob")));
+
+  EXPECT_EQ(0700u, nettest::ModeOf(TableFolder()));
+  EXPECT_EQ(0600u, nettest::ModeOf(TableFolder() + "/connections.db"));
+  EXPECT_EQ((1u << 4) | (1u << 25), posix::ConnectedLetterMask());
+  EXPECT_EQ((1u << 4) | (1u << 25), platform::system().LogicalDrives());
+
+  // A second process (a fresh open) sees the same rows.
+  posix::ResetConnectionTableForTests();
+  ConnectionRow found;
+  ASSERT_EQ(err::kSuccess, posix::FindConnection('E', found));
+  EXPECT_EQ("\\\\srv\\pub\\docs", found.remoteName);
+  EXPECT_EQ("srv", found.host);
+  EXPECT_EQ("pub", found.share);
+  EXPECT_EQ("CORP\\bob", found.account);
+
+  EXPECT_EQ(err::kSuccess, posix::DeleteConnection('E'));
+  EXPECT_EQ(err::kNotConnected, posix::DeleteConnection('E'));
+  EXPECT_EQ(err::kNotConnected, posix::FindConnection('E', found));
+  EXPECT_EQ(1u << 25, posix::ConnectedLetterMask());
+}
+
+TEST_F(ConnectionTableTest, LetterInUseAndCredentialConflict) {
+  ASSERT_EQ(err::kSuccess, posix::InsertConnection(Row('E', "Srv", "pub", "CORP\\Bob")));
+
+  EXPECT_EQ(err::kAlreadyAssigned, posix::CheckNewConnection(Row('E', "elsewhere", "x", "eve")));
+  EXPECT_EQ(err::kAlreadyAssigned, posix::InsertConnection(Row('E', "elsewhere", "x", "eve")));
+  // Same server (any case), other account: Windows' one-credential rule.
+  EXPECT_EQ(err::kSessionCredentialConflict, posix::CheckNewConnection(Row('F', "sRV", "team", "CORP\\eve")));
+  EXPECT_EQ(err::kSessionCredentialConflict, posix::InsertConnection(Row('F', "srv", "team", "bob")));
+  // Same server with the same account (any case), or another server: fine.
+  EXPECT_EQ(err::kSuccess, posix::InsertConnection(Row('F', "SRV", "team", "corp\\bob")));
+  EXPECT_EQ(err::kSuccess, posix::InsertConnection(Row('G', "other", "pub", "eve")));
+
+  ConnectionRow found;
+  ASSERT_EQ(err::kSuccess, posix::FindConnection('E', found));
+  EXPECT_EQ("pub", found.share);  // the refused rows changed nothing
+}
+
+TEST_F(ConnectionTableTest, RacingWritersGetOneLetterOnce) {
+  constexpr int kWriters = 6;
+  posix::ResetConnectionTableForTests();  // nothing open across fork
+  int gate[2];
+  ASSERT_EQ(0, ::pipe(gate));
+  std::vector<pid_t> children;
+  for (int i = 0; i < kWriters; ++i) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      ::close(gate[1]);
+      char go;
+      if (::read(gate[0], &go, 1) != 0) _exit(100);
+      const platform::ErrorCode code =
+          posix::InsertConnection(Row('K', "srv", "share" + std::to_string(i), "bob"));
+      _exit(code == err::kSuccess ? 0 : code == err::kAlreadyAssigned ? 1 : 2);
+    }
+    children.push_back(pid);
+  }
+  ::close(gate[0]);
+  ::close(gate[1]);  // all start at once
+  int winners = 0, losers = 0;
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(pid, ::waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 0) ++winners;
+    if (WEXITSTATUS(status) == 1) ++losers;
+  }
+  EXPECT_EQ(1, winners);
+  EXPECT_EQ(kWriters - 1, losers);
+  EXPECT_EQ(1u << ('K' - 'A'), posix::ConnectedLetterMask());
+}
+
+TEST_F(ConnectionTableTest, ADamagedTableIsReportedAndKept) {
+  ASSERT_EQ(0, ::mkdir(TableFolder().c_str(), 0700));
+  const std::string file = TableFolder() + "/connections.db";
+  const std::string garbage(4096, 'x');
+  nettest::WriteFile(file, garbage);
+  ::chmod(file.c_str(), 0600);
+
+  EXPECT_EQ(err::kCantOpen, posix::InsertConnection(Row('E', "srv", "pub", "bob")));
+  EXPECT_EQ(0u, posix::ConnectedLetterMask());
+  ConnectionRow row;
+  EXPECT_EQ(err::kCantOpen, posix::FindConnection('E', row));
+  std::ifstream in(file, std::ios::binary);
+  const std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(garbage, after);
+}
+
+// Without XDG_RUNTIME_DIR the table lives in a folder of the user's own
+// below the temporary directory.
+class TemporaryFolderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_FALSE(tmp_.path().empty());
+    posix::ResetConnectionTableForTests();
+  }
+  void TearDown() override { posix::ResetConnectionTableForTests(); }
+
+  std::string Folder() const { return tmp_.path() + "/sharemapper-" + std::to_string(::geteuid()); }
+
+  nettest::TempDir tmp_;
+  nettest::ScopedEnv noRuntime_{"XDG_RUNTIME_DIR", nullptr};
+  nettest::ScopedEnv tmpdir_{"TMPDIR", tmp_.path().c_str()};
+};
+
+TEST_F(TemporaryFolderTest, CreatedPrivateWhenNeeded) {
+  EXPECT_EQ(Folder(), posix::ConnectionTableFolder());
+  EXPECT_EQ(0u, posix::ConnectedLetterMask());
+  EXPECT_FALSE(nettest::Exists(Folder()));
+  const mode_t old = ::umask(0);
+  EXPECT_EQ(err::kSuccess, posix::InsertConnection(Row('E', "srv", "pub", "bob")));
+  ::umask(old);
+  EXPECT_EQ(0700u, nettest::ModeOf(Folder()));
+  EXPECT_EQ(0600u, nettest::ModeOf(Folder() + "/connections.db"));
+}
+
+TEST_F(TemporaryFolderTest, RuntimeFolderOfAnotherUserIsNotUsed) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a folder away";
+  nettest::TempDir foreign;
+  ASSERT_EQ(0, ::chown(foreign.path().c_str(), 65534, 65534));
+  nettest::ScopedEnv runtime("XDG_RUNTIME_DIR", foreign.path().c_str());
+  EXPECT_EQ(Folder(), posix::ConnectionTableFolder());
+}
+
+TEST_F(TemporaryFolderTest, ALinkInItsPlaceIsRefused) {
+  nettest::TempDir target;
+  ASSERT_EQ(0, ::chmod(target.path().c_str(), 0700));
+  ASSERT_EQ(0, ::symlink(target.path().c_str(), Folder().c_str()));
+  EXPECT_EQ(err::kAccessDenied, posix::InsertConnection(Row('E', "srv", "pub", "bob")));
+  EXPECT_EQ(0u, posix::ConnectedLetterMask());
+  EXPECT_FALSE(nettest::Exists(target / "connections.db"));
+}
+
+TEST_F(TemporaryFolderTest, AFolderOpenToOthersIsRefused) {
+  ASSERT_EQ(0, ::mkdir(Folder().c_str(), 0700));
+  ASSERT_EQ(0, ::chmod(Folder().c_str(), 0777));
+  EXPECT_EQ(err::kAccessDenied, posix::InsertConnection(Row('E', "srv", "pub", "bob")));
+  EXPECT_FALSE(nettest::Exists(Folder() + "/connections.db"));
+}
+
+TEST_F(TemporaryFolderTest, AFolderOfAnotherUserIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a folder away";
+  ASSERT_EQ(0, ::mkdir(Folder().c_str(), 0700));
+  ASSERT_EQ(0, ::chown(Folder().c_str(), 65534, 65534));
+  EXPECT_EQ(err::kAccessDenied, posix::InsertConnection(Row('E', "srv", "pub", "bob")));
+  EXPECT_EQ(0u, posix::ConnectedLetterMask());
+  EXPECT_FALSE(nettest::Exists(Folder() + "/connections.db"));
+}
+
+TEST_F(TemporaryFolderTest, ALinkInPlaceOfTheFileIsRefused) {
+  ASSERT_EQ(0, ::mkdir(Folder().c_str(), 0700));
+  nettest::TempDir elsewhere;
+  const std::string victim = elsewhere / "victim.db";
+  ASSERT_EQ(0, ::symlink(victim.c_str(), (Folder() + "/connections.db").c_str()));
+  EXPECT_EQ(err::kAccessDenied, posix::InsertConnection(Row('E', "srv", "pub", "bob")));
+  EXPECT_FALSE(nettest::Exists(victim));
+}
+
+}  // namespace

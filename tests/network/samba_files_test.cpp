@@ -1,0 +1,234 @@
+// Files on a mapped drive, reached over the session that made the
+// connection: listings with the share's DOS attributes, clearing read-only,
+// removals, and links that lead out of the share.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "network_test_support.h"
+#include "platform/platform.h"
+#include "platform/posix/connection_table.h"
+#include "platform/posix/smb_session.h"
+#include "samba/samba_server.h"
+
+namespace {
+
+namespace attr = platform::attr;
+namespace err = platform::err;
+namespace posix = platform::posix;
+
+std::map<std::string, std::uint32_t> List(const std::string& pattern, platform::ErrorCode& end) {
+  platform::Files& files = platform::RealFiles();
+  std::map<std::string, std::uint32_t> entries;
+  platform::FindData data;
+  const platform::FindHandle handle = files.FindFirst(pattern, data);
+  if (handle == platform::kInvalidFind) {
+    end = files.LastError();
+    return entries;
+  }
+  do {
+    entries[data.name] = data.attributes;
+  } while (files.FindNext(handle, data));
+  end = files.LastError();
+  EXPECT_TRUE(files.FindEnd(handle));
+  return entries;
+}
+
+// E: is connected to the share "pub", whose folder holds a recycle bin:
+//   $RECYCLE.BIN/ro.txt          read-only
+//   $RECYCLE.BIN/hidden.txt      read-only and hidden
+//   $RECYCLE.BIN/sub dir/        hidden and system, with inner.txt
+//   $RECYCLE.BIN/.keep
+//   $RECYCLE.BIN/outside         link to a folder outside the share
+class SambaFilesTest : public nettest::PrivateTableTest {
+ protected:
+  void SetUp() override {
+    nettest::PrivateTableTest::SetUp();
+    SM_REQUIRE_SAMBA(server);
+    server_ = &server;
+    bin_ = server.SharePath("pub") + "/$RECYCLE.BIN";
+    std::error_code error;
+    std::filesystem::remove_all(bin_, error);
+
+    ASSERT_FALSE(outside_.path().empty());
+    nettest::WriteFile(outside_ / "keep.txt", "keep");
+    ASSERT_EQ(0, ::mkdir(bin_.c_str(), 0755));
+    ASSERT_EQ(0, ::mkdir((bin_ + "/sub dir").c_str(), 0755));
+    nettest::WriteFile(bin_ + "/ro.txt", "ro");
+    nettest::WriteFile(bin_ + "/hidden.txt", "hidden");
+    nettest::WriteFile(bin_ + "/sub dir/inner.txt", "inner");
+    nettest::WriteFile(bin_ + "/.keep", "");
+    ASSERT_EQ(0, ::symlink(outside_.path().c_str(), (bin_ + "/outside").c_str()));
+    ASSERT_TRUE(server.GiveToTestAccount(bin_));
+    std::string output;
+    ASSERT_EQ(0, server.SmbClient("pub",
+                                  "cd \"$RECYCLE.BIN\"; setmode ro.txt +r; setmode hidden.txt +rh; "
+                                  "setmode \"sub dir\" +hs",
+                                  &output))
+        << output;
+
+    ASSERT_EQ(err::kSuccess,
+              network_.AddConnection(Resource(), smtest::SambaServer::Password(), smtest::SambaServer::User(),
+                                     platform::net::kConnectTemporary));
+  }
+
+  void TearDown() override {
+    nettest::PrivateTableTest::TearDown();
+    std::error_code error;
+    if (!bin_.empty()) std::filesystem::remove_all(bin_, error);
+  }
+
+  platform::NetResource Resource() const {
+    platform::NetResource resource;
+    resource.type = platform::net::kTypeDisk;
+    resource.localName = "E:";
+    resource.remoteName = server_->RemoteName("pub");
+    return resource;
+  }
+
+  platform::Network& network_ = platform::RealNetwork();
+  platform::Files& files_ = platform::RealFiles();
+  smtest::SambaServer* server_ = nullptr;
+  nettest::TempDir outside_;
+  std::string bin_;
+};
+
+TEST_F(SambaFilesTest, ListingCarriesTheSharesAttributes) {
+  EXPECT_EQ(0, files_.Access("E:\\$RECYCLE.BIN", 0));
+  EXPECT_EQ(0, files_.Access("e:/$recycle.bin/SUB DIR/inner.txt", 0));  // the share ignores case
+  EXPECT_EQ(-1, files_.Access("E:\\$RECYCLE.BIN\\missing", 0));
+
+  platform::ErrorCode end = 0;
+  const auto entries = List("E:\\$RECYCLE.BIN\\*.*", end);
+  EXPECT_EQ(err::kNoMoreFiles, end);
+  ASSERT_EQ(1u, entries.count("."));
+  ASSERT_EQ(1u, entries.count(".."));
+  ASSERT_EQ(1u, entries.count(".keep"));
+  EXPECT_EQ(attr::kReadOnly, entries.at("ro.txt") & (attr::kReadOnly | attr::kHidden | attr::kDirectory));
+  EXPECT_EQ(attr::kReadOnly | attr::kHidden,
+            entries.at("hidden.txt") & (attr::kReadOnly | attr::kHidden | attr::kDirectory));
+  EXPECT_EQ(attr::kDirectory | attr::kHidden | attr::kSystem,
+            entries.at("sub dir") & (attr::kDirectory | attr::kHidden | attr::kSystem | attr::kReadOnly));
+  // A link out of the share is either hidden by the server (Samba's default,
+  // "wide links = no") or shown as a reparse point, never as a plain folder.
+  if (entries.count("outside") != 0) {
+    EXPECT_NE(0u, entries.at("outside") & attr::kReparsePoint);
+  }
+
+  const auto texts = List("E:\\$RECYCLE.BIN\\*.TXT", end);
+  EXPECT_EQ(2u, texts.size());
+  EXPECT_EQ(err::kNoMoreFiles, end);
+
+  platform::FindData data;
+  EXPECT_EQ(platform::kInvalidFind, files_.FindFirst("E:\\missing\\*.*", data));
+  EXPECT_EQ(err::kPathNotFound, files_.LastError());
+  EXPECT_EQ(platform::kInvalidFind, files_.FindFirst("E:\\$RECYCLE.BIN\\*.none", data));
+  EXPECT_EQ(err::kFileNotFound, files_.LastError());
+}
+
+TEST_F(SambaFilesTest, ReadOnlyEntriesGoOnceTheAttributeIsCleared) {
+  const std::string ro = "E:\\$RECYCLE.BIN\\ro.txt";
+  EXPECT_FALSE(files_.RemoveFile(ro));
+  EXPECT_EQ(err::kAccessDenied, files_.LastError());
+  ASSERT_TRUE(files_.SetAttributes(ro, attr::kNormal));
+  ASSERT_TRUE(files_.SetAttributes("E:\\$RECYCLE.BIN\\hidden.txt", attr::kHidden));
+
+  platform::ErrorCode end = 0;
+  const auto entries = List("E:\\$RECYCLE.BIN\\*.txt", end);
+  EXPECT_EQ(0u, entries.at("ro.txt") & (attr::kReadOnly | attr::kHidden | attr::kSystem));
+  EXPECT_EQ(attr::kHidden, entries.at("hidden.txt") & (attr::kReadOnly | attr::kHidden | attr::kSystem));
+
+  EXPECT_TRUE(files_.RemoveFile(ro));
+  EXPECT_TRUE(files_.RemoveFile("E:\\$RECYCLE.BIN\\hidden.txt"));
+  EXPECT_FALSE(nettest::Exists(bin_ + "/ro.txt"));
+  EXPECT_FALSE(nettest::Exists(bin_ + "/hidden.txt"));
+  EXPECT_FALSE(files_.RemoveFile(ro));
+  EXPECT_EQ(err::kFileNotFound, files_.LastError());
+}
+
+TEST_F(SambaFilesTest, FoldersAreEmptiedThenRemoved) {
+  const std::string sub = "E:\\$RECYCLE.BIN\\sub dir";
+  EXPECT_FALSE(files_.RemoveDir(sub));
+  EXPECT_EQ(err::kDirNotEmpty, files_.LastError());
+  // DeleteFileA refuses folders, empty or not (libsmbclient alone would
+  // remove an empty one and claim to have removed a full one).
+  EXPECT_FALSE(files_.RemoveFile(sub));
+  EXPECT_EQ(err::kAccessDenied, files_.LastError());
+  ASSERT_TRUE(files_.MakeDirectory("E:\\$RECYCLE.BIN\\empty"));
+  EXPECT_FALSE(files_.RemoveFile("E:\\$RECYCLE.BIN\\empty"));
+  EXPECT_TRUE(nettest::Exists(bin_ + "/empty"));
+
+  ASSERT_TRUE(files_.SetAttributes(sub, attr::kDirectory));
+  platform::ErrorCode end = 0;
+  const auto entries = List("E:\\$RECYCLE.BIN\\sub*", end);
+  EXPECT_EQ(attr::kDirectory, entries.at("sub dir") & (attr::kDirectory | attr::kHidden | attr::kSystem));
+
+  EXPECT_TRUE(files_.RemoveFile(sub + "\\inner.txt"));
+  EXPECT_TRUE(files_.RemoveDir(sub));
+  EXPECT_FALSE(nettest::Exists(bin_ + "/sub dir"));
+
+  ASSERT_TRUE(files_.MakeDirectory("E:\\$RECYCLE.BIN\\made"));
+  EXPECT_TRUE(nettest::Exists(bin_ + "/made"));
+  EXPECT_TRUE(files_.RemoveDir("E:\\$RECYCLE.BIN\\made"));
+}
+
+TEST_F(SambaFilesTest, WhatALinkLeadsToIsNeverTouched) {
+  // Remove everything the listing offers, as a recycle-bin sweep would.
+  platform::ErrorCode end = 0;
+  for (const auto& [name, attributes] : List("E:\\$RECYCLE.BIN\\*.*", end)) {
+    if (name == "." || name == "..") continue;
+    const std::string path = "E:\\$RECYCLE.BIN\\" + name;
+    files_.SetAttributes(path, attributes & ~attr::kReadOnly);
+    if ((attributes & attr::kDirectory) != 0) {
+      if ((attributes & attr::kReparsePoint) == 0) {
+        platform::ErrorCode innerEnd = 0;
+        for (const auto& inner : List(path + "\\*.*", innerEnd)) {
+          if (inner.first != "." && inner.first != "..") files_.RemoveFile(path + "\\" + inner.first);
+        }
+      }
+      files_.RemoveDir(path);
+    } else {
+      files_.RemoveFile(path);
+    }
+  }
+  EXPECT_TRUE(nettest::Exists(outside_ / "keep.txt"));
+  // Whatever the server hid stays, and so does the folder that holds it.
+  EXPECT_FALSE(files_.RemoveDir("E:\\$RECYCLE.BIN"));
+  EXPECT_EQ(err::kDirNotEmpty, files_.LastError());
+  EXPECT_TRUE(nettest::Exists(outside_ / "keep.txt"));
+}
+
+TEST_F(SambaFilesTest, OnlyTheProcessThatConnectedReachesTheFiles) {
+  // A process that did not make the connection holds no credentials: it
+  // still sees the drive, but its files are out of reach.
+  posix::DetachAllSessions();
+  char buffer[80];
+  std::uint32_t length = sizeof buffer;
+  EXPECT_EQ(err::kSuccess, network_.GetConnection("E:", buffer, length));
+  EXPECT_EQ(-1, files_.Access("E:\\$RECYCLE.BIN", 0));
+  EXPECT_EQ(err::kPathNotFound, files_.LastError());
+}
+
+TEST_F(SambaFilesTest, ACancelledDriveEndsOpenWork) {
+  platform::FindData data;
+  const platform::FindHandle handle = files_.FindFirst("E:\\$RECYCLE.BIN\\*.*", data);
+  ASSERT_NE(platform::kInvalidFind, handle);
+  // Cancelled by another process: the row goes, this process's session too.
+  ASSERT_EQ(err::kSuccess, posix::DeleteConnection('E'));
+  EXPECT_EQ(-1, files_.Access("E:\\$RECYCLE.BIN", 0));
+  EXPECT_FALSE(files_.RemoveFile("E:\\$RECYCLE.BIN\\.keep"));
+  EXPECT_EQ(err::kPathNotFound, files_.LastError());
+  EXPECT_TRUE(nettest::Exists(bin_ + "/.keep"));
+  // A listing already open finishes on its own.
+  while (files_.FindNext(handle, data)) {
+  }
+  EXPECT_EQ(err::kNoMoreFiles, files_.LastError());
+  EXPECT_TRUE(files_.FindEnd(handle));
+}
+
+}  // namespace
