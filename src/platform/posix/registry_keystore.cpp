@@ -338,9 +338,14 @@ ErrorCode KeyStore::CheckHeader(bool& empty) {
   std::int64_t application = 0;
   std::int64_t version = 0;
   std::int64_t objects = 0;
-  int rc = QueryInt(db_, "PRAGMA application_id", application);
+  // All three in one read transaction: read apart, they could straddle
+  // another run's setting up of the store and seem to disagree.
+  const bool ownTransaction = sqlite3_get_autocommit(db_) != 0;
+  int rc = ownTransaction ? Exec("BEGIN") : SQLITE_OK;
+  if (rc == SQLITE_OK) rc = QueryInt(db_, "PRAGMA application_id", application);
   if (rc == SQLITE_OK) rc = QueryInt(db_, "PRAGMA user_version", version);
   if (rc == SQLITE_OK) rc = QueryInt(db_, "SELECT count(*) FROM sqlite_master", objects);
+  if (ownTransaction) Rollback();
   if (rc != SQLITE_OK) return Fail(rc, "cannot read the file as a key store; it is left as it is");
 
   empty = application == 0 && version == 0 && objects == 0;
