@@ -8,6 +8,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <log4cxx/fileappender.h>
+#include <log4cxx/logger.h>
+#include <log4cxx/simplelayout.h>
 
 #include "network_test_support.h"
 #include "platform/platform.h"
@@ -170,13 +173,27 @@ TEST_F(TemporaryFolderTest, RuntimeFolderOfAnotherUserIsNotUsed) {
   EXPECT_EQ(Folder(), posix::ConnectionTableFolder());
 }
 
-TEST_F(TemporaryFolderTest, ALinkInItsPlaceIsRefused) {
+TEST_F(TemporaryFolderTest, ALinkInItsPlaceIsRefusedWithADiagnostic) {
   nettest::TempDir target;
   ASSERT_EQ(0, ::chmod(target.path().c_str(), 0700));
   ASSERT_EQ(0, ::symlink(target.path().c_str(), Folder().c_str()));
-  EXPECT_EQ(err::kAccessDenied, posix::InsertConnection(Row('E', "srv", "pub", "bob")));
+
+  const std::string logFile = tmp_ / "diagnostics.log";
+  log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger("Sharemapper.Connections");
+  log4cxx::AppenderPtr appender =
+      std::make_shared<log4cxx::FileAppender>(std::make_shared<log4cxx::SimpleLayout>(), logFile, false);
+  logger->addAppender(appender);
+  const platform::ErrorCode code = posix::InsertConnection(Row('E', "srv", "pub", "bob"));
+  logger->removeAppender(appender);
+  appender->close();
+
+  EXPECT_EQ(err::kAccessDenied, code);
   EXPECT_EQ(0u, posix::ConnectedLetterMask());
   EXPECT_FALSE(nettest::Exists(target / "connections.db"));
+  std::ifstream in(logFile);
+  const std::string logged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(std::string::npos, logged.find("ERROR")) << logged;
+  EXPECT_NE(std::string::npos, logged.find(Folder() + " is a symbolic link")) << logged;
 }
 
 TEST_F(TemporaryFolderTest, AFolderOpenToOthersIsRefused) {

@@ -115,8 +115,10 @@ TEST_F(SambaNetworkTest, RefusalsMapToWindowsNumbersAndLeaveNoRow) {
     ExpectNoTrace("E:");
   }
 
-  nettest::WriteFile(server_->SharePath("pub") + "/a-file", "x");
+  const std::string file = server_->SharePath("pub") + "/a-file";
+  nettest::WriteFile(file, "x");
   EXPECT_EQ(err::kBadNetName, Add("E:", Remote("pub") + "\\a-file"));
+  ::unlink(file.c_str());
   ExpectNoTrace("E:");
   EXPECT_EQ(err::kBadDevice, Add("E", Remote("pub")));
   EXPECT_EQ(err::kBadDevice, Add("", Remote("pub")));
