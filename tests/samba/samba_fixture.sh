@@ -74,9 +74,9 @@ listener() {
 # its own tests, so it is worth waiting for.
 held_by_other_fixture() {
   local pid conf_arg
-  pid=$(listener | grep -o 'pid=[0-9]*' | head -n1 | cut -d= -f2)
+  pid=$(listener | grep -o 'pid=[0-9]*' | head -n1 | cut -d= -f2 || true)
   [ -n "$pid" ] && [ -r "/proc/$pid/cmdline" ] || return 1
-  conf_arg=$(tr '\0' '\n' <"/proc/$pid/cmdline" | sed -n 's/^--configfile=//p' | head -n1)
+  conf_arg=$(tr '\0' '\n' <"/proc/$pid/cmdline" | sed -n 's/^--configfile=//p' | head -n1 || true)
   [ -n "$conf_arg" ] && [ -e "$(dirname "$conf_arg")/$MARKER" ]
 }
 
@@ -158,7 +158,7 @@ ensure_account() {
       die "cannot create the system user $TEST_USER"
   fi
   printf '%s\n%s\n' "$TEST_PASSWORD" "$TEST_PASSWORD" |
-    smbpasswd -c "$conf" -s -a "$TEST_USER" >/dev/null ||
+    smbpasswd -c "$conf" -s -a "$TEST_USER" >>"$state/log/start.log" 2>&1 ||
     die "cannot set the SMB password of $TEST_USER"
 }
 
@@ -192,6 +192,9 @@ do_start() {
 
   local who
   who=$(listener)
+  if [ -n "$who" ] && held_by_other_fixture; then
+    die "port $PORT is still held by the test server of another build tree after ${OTHER_FIXTURE_WAIT}s: $who"
+  fi
   if [ -n "$who" ]; then
     die "port $PORT is already in use, the test server cannot start: $who
 (a system smbd from the samba package? stop it with 'service smbd stop')"
