@@ -8,16 +8,28 @@ namespace VkSharemapper {
 
 AppLogFile AppLog;
 
-AppLogFile::AppLogFile() {
+AppLogFile::AppLogFile() { Open(); }
+
+void AppLogFile::Open() {
   std::string directory;
   if (!platform::system().CurrentDirectory(directory)) return;  // log off
   directory += "Applog";
   platform::Files& files = platform::files();
   if (files.Access(directory, 0) != 0 && !files.MakeDirectory(directory)) return;  // log off
+  std::lock_guard<std::mutex> guard(lock_);
   path_ = directory + Poco::Path::separator() + "VkSharemapper.log";
   // The stream stays in place even when the open fails: its error state then
   // swallows every later insertion.
   stream_ = std::make_unique<std::ofstream>(path_, std::ios::out | std::ios::trunc);
+}
+
+void AppLogFile::Reopen() {
+  {
+    std::lock_guard<std::mutex> guard(lock_);
+    stream_.reset();
+    path_.clear();
+  }
+  Open();
 }
 
 AppLogFile::~AppLogFile() {

@@ -20,6 +20,9 @@ class AppLogFile {
   AppLogFile(const AppLogFile&) = delete;
   AppLogFile& operator=(const AppLogFile&) = delete;
 
+  // Closes the log and opens it anew below the current working directory.
+  void Reopen();
+
   template <typename T>
   AppLogFile& operator<<(const T& value) {
     std::lock_guard<std::mutex> guard(lock_);
@@ -37,6 +40,8 @@ class AppLogFile {
   const std::string& path() const { return path_; }
 
  private:
+  void Open();
+
   std::unique_ptr<std::ofstream> stream_;
   std::mutex lock_;
   std::string path_;
