@@ -1,0 +1,283 @@
+// The whole life cycle of drives, running the real binary against the
+// loopback Samba server.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <regex>
+#include <thread>
+
+#include "platform/platform.h"
+#include "platform/posix/connection_table.h"
+#include "platform/posix/registry_store.h"
+#include "runner.h"
+#include "samba/samba_server.h"
+#include "utils/vkreg.h"
+
+using e2e::kFailureStatus;
+using e2e::Sandbox;
+
+namespace {
+
+const std::string kRecordParent = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\";
+const char* const kHeader = "DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\n";
+
+// A sandbox whose store and table this test process also uses directly.
+class LifeCycle : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    box_ = std::make_unique<Sandbox>(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    box_->Use();
+    platform::posix::ResetConnectionTableForTests();
+    platform::posix::ResetKeyStore();
+  }
+  void TearDown() override {
+    platform::posix::ResetConnectionTableForTests();
+    platform::posix::ResetKeyStore();
+    box_.reset();
+  }
+
+  std::vector<std::string> AddArgs(const smtest::SambaServer& server, const std::string& drive,
+                                   const std::string& location = "pub\\docs") const {
+    return {"--add",           "--domain=",           "--user=" + server.User(), "--password=" + server.Password(),
+            "--host=127.0.0.1", "--location=" + location, "--drive=" + drive,        "--volume=Docs",
+            "--userid=1001",   "--dsid=77"};
+  }
+
+  static std::string Read(const std::string& key, const std::string& name) {
+    std::string path = kRecordParent + key;
+    std::string value = "<none>";
+    std::string valueName = name;
+    DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, path, valueName, value);
+    return value;
+  }
+
+  static std::vector<std::string> LogTails(const Sandbox& box) {
+    std::vector<std::string> tails;
+    for (const std::string& line : e2e::Lines(box.AppLog())) tails.push_back(line.substr(line.find("VkSharemapper::")));
+    return tails;
+  }
+
+  std::unique_ptr<Sandbox> box_;
+};
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+}  // namespace
+
+TEST_F(LifeCycle, QueryListsConnectionsAndRecordsInBothFormats) {
+  SM_REQUIRE_SAMBA(server);
+  // Two drives connected straight through the platform layer; one record
+  // written through the registry helpers, the other drive without one.
+  platform::NetResource resource;
+  resource.scope = 2;
+  resource.type = 1;
+  resource.localName = "G:";
+  resource.remoteName = "\\\\127.0.0.1\\pub\\docs";
+  ASSERT_EQ(platform::network().AddConnection(resource, server.Password(), server.User(), 4), 0u);
+  resource.localName = "C:";
+  resource.remoteName = "\\\\127.0.0.1\\team";
+  ASSERT_EQ(platform::network().AddConnection(resource, server.Password(), server.User(), 4), 0u);
+
+  std::string key = kRecordParent + "##127.0.0.1#pub#docs";
+  for (auto value : {std::make_pair("_LabelFromReg", "Docs"), std::make_pair("_VkUserId", "user-id-of-24-bytes-0001"),
+                     std::make_pair("_VkDiskSessionId", "77")}) {
+    std::string name = value.first;
+    std::string text = value.second;
+    ASSERT_EQ(DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, key, name, text), 1);
+  }
+
+  const e2e::Run form = box_->Sharemapper({});
+  EXPECT_EQ(form.status, 0);
+  EXPECT_EQ(form.err, "");
+  EXPECT_EQ(form.out, std::string(kHeader) +
+                          "C:\t127.0.0.1\t\tdummy\t\t\tdummy\t\t\t\t\\team\t\t\t\t\t\tteam\n"
+                          "G:\t127.0.0.1\t\tuser-id-of-24-bytes-0001" "77\t\t\t\t\\pub\\docs\t\t\t\t\tDocs\n"
+                          ".\n");
+
+  const e2e::Run json = box_->Sharemapper({"--outformat=json"});
+  EXPECT_EQ(json.status, 0);
+  EXPECT_EQ(json.out,
+            "{\"data\":[{\"drive\":\"C:\",\"dsid\":\"dummy\",\"host\":\"127.0.0.1\",\"location\":\"\\\\team\","
+            "\"userid\":\"dummy\",\"volumename\":\"team\"},{\"drive\":\"G:\",\"dsid\":\"77\",\"host\":\"127.0.0.1\","
+            "\"location\":\"\\\\pub\\\\docs\",\"userid\":\"user-id-of-24-bytes-0001\",\"volumename\":\"Docs\"}],"
+            "\"errorCode\":0,\"message\":\"query success\",\"success\":true}\n");
+}
+
+TEST_F(LifeCycle, AddEmptiesTheRecycleBinAndLogsEachStep) {
+  SM_REQUIRE_SAMBA(server);
+  const std::string bin = server.SharePath("pub") + "/docs/$RECYCLE.BIN";
+  ASSERT_EQ(std::system(("rm -rf '" + bin + "' && mkdir -p '" + bin + "/S-1-5-21/$Rdir' '" + bin + "/kept' && "
+                         "echo x > '" + bin + "/S-1-5-21/$Rdir/a.txt' && echo y > '" + bin + "/locked.txt' && "
+                         "echo z > '" + bin + "/kept/.keep' && echo w > '" + bin + "/kept/gone.txt'").c_str()),
+            0);
+  ASSERT_TRUE(server.GiveToTestAccount(bin));
+  ASSERT_EQ(server.SmbClient("pub", "cd docs\\$RECYCLE.BIN; setmode locked.txt +r; setmode S-1-5-21 +hs"), 0);
+
+  const e2e::Run run = box_->Sharemapper(With(AddArgs(server, "e"), {"--outformat=json"}));
+  EXPECT_EQ(run.out, "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.err, "");
+
+  struct stat st {};
+  EXPECT_NE(::lstat((bin + "/locked.txt").c_str(), &st), 0);
+  EXPECT_NE(::lstat((bin + "/S-1-5-21").c_str(), &st), 0);
+  EXPECT_NE(::lstat((bin + "/kept/gone.txt").c_str(), &st), 0);
+  EXPECT_EQ(::lstat((bin + "/kept/.keep").c_str(), &st), 0);
+
+  const auto lines = e2e::Lines(box_->AppLog());
+  ASSERT_EQ(lines.size(), 3u) << box_->AppLog();
+  const std::string head = R"(\[\d+\]\d{4}-\d{1,2}-\d{1,2} \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3} VkSharemapper::SambaDisk::Mount:)";
+  EXPECT_TRUE(std::regex_match(lines[0], std::regex(head + "143  INFO:  mapping net disk sucessed"))) << lines[0];
+  EXPECT_TRUE(std::regex_match(lines[1], std::regex(head + "169  INFO:  Samba disk mount: 1"))) << lines[1];
+  EXPECT_TRUE(std::regex_match(lines[2], std::regex(head + "173  INFO:  try delete RECYCLE\\.BIN"))) << lines[2];
+
+  const e2e::Run json = box_->Sharemapper({"--outformat=json"});
+  EXPECT_EQ(json.out,
+            "{\"data\":[{\"drive\":\"E:\",\"dsid\":\"77\",\"host\":\"127.0.0.1\",\"location\":\"\\\\pub\\\\docs\","
+            "\"userid\":\"1001\",\"volumename\":\"Docs\"}],\"errorCode\":0,\"message\":\"query success\","
+            "\"success\":true}\n");
+
+  // The same in form output, on a letter picked with "*".
+  const e2e::Run star = box_->Sharemapper(AddArgs(server, "*", "team"));
+  EXPECT_EQ(star.out, "add success\n");
+  const e2e::Run listed = box_->Sharemapper({});
+  EXPECT_NE(listed.out.find("\nZ:\t127.0.0.1\t\t1001\t\t\t77\t\t\t\t\\team\t\t\t\t\t\tDocs\n"), std::string::npos)
+      << listed.out;
+  std::system(("rm -rf '" + bin + "'").c_str());
+}
+
+TEST_F(LifeCycle, AddFailuresAndTheirCodes) {
+  SM_REQUIRE_SAMBA(server);
+  std::vector<std::string> wrong = AddArgs(server, "e");
+  wrong[3] = "--password=not-the-password";
+  e2e::Run bad = box_->Sharemapper(With(wrong, {"--outformat=json"}));
+  EXPECT_EQ(bad.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"add failed,mount fault\",\"success\":false}\n");
+  EXPECT_EQ(bad.status, kFailureStatus);
+  EXPECT_EQ(LogTails(*box_), std::vector<std::string>{"VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk "
+                                                       "failed, errno: 1326"});
+  EXPECT_EQ(box_->Sharemapper(wrong).out, "add failed,mount fault\n");
+
+  ASSERT_EQ(box_->Sharemapper(AddArgs(server, "e")).out, "add success\n");
+
+  // Same server, another account: the credential conflict.
+  std::vector<std::string> other = AddArgs(server, "f");
+  other[2] = "--user=someone-else";
+  e2e::Run conflict = box_->Sharemapper(With(other, {"--outformat=json"}));
+  EXPECT_EQ(conflict.out,
+            "{\"data\":{},\"errorCode\":20001,\"message\":\"add failed,mount fault\",\"success\":false}\n");
+  EXPECT_EQ(conflict.status, kFailureStatus);
+
+  // Letter in use.
+  e2e::Run taken = box_->Sharemapper(With(AddArgs(server, "e", "team"), {"--outformat=json"}));
+  EXPECT_EQ(taken.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"add failed,mount fault\",\"success\":false}\n");
+  EXPECT_EQ(LogTails(*box_).back(), "VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk failed, errno: 85");
+
+  // An empty host never reaches the network, and the log keeps the password out.
+  std::vector<std::string> noHost = AddArgs(server, "h");
+  noHost[4] = "--host=";
+  e2e::Run missing = box_->Sharemapper(noHost);
+  EXPECT_EQ(missing.out, "add failed,mount fault\n");
+  EXPECT_EQ(LogTails(*box_), std::vector<std::string>{"VkSharemapper::SambaDisk::Mount:114  ERR:  missing Parameter, "
+                                                       "can't mount samdisk H:pub\\docssmtest***Docs1001"});
+  EXPECT_EQ(box_->AppLog().find(server.Password()), std::string::npos);
+}
+
+TEST_F(LifeCycle, EmptyDsidConnectsButReportsFailure) {
+  SM_REQUIRE_SAMBA(server);
+  std::vector<std::string> args = AddArgs(server, "k");
+  args[9] = "--dsid=";
+  e2e::Run run = box_->Sharemapper(args);
+  EXPECT_EQ(run.out, "add failed,mount fault\n");
+  EXPECT_EQ(run.status, kFailureStatus);
+  EXPECT_EQ(LogTails(*box_).at(1), "VkSharemapper::SambaDisk::Mount:169  INFO:  Samba disk mount: 0");
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "Docs");
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_VkUserId"), "1001");
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_VkDiskSessionId"), "<none>");
+  EXPECT_NE(box_->Sharemapper({}).out.find("\nK:\t127.0.0.1\t\t1001\t\t\tdummy\t\t\t\t\\pub\\docs"), std::string::npos);
+}
+
+TEST_F(LifeCycle, DeleteByLetterByVolumeAndWithoutRecord) {
+  SM_REQUIRE_SAMBA(server);
+  ASSERT_EQ(box_->Sharemapper(AddArgs(server, "e")).out, "add success\n");
+  EXPECT_EQ(box_->Sharemapper({"--del", "--drive=e"}).out, "delete success\n");
+  EXPECT_EQ(LogTails(*box_), std::vector<std::string>{"VkSharemapper::SambaDisk::Unmount:198  INFO:  delete net disk sucessed"});
+  EXPECT_EQ(box_->Sharemapper({}).out, std::string(kHeader) + ".\n");
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "<none>");
+
+  ASSERT_EQ(box_->Sharemapper(AddArgs(server, "f", "team")).out, "add success\n");
+  e2e::Run byVolume = box_->Sharemapper({"--del", "--volume=Docs", "--outformat=json"});
+  EXPECT_EQ(byVolume.out, "{\"data\":{},\"errorCode\":0,\"message\":\"delete success\",\"success\":true}\n");
+  EXPECT_EQ(byVolume.status, 0);
+
+  // A drive connected by other means has no record; deleting it still works.
+  platform::NetResource resource;
+  resource.localName = "J:";
+  resource.remoteName = "\\\\127.0.0.1\\team";
+  ASSERT_EQ(platform::network().AddConnection(resource, server.Password(), server.User(), 4), 0u);
+  EXPECT_EQ(box_->Sharemapper({"--del", "--drive=j"}).out, "delete success\n");
+
+  for (const auto& format : {std::vector<std::string>{}, std::vector<std::string>{"--outformat=json"}}) {
+    e2e::Run unknown = box_->Sharemapper(With({"--del", "--drive=q"}, format));
+    EXPECT_EQ(unknown.status, kFailureStatus);
+    EXPECT_EQ(unknown.out, format.empty() ? "delete failed ,not found drive\n"
+                                          : "{\"data\":{},\"errorCode\":20000,\"message\":\"delete failed ,not found "
+                                            "drive\",\"success\":false}\n");
+  }
+  EXPECT_EQ(platform::posix::ConnectedLetterMask(), 0u);
+}
+
+TEST_F(LifeCycle, AllTwentySixLetters) {
+  SM_REQUIRE_SAMBA(server);
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    ASSERT_EQ(box_->Sharemapper(AddArgs(server, std::string(1, letter), letter % 2 ? "pub" : "team")).out, "add success\n")
+        << letter;
+  }
+  e2e::Run full = box_->Sharemapper(With(AddArgs(server, "*"), {"--outformat=json"}));
+  EXPECT_EQ(full.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"system error,none availabe letter\","
+                      "\"success\":false}\n");
+  const auto rows = e2e::Lines(box_->Sharemapper({}).out);
+  ASSERT_EQ(rows.size(), 28u);
+  for (int i = 0; i < 26; ++i) EXPECT_EQ(rows[i + 1].substr(0, 3), std::string(1, static_cast<char>('A' + i)) + ":\t");
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    EXPECT_EQ(box_->Sharemapper({"--del", std::string("--drive=") + letter}).out, "delete success\n") << letter;
+  }
+  EXPECT_EQ(box_->Sharemapper({}).out, std::string(kHeader) + ".\n");
+  EXPECT_EQ(Read("##127.0.0.1#pub", "_LabelFromReg"), "<none>");
+  EXPECT_EQ(Read("##127.0.0.1#team", "_LabelFromReg"), "<none>");
+}
+
+TEST_F(LifeCycle, EightProcessesAddingAndDeletingAtOnce) {
+  SM_REQUIRE_SAMBA(server);
+  constexpr int kWorkers = 8;
+  constexpr int kRounds = 10;
+  std::vector<std::thread> workers;
+  std::vector<std::string> failures(kWorkers);
+  for (int w = 0; w < kWorkers; ++w) {
+    workers.emplace_back([&, w] {
+      const std::string letter(1, static_cast<char>('M' + w));
+      const std::string location = w % 2 ? "pub" : "team";
+      for (int round = 0; round < kRounds; ++round) {
+        e2e::Run add = box_->Sharemapper(With(AddArgs(server, letter, location), {"--outformat=json"}));
+        if (add.out != "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n" || add.status != 0) {
+          failures[w] += letter + " add round " + std::to_string(round) + ": " + add.out + add.err;
+        }
+        e2e::Run del = box_->Sharemapper({"--del", "--drive=" + letter});
+        if (del.out != "delete success\n" || del.status != 0) {
+          failures[w] += letter + " del round " + std::to_string(round) + ": " + del.out + del.err;
+        }
+      }
+    });
+  }
+  for (auto& t : workers) t.join();
+  for (const auto& f : failures) EXPECT_EQ(f, "");
+  EXPECT_EQ(platform::posix::ConnectedLetterMask(), 0u);
+  EXPECT_EQ(Read("##127.0.0.1#pub", "_LabelFromReg"), "<none>");
+  EXPECT_EQ(Read("##127.0.0.1#team", "_LabelFromReg"), "<none>");
+  EXPECT_EQ(box_->Sharemapper({}).out, std::string(kHeader) + ".\n");
+}
