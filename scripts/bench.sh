@@ -23,6 +23,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# The test account that the server switches to must reach the share folders.
+chmod 0755 "$work"
 
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
 mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$work/cwd"
@@ -60,10 +62,12 @@ for letter in {A..Z}; do "$sm" --del --drive=$letter >/dev/null; done
 add_cmd="$q $(printf '%q ' "${add_args[@]}") --drive=E"
 del_cmd="$q --del --drive=E"
 smb_cmd="smbclient //127.0.0.1/pub -U $user%$pass -s $work/server/client.conf -c ls"
+# hyperfine takes one --prepare per command, in order.
 hyperfine -N --warmup 3 --runs "$runs" --export-json "$work/add.json" \
+  --prepare true --prepare "sh -c '$del_cmd >/dev/null || true'" --prepare "sh -c '$add_cmd >/dev/null || true'" \
   -n 'smbclient -c ls' "$smb_cmd" \
-  -n 'sharemapper --add' --prepare "$del_cmd" "$add_cmd" \
-  -n 'sharemapper --del' --prepare "$add_cmd" "$del_cmd" >/dev/null
+  -n 'sharemapper --add' "$add_cmd" \
+  -n 'sharemapper --del' "$del_cmd" >/dev/null
 "$sm" --del --drive=E >/dev/null || true
 
 mem_smb=$(peak_kb smbclient //127.0.0.1/pub -U "$user%$pass" -s "$work/server/client.conf" -c ls)

@@ -19,6 +19,8 @@ cleanup() {
   rm -rf "$work"
 }
 trap cleanup EXIT
+# The test account that the server switches to must reach the share folders.
+chmod 0755 "$work"
 
 # Private state: nothing of the user's own drives or records is touched.
 export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
@@ -31,6 +33,7 @@ bash "$fixture" start "$work/server"
 # A recycle bin left on the share: the add removes it.
 mkdir -p "$work/server/shares/pub/docs/\$RECYCLE.BIN/S-1-5-21"
 echo old >"$work/server/shares/pub/docs/\$RECYCLE.BIN/S-1-5-21/\$Rold.txt"
+chown -R smtest: "$work/server/shares/pub/docs/\$RECYCLE.BIN"
 
 run() {
   echo
@@ -42,6 +45,11 @@ run() {
   echo "(exit status $status)"
 }
 
+show_log() {
+  echo "Applog/VkSharemapper.log:"
+  sed 's/^/  /' Applog/VkSharemapper.log 2>/dev/null || true
+}
+
 run --add --domain= --user=smtest --password=Sm-Test-Pass1 --host=127.0.0.1 \
   --location='pub\docs' --drive='*' --volume=Docs --userid=1001 --dsid=77 --outformat=json
 if [ -e "$work/server/shares/pub/docs/\$RECYCLE.BIN" ]; then
@@ -49,12 +57,12 @@ if [ -e "$work/server/shares/pub/docs/\$RECYCLE.BIN" ]; then
 else
   echo "(the share's \$RECYCLE.BIN is gone)"
 fi
+show_log
 run
 run --del --volume=Docs
+show_log
 run --outformat=json
+run --del --drive=q
 
-echo
-echo "# application log of the last run (Applog/VkSharemapper.log)"
-cat Applog/VkSharemapper.log 2>/dev/null || true
 echo
 echo "# stopping the share and removing its state"
