@@ -11,7 +11,7 @@ bash scripts/setup.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "== build"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHAREMAPPER_WINE_TESTS=ON >/dev/null
 cmake --build build -j"$jobs"
 echo "== tests"
 (cd build && ctest --output-on-failure -j"$jobs" --timeout 600)
