@@ -3,6 +3,7 @@
 #include <cxxopts.hpp>
 
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
 
@@ -87,6 +88,30 @@ OptionOutcome Report(bool form, const std::string& message) {
   return Stop(kExitFailure, BuildResult(false, kErrorFailed, message, Poco::JSON::Object(0)) + "\n");
 }
 
+// A command line that cannot be parsed: logged, then reported with the
+// parser's text.
+OptionOutcome ParseFailed(int argc, char** argv, const std::string& what) {
+  LogHead(AppLog, kLocation, logline::kOptionFailed, kLevelErr) << "Option Failed. " << what << std::endl;
+  return Report(!WantsJsonBeforeParse(argc, argv), "error parsing options: " + what);
+}
+
+// The parser matches every argument that begins with "-" against a regular
+// expression, and the standard library's matcher recurses once per byte: an
+// argument of a few tens of thousands of bytes overflows the stack. No value
+// of this program comes near the limit below, so a longer argument is refused
+// before the parser sees it. Arguments after "--" are checked too: a value
+// option takes even "--" as its value, and parsing goes on after it.
+constexpr std::size_t kMaxDashArgument = 4096;
+
+// The index of the first argument that begins with "-" and is longer than the
+// parser can take, or 0 when there is none.
+int OverlongDashArgument(int argc, char** argv) {
+  for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
+    if (argv[i][0] == '-' && std::strlen(argv[i]) > kMaxDashArgument) return i;
+  }
+  return 0;
+}
+
 }  // namespace
 
 bool GetFreeDriveLetter(std::string& out) {
@@ -102,6 +127,10 @@ bool GetFreeDriveLetter(std::string& out) {
 
 OptionOutcome SmOption::Process(int argc, char** argv) {
   std::unique_ptr<cxxopts::Options> options = DeclareOptions(argc > 0 ? argv[0] : "");
+  if (const int overlong = OverlongDashArgument(argc, argv)) {
+    return ParseFailed(argc, argv, "Argument " + std::to_string(overlong) + " is longer than " +
+                                       std::to_string(kMaxDashArgument) + " bytes");
+  }
   try {
     const cxxopts::ParseResult result = options->parse(argc, argv);
 
@@ -163,9 +192,7 @@ OptionOutcome SmOption::Process(int argc, char** argv) {
     }
     return OptionOutcome();
   } catch (const cxxopts::exceptions::exception& e) {
-    LogHead(AppLog, kLocation, logline::kOptionFailed, kLevelErr) << "Option Failed. " << e.what() << std::endl;
-    const std::string message = std::string("error parsing options: ") + e.what();
-    return Report(!WantsJsonBeforeParse(argc, argv), message);
+    return ParseFailed(argc, argv, e.what());
   }
 }
 
