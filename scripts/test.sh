@@ -22,3 +22,6 @@ cmake --build build-asan -j"$jobs"
 echo "== sanitizer tests"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j"$jobs" --timeout 600 -E 'bench')
+
+echo "== fuzzing (bounded)"
+FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash tests/fuzz/run_fuzz.sh

@@ -234,3 +234,16 @@ TEST(Options, ParseErrorAsEnvelopeWhenJsonWasAskedFor) {
   EXPECT_EQ(Parse({"--domain"}).outcome.output,
             "error parsing options: Option \xE2\x80\x98" "domain\xE2\x80\x99 is missing an argument\n");
 }
+
+TEST(Options, OverlongOptionWordIsRefusedNotParsed) {
+  // The parser's matcher recurses per byte; such a word used to overflow the stack.
+  Parsed json = Parse({"--outformat=json", "--host=" + std::string(30000, 'x')});
+  EXPECT_FALSE(json.outcome.proceed);
+  EXPECT_EQ(json.outcome.status, 20000);
+  EXPECT_EQ(json.outcome.output.rfind("{\"data\":{},\"errorCode\":20000,\"message\":\"error parsing options: ", 0), 0u)
+      << json.outcome.output.substr(0, 200);
+
+  // A long value given as its own word is never matched, so it still counts.
+  Parsed del = Parse({"--del", "--host", std::string(30000, 'x')});
+  EXPECT_EQ(del.outcome.output, DfsListing("[--option value ] ; must [volume]|[drive] "));
+}
