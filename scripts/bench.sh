@@ -6,34 +6,13 @@
 #     the same account (the same session set-up and tree connect);
 #   - the peak memory of each.
 # Prints a Markdown table. Needs root (the test server switches users).
-set -euo pipefail
-cd "$(dirname "$0")/.."
-top=$(pwd)
+source "$(dirname "$0")/throwaway_share.sh" bench
 runs=${BENCH_RUNS:-30}
 
-bash scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target sharemapper >/dev/null
-sm="$top/build/src/sharemapper"
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/sharemapper-bench.XXXXXX")
-fixture="$top/tests/samba/samba_fixture.sh"
-cleanup() {
-  bash "$fixture" stop "$work/server" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-# The test account that the server switches to must reach the share folders.
-chmod 0755 "$work"
-
-export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$work/cwd"
-chmod 0700 "$XDG_RUNTIME_DIR"
-cd "$work/cwd"
 bash "$fixture" start "$work/server" >/dev/null
 
-user=smtest
-pass=Sm-Test-Pass1
+user=$share_user
+pass=$share_password
 add_args=(--add --domain= --user=$user --password=$pass --host=127.0.0.1 --location='pub\docs'
   --volume=Bench --userid=1 --dsid=2)
 

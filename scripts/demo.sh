@@ -3,37 +3,14 @@
 # throwaway Samba share on 127.0.0.1, maps it with --add (JSON), lists the
 # drives (form table), deletes the drive, stops the share and removes every
 # trace (server state, key store, connection table, log).
-set -euo pipefail
-cd "$(dirname "$0")/.."
-top=$(pwd)
-
-bash scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target sharemapper >/dev/null
-sm="$top/build/src/sharemapper"
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/sharemapper-demo.XXXXXX")
-fixture="$top/tests/samba/samba_fixture.sh"
-cleanup() {
-  bash "$fixture" stop "$work/server" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-# The test account that the server switches to must reach the share folders.
-chmod 0755 "$work"
-
-# Private state: nothing of the user's own drives or records is touched.
-export XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/runtime"
-mkdir -p "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" "$work/cwd"
-chmod 0700 "$XDG_RUNTIME_DIR"
-cd "$work/cwd"
+source "$(dirname "$0")/throwaway_share.sh" demo
 
 echo "# starting a throwaway Samba share //127.0.0.1/pub"
 bash "$fixture" start "$work/server"
 # A recycle bin left on the share: the add removes it.
 mkdir -p "$work/server/shares/pub/docs/\$RECYCLE.BIN/S-1-5-21"
 echo old >"$work/server/shares/pub/docs/\$RECYCLE.BIN/S-1-5-21/\$Rold.txt"
-chown -R smtest: "$work/server/shares/pub/docs/\$RECYCLE.BIN"
+chown -R "$share_user": "$work/server/shares/pub/docs/\$RECYCLE.BIN"
 
 run() {
   echo
@@ -50,7 +27,7 @@ show_log() {
   sed 's/^/  /' Applog/VkSharemapper.log 2>/dev/null || true
 }
 
-run --add --domain= --user=smtest --password=Sm-Test-Pass1 --host=127.0.0.1 \
+run --add --domain= --user="$share_user" --password="$share_password" --host=127.0.0.1 \
   --location='pub\docs' --drive='*' --volume=Docs --userid=1001 --dsid=77 --outformat=json
 if [ -e "$work/server/shares/pub/docs/\$RECYCLE.BIN" ]; then
   echo "(the share's \$RECYCLE.BIN is still there)"
