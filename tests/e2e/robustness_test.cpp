@@ -1,0 +1,1086 @@
+// Faults and hostile input, running the real binary against the loopback
+// Samba server: the server going away in the middle of an add, a key store
+// that cannot be written or is damaged, a connection table that cannot be
+// used, and over-long, control, non-ASCII and path-like values in every text
+// option. Each case must give one clear result and the documented exit
+// status, leave what was stored before as it was, and let the next run work
+// once the fault is gone.
+//
+// Which addresses a run contacts is watched with strace (connect() calls
+// only); those checks are left out where strace is not installed.
+#include <gtest/gtest.h>
+
+#include <Poco/Exception.h>
+#include <Poco/JSON/Array.h>
+#include <Poco/JSON/Object.h>
+#include <Poco/JSON/Parser.h>
+
+#include <dirent.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/posix/connection_table.h"
+#include "platform/posix/registry_store.h"
+#include "runner.h"
+#include "samba/samba_server.h"
+#include "utils/vkreg.h"
+
+using e2e::kFailureStatus;
+using e2e::Sandbox;
+
+namespace {
+
+const std::string kRecordParent = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\";
+const std::string kHeader = "DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\n";
+const std::string kAddFailed = "add failed,mount fault";
+
+// ---------------------------------------------------------------------------
+// Files and tools
+
+struct Cleanup {
+  std::function<void()> run;
+  ~Cleanup() {
+    if (run) run();
+  }
+};
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::string FindTool(const std::string& name) {
+  for (const char* dir : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/", "/usr/local/bin/"}) {
+    const std::string path = dir + name;
+    if (::access(path.c_str(), X_OK) == 0) return path;
+  }
+  return std::string();
+}
+
+// chattr +i / -i: the only way to make a file or folder unwritable for root.
+bool SetImmutable(const std::string& path, bool on) {
+  static const std::string chattr = FindTool("chattr");
+  if (chattr.empty()) return false;
+  return std::system((chattr + (on ? " +i '" : " -i '") + path + "' >/dev/null 2>&1").c_str()) == 0;
+}
+
+// ---------------------------------------------------------------------------
+// Which addresses a run connects to
+
+const std::string& StracePath() {
+  static const std::string path = [] {
+    const std::string found = FindTool("strace");
+    // ptrace may be forbidden (containers): then strace is no use here.
+    const std::string probe = found + " -qq -e trace=connect -o /dev/null /bin/true >/dev/null 2>&1";
+    if (!found.empty() && std::system(probe.c_str()) == 0) return found;
+    std::cout << "[ NOTE     ] no working strace: the addresses runs contact are not checked" << std::endl;
+    return std::string();
+  }();
+  return path;
+}
+
+struct Traced {
+  e2e::Run run;
+  bool traced = false;
+  // "address:port" of every connect() to anything but a local socket.
+  std::vector<std::string> peers;
+};
+
+std::string Between(const std::string& text, std::size_t from, const std::string& open, const std::string& close) {
+  const std::size_t start = text.find(open, from);
+  if (start == std::string::npos) return std::string();
+  const std::size_t end = text.find(close, start + open.size());
+  if (end == std::string::npos) return std::string();
+  return text.substr(start + open.size(), end - start - open.size());
+}
+
+Traced RunTraced(const Sandbox& box, const std::vector<std::string>& args) {
+  Traced traced;
+  if (StracePath().empty()) {
+    traced.run = box.Sharemapper(args);
+    return traced;
+  }
+  const std::string log = box.root + "/connect.trace";
+  std::remove(log.c_str());
+  std::vector<std::string> full{"-f", "-qq", "-e", "trace=connect", "-o", log, SHAREMAPPER_BINARY};
+  full.insert(full.end(), args.begin(), args.end());
+  traced.run = box.Command(StracePath(), full);
+  traced.traced = true;
+  for (const std::string& line : e2e::Lines(e2e::ReadFile(log))) {
+    const std::size_t call = line.find("connect(");
+    if (call == std::string::npos) continue;
+    const std::size_t family = line.find("sa_family=", call);
+    if (family == std::string::npos) continue;  // "<... connect resumed>"
+    const std::string name = line.substr(family + 10, line.find_first_of(",}", family) - family - 10);
+    if (name == "AF_UNIX" || name == "AF_LOCAL" || name == "AF_UNSPEC") continue;
+    std::string address = name == "AF_INET" ? Between(line, family, "inet_addr(\"", "\"")
+                                            : Between(line, family, "\"", "\"");
+    if (address.empty()) address = name;
+    const std::string port = Between(line, family, "htons(", ")");
+    traced.peers.push_back(address + ":" + port);
+  }
+  return traced;
+}
+
+::testing::AssertionResult OnlyLoopbackServer(const Traced& traced) {
+  for (const std::string& peer : traced.peers) {
+    if (peer.rfind("127.0.0.1:", 0) != 0) return ::testing::AssertionFailure() << "connected to " << peer;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+::testing::AssertionResult NoNetworkAtAll(const Traced& traced) {
+  if (traced.peers.empty()) return ::testing::AssertionSuccess();
+  auto failure = ::testing::AssertionFailure() << "connected to";
+  for (const std::string& peer : traced.peers) failure << " " << peer;
+  return failure;
+}
+
+// ---------------------------------------------------------------------------
+// JSON output
+
+// Texts go into the JSON as the bytes they are, so a sequence that is not
+// UTF-8 reaches the output unchanged and a strict parser stops at it. The
+// structure around such bytes is what can be checked: this replaces every
+// byte of an ill-formed sequence by '?'.
+std::string MaskInvalidUtf8(const std::string& in) {
+  std::string out = in;
+  const std::size_t n = in.size();
+  for (std::size_t i = 0; i < n;) {
+    const unsigned char c = static_cast<unsigned char>(in[i]);
+    std::size_t length = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3
+                                     : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
+    bool good = length != 0 && i + length <= n;
+    for (std::size_t k = 1; good && k < length; ++k) {
+      const unsigned char next = static_cast<unsigned char>(in[i + k]);
+      unsigned char low = 0x80, high = 0xBF;
+      if (k == 1 && c == 0xE0) low = 0xA0;
+      if (k == 1 && c == 0xED) high = 0x9F;
+      if (k == 1 && c == 0xF0) low = 0x90;
+      if (k == 1 && c == 0xF4) high = 0x8F;
+      good = next >= low && next <= high;
+    }
+    if (!good) {
+      out[i] = '?';
+      ++i;
+    } else {
+      i += length;
+    }
+  }
+  return out;
+}
+
+bool IsUtf8(const std::string& text) { return MaskInvalidUtf8(text) == text; }
+
+// One line of output holding one result envelope. `masked` parses with the
+// non-UTF-8 bytes masked (see MaskInvalidUtf8); otherwise the line must be
+// valid JSON as it is.
+::testing::AssertionResult Envelope(const std::string& out, Poco::JSON::Object::Ptr& envelope,
+                                    bool masked = false) {
+  if (out.empty() || out.back() != '\n' || out.find('\n') != out.size() - 1) {
+    return ::testing::AssertionFailure() << "not exactly one line: " << ::testing::PrintToString(out);
+  }
+  try {
+    Poco::JSON::Parser parser;
+    const std::string text = masked ? MaskInvalidUtf8(out) : out;
+    envelope = parser.parse(text).extract<Poco::JSON::Object::Ptr>();
+  } catch (const Poco::Exception& e) {
+    return ::testing::AssertionFailure() << "not JSON (" << e.displayText() << "): " << ::testing::PrintToString(out);
+  } catch (const std::exception& e) {
+    return ::testing::AssertionFailure() << "not an object (" << e.what() << "): " << ::testing::PrintToString(out);
+  }
+  if (!envelope || !envelope->has("data") || !envelope->has("errorCode") || !envelope->has("message") ||
+      !envelope->has("success")) {
+    return ::testing::AssertionFailure() << "not an envelope: " << out;
+  }
+  const bool success = envelope->getValue<bool>("success");
+  const int code = envelope->getValue<int>("errorCode");
+  if (success != (code == 0) || (code != 0 && code != 20000 && code != 20001)) {
+    return ::testing::AssertionFailure() << "success and errorCode disagree: " << out;
+  }
+  return ::testing::AssertionSuccess();
+}
+
+// A query record as the JSON output gave it.
+struct Listed {
+  std::string drive, host, location, userid, dsid, volumename;
+};
+
+::testing::AssertionResult QueryList(const e2e::Run& run, std::vector<Listed>& drives, bool masked = false) {
+  drives.clear();
+  if (run.status != 0) return ::testing::AssertionFailure() << "query exited with " << run.status << ": " << run.out;
+  Poco::JSON::Object::Ptr envelope;
+  ::testing::AssertionResult parsed = Envelope(run.out, envelope, masked);
+  if (!parsed) return parsed;
+  if (envelope->getValue<std::string>("message") != "query success" || !envelope->getValue<bool>("success")) {
+    return ::testing::AssertionFailure() << "query did not succeed: " << run.out;
+  }
+  Poco::JSON::Array::Ptr data = envelope->getArray("data");
+  if (!data) return ::testing::AssertionFailure() << "no list: " << run.out;
+  for (std::size_t i = 0; i < data->size(); ++i) {
+    Poco::JSON::Object::Ptr record = data->getObject(static_cast<unsigned>(i));
+    if (!record) return ::testing::AssertionFailure() << "entry " << i << " is no object: " << run.out;
+    drives.push_back({record->getValue<std::string>("drive"), record->getValue<std::string>("host"),
+                      record->getValue<std::string>("location"), record->getValue<std::string>("userid"),
+                      record->getValue<std::string>("dsid"), record->getValue<std::string>("volumename")});
+  }
+  return ::testing::AssertionSuccess();
+}
+
+std::string Letters(const std::vector<Listed>& drives) {
+  std::string letters;
+  for (const Listed& d : drives) letters += d.drive.substr(0, 1);
+  return letters;
+}
+
+const Listed* FindDrive(const std::vector<Listed>& drives, const std::string& drive) {
+  for (const Listed& d : drives) {
+    if (d.drive == drive) return &d;
+  }
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// The server's processes
+
+// The server's smbd: the pid in its pid file, when that process runs with
+// this server's configuration. smbd leads its own process group, in which its
+// session children run.
+pid_t ServerPid(const smtest::SambaServer& server) {
+  const std::string text = e2e::ReadFile(server.StateDir() + "/pid/smbd.pid");
+  const pid_t pid = static_cast<pid_t>(std::atol(text.c_str()));
+  if (pid <= 1) return 0;
+  const std::string cmdline = e2e::ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
+  if (cmdline.find(server.StateDir() + "/smb.conf") == std::string::npos) return 0;
+  if (::getpgid(pid) != pid || pid == ::getpgrp()) return 0;
+  return pid;
+}
+
+// The number of entries in a folder, "." and ".." not counted.
+std::size_t Entries(const std::string& folder) {
+  std::size_t count = 0;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (dirent* entry = ::readdir(dir)) {
+      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) ++count;
+    }
+    ::closedir(dir);
+  }
+  return count;
+}
+
+std::set<pid_t> ProcessGroup(pid_t group) {
+  std::set<pid_t> members;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return members;
+  while (dirent* entry = ::readdir(proc)) {
+    const pid_t pid = static_cast<pid_t>(std::atol(entry->d_name));
+    if (pid <= 0) continue;
+    const std::string stat = e2e::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    int parent = 0;
+    int pgrp = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %d %d", &state, &parent, &pgrp) == 3 && pgrp == group &&
+        state != 'Z') {
+      members.insert(pid);
+    }
+  }
+  ::closedir(proc);
+  return members;
+}
+
+// When a process started, in clock ticks since boot (0 when unknown).
+unsigned long long StartTime(pid_t pid) {
+  const std::string stat = e2e::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  if (close == std::string::npos) return 0;
+  std::istringstream fields(stat.substr(close + 1));
+  std::string field;
+  for (int i = 3; i <= 22 && fields >> field; ++i) {
+    if (i == 22) return std::strtoull(field.c_str(), nullptr, 10);
+  }
+  return 0;
+}
+
+// Starts the server again after it was killed, as it was before: a server
+// this program had started is this program's again (and stopped when it
+// ends); one that was there before (the CTest fixture's) is started to stay
+// for the tests after this program, and only adopted.
+::testing::AssertionResult Restart(smtest::SambaServer& server, bool startedByThisProgram) {
+  server.Stop();
+  if (!startedByThisProgram) {
+    const std::string start = std::string("bash '") + SM_SAMBA_FIXTURE_SCRIPT + "' start '" + server.StateDir() +
+                              "' >/dev/null 2>&1";
+    if (std::system(start.c_str()) != 0) return ::testing::AssertionFailure() << "the fixture script did not start it";
+  }
+  if (server.Start()) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << server.Error();
+}
+
+// Stops every process of the server (SIGSTOP) for as long as it lives: the
+// kernel still accepts connections on the port, nothing answers them.
+class FrozenServer {
+ public:
+  explicit FrozenServer(const smtest::SambaServer& server) : group_(ServerPid(server)) {
+    if (group_ != 0 && ::kill(-group_, SIGSTOP) != 0) group_ = 0;
+  }
+  ~FrozenServer() { Thaw(); }
+  bool ok() const { return group_ != 0; }
+  void Thaw() {
+    if (group_ != 0) ::kill(-group_, SIGCONT);
+    group_ = 0;
+  }
+
+ private:
+  pid_t group_;
+};
+
+// ---------------------------------------------------------------------------
+// The fixture
+
+struct AddValues {
+  std::string domain;
+  std::string user = smtest::SambaServer::User();
+  std::string password = smtest::SambaServer::Password();
+  std::string host = "127.0.0.1";
+  std::string location = "pub\\docs";
+  std::string drive = "e";
+  std::string volume = "Docs";
+  std::string userid = "1001";
+  std::string dsid = "77";
+
+  // Each value as a word of its own, so that any bytes (and any length) reach
+  // the program as they are.
+  std::vector<std::string> Args(bool json = true) const {
+    std::vector<std::string> args{"--add",  "--domain",   domain,  "--user", user,     "--password", password,
+                                  "--host", host,         "--location", location, "--drive", drive,
+                                  "--volume", volume,     "--userid", userid, "--dsid", dsid};
+    if (json) args.push_back("--outformat=json");
+    return args;
+  }
+};
+
+AddValues On(const std::string& drive, const std::string& location, const std::string& volume = "Docs") {
+  AddValues values;
+  values.drive = drive;
+  values.location = location;
+  values.volume = volume;
+  return values;
+}
+
+class Robustness : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    box_ = std::make_unique<Sandbox>(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    box_->Use();
+    platform::posix::ResetConnectionTableForTests();
+    platform::posix::ResetKeyStore();
+  }
+  void TearDown() override {
+    platform::posix::ResetConnectionTableForTests();
+    platform::posix::ResetKeyStore();
+    box_.reset();
+  }
+
+  std::string StoreFile() const { return box_->config + "/sharemapper/registry.db"; }
+  std::string TableFolder() const { return box_->runtime + "/sharemapper"; }
+  std::string TableFile() const { return TableFolder() + "/connections.db"; }
+
+  e2e::Run Run(const std::vector<std::string>& args) const { return box_->Sharemapper(args); }
+
+  ::testing::AssertionResult Added(const AddValues& values) const {
+    const e2e::Run run = Run(values.Args(false));
+    if (run.out == "add success\n" && run.status == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "add of " << values.drive << " gave " << run.status << ": " << run.out
+                                         << box_->AppLog();
+  }
+
+  ::testing::AssertionResult Deleted(const std::string& drive) const {
+    const e2e::Run run = Run({"--del", "--drive=" + drive});
+    if (run.out == "delete success\n" && run.status == 0) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "delete of " << drive << " gave " << run.status << ": " << run.out
+                                         << box_->AppLog();
+  }
+
+  std::vector<Listed> Query() const {
+    std::vector<Listed> drives;
+    EXPECT_TRUE(QueryList(Run({"--outformat=json"}), drives));
+    return drives;
+  }
+
+  // An add that failed: the envelope, the exit status, and the number in the
+  // log's "mapping net disk failed" line (any number when none is given).
+  void ExpectAddFailed(const e2e::Run& run, const std::string& errorNumber = "") const {
+    EXPECT_EQ(run.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"" + kAddFailed + "\",\"success\":false}\n");
+    EXPECT_EQ(run.status, kFailureStatus);
+    EXPECT_EQ(run.err, "");
+    const std::string line = "mapping net disk failed, errno: " + errorNumber;
+    EXPECT_NE(box_->AppLog().find(errorNumber.empty() ? line : line + "\n"), std::string::npos) << box_->AppLog();
+  }
+  void ExpectAddFailed(const e2e::Run& run, unsigned long errorNumber) const {
+    ExpectAddFailed(run, std::to_string(errorNumber));
+  }
+
+  static std::string Read(const std::string& key, const std::string& name) {
+    platform::posix::ResetKeyStore();
+    std::string path = kRecordParent + key;
+    std::string value = "<none>";
+    std::string valueName = name;
+    DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, path, valueName, value);
+    platform::posix::ResetKeyStore();
+    return value;
+  }
+
+  std::unique_ptr<Sandbox> box_;
+};
+
+void ExpectDocsOnE(const std::vector<Listed>& drives) {
+  const Listed* e = FindDrive(drives, "E:");
+  ASSERT_NE(e, nullptr) << Letters(drives);
+  EXPECT_EQ(e->host, "127.0.0.1");
+  EXPECT_EQ(e->location, "\\pub\\docs");
+  EXPECT_EQ(e->volumename, "Docs");
+  EXPECT_EQ(e->userid, "1001");
+  EXPECT_EQ(e->dsid, "77");
+}
+
+}  // namespace
+
+// ===========================================================================
+// Faults
+
+TEST_F(Robustness, ServerFrozenDuringAddLeavesNoRowAndTheNextAddWorks) {
+  SM_REQUIRE_SAMBA(server);
+  ASSERT_TRUE(Added(On("e", "pub\\docs")));
+  const std::string storeBefore = e2e::ReadFile(StoreFile());
+  const std::string tableBefore = e2e::ReadFile(TableFile());
+
+  {
+    FrozenServer frozen(server);
+    ASSERT_TRUE(frozen.ok()) << "cannot find the test server's smbd under " << server.StateDir();
+    // The port still accepts the connection; the session set-up gets no answer.
+    const auto start = std::chrono::steady_clock::now();
+    const e2e::Run add = Run(On("f", "team").Args());
+    const auto took = std::chrono::steady_clock::now() - start;
+    frozen.Thaw();
+    ExpectAddFailed(add);
+    EXPECT_LT(took, std::chrono::seconds(20));
+  }
+
+  // No row for F, and nothing written or changed for anyone.
+  EXPECT_EQ(e2e::ReadFile(TableFile()), tableBefore);
+  EXPECT_EQ(e2e::ReadFile(StoreFile()), storeBefore);
+  std::vector<Listed> drives = Query();
+  EXPECT_EQ(Letters(drives), "E");
+  ExpectDocsOnE(drives);
+
+  // The server answers again: the same add now works.
+  ASSERT_TRUE(Added(On("f", "team")));
+  drives = Query();
+  EXPECT_EQ(Letters(drives), "EF");
+  ExpectDocsOnE(drives);
+  EXPECT_TRUE(Deleted("e"));
+  EXPECT_TRUE(Deleted("f"));
+}
+
+TEST_F(Robustness, ServerStoppedDuringTheRecycleBinWalk) {
+  SM_REQUIRE_SAMBA(server);
+  // A recycle bin large enough that emptying it takes a few seconds.
+  const std::string bin = server.SharePath("team") + "/$RECYCLE.BIN";
+  constexpr std::size_t kFolders = 40;
+  Cleanup removeBin{[&] { std::system(("rm -rf '" + bin + "'").c_str()); }};
+  ASSERT_EQ(std::system(("rm -rf '" + bin + "' && mkdir -p '" + bin + "' && cd '" + bin + "' && for d in $(seq 1 " +
+                         std::to_string(kFolders) + "); do mkdir S$d && (cd S$d && touch $(seq -f f%g 1 50)); done")
+                            .c_str()),
+            0);
+  ASSERT_TRUE(server.GiveToTestAccount(bin));
+  ASSERT_TRUE(Added(On("e", "pub\\docs")));
+
+  const pid_t group = ServerPid(server);
+  ASSERT_NE(group, 0) << "cannot find the test server's smbd under " << server.StateDir();
+  const bool ours = StartTime(group) >= StartTime(::getpid());
+  // Whatever happens below, the other tests get a running server back.
+  Cleanup restart{[&] {
+    if (ServerPid(server) == 0) Restart(server, ours);
+  }};
+
+  // The add runs in the background; once it has emptied the first folder of
+  // the bin, the whole server is killed. libsmbclient would reconnect to a
+  // server that is still there, so the session alone is not enough.
+  std::remove((box_->cwd + "/Applog/VkSharemapper.log").c_str());
+  e2e::Run add;
+  std::atomic<bool> done{false};
+  std::thread adder([&] {
+    add = Run(On("g", "team", "Team").Args(false));
+    done = true;
+  });
+  bool killed = false;
+  while (!killed && !done) {
+    if (Entries(bin) < kFolders) killed = ::kill(-group, SIGKILL) == 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  adder.join();
+  ASSERT_TRUE(killed) << "the walk ended before the server could be stopped: " << add.out << box_->AppLog();
+  for (int i = 0; i < 500 && !ProcessGroup(group).empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const std::size_t left = Entries(bin);
+  EXPECT_GT(left, 0u) << "the walk finished after all";
+  EXPECT_LT(left, kFolders);
+
+  // Connected and recorded is a success; the bin's removal does not count.
+  EXPECT_EQ(add.out, "add success\n");
+  EXPECT_EQ(add.status, 0);
+  EXPECT_EQ(add.err, "");
+  EXPECT_NE(box_->AppLog().find("Samba disk mount: 1"), std::string::npos) << box_->AppLog();
+  std::vector<Listed> drives = Query();
+  EXPECT_EQ(Letters(drives), "EG");
+  ExpectDocsOnE(drives);
+  const Listed* g = FindDrive(drives, "G:");
+  ASSERT_NE(g, nullptr);
+  EXPECT_EQ(g->volumename, "Team");
+  EXPECT_EQ(g->location, "\\team");
+
+  // With no server at all: refused, no row.
+  const Traced refused = RunTraced(*box_, On("h", "pub").Args());
+  ExpectAddFailed(refused.run, 53);
+  EXPECT_TRUE(OnlyLoopbackServer(refused));
+  EXPECT_EQ(Letters(Query()), "EG");
+
+  // Back again: adds and deletes work.
+  ASSERT_TRUE(Restart(server, ours));
+  ASSERT_TRUE(Added(On("h", "pub")));
+  EXPECT_TRUE(Deleted("g"));
+  EXPECT_TRUE(Deleted("h"));
+  EXPECT_TRUE(Deleted("e"));
+  EXPECT_EQ(Run({}).out, kHeader + ".\n");
+}
+
+TEST_F(Robustness, ReadOnlyKeyStore) {
+  SM_REQUIRE_SAMBA(server);
+  ASSERT_TRUE(Added(On("e", "pub\\docs")));
+  const std::string store = StoreFile();
+  const std::string bytes = e2e::ReadFile(store);
+  ASSERT_FALSE(bytes.empty());
+  if (!SetImmutable(store, true)) GTEST_SKIP() << "chattr +i does not work here: no file is unwritable for root";
+  Cleanup unlock{[&] { SetImmutable(store, false); }};
+
+  // The drive is connected, then its record cannot be written: a failure,
+  // and the connection stays (no rollback).
+  const e2e::Run add = Run(On("f", "team").Args());
+  EXPECT_EQ(add.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"" + kAddFailed + "\",\"success\":false}\n");
+  EXPECT_EQ(add.status, kFailureStatus);
+  EXPECT_EQ(add.err, "");
+  EXPECT_NE(box_->AppLog().find("mapping net disk sucessed"), std::string::npos) << box_->AppLog();
+  EXPECT_NE(box_->AppLog().find("Samba disk mount: 0"), std::string::npos) << box_->AppLog();
+  EXPECT_EQ(e2e::ReadFile(store), bytes);
+
+  // Reading works: E with its record, F with the defaults.
+  std::vector<Listed> drives = Query();
+  EXPECT_EQ(Letters(drives), "EF");
+  ExpectDocsOnE(drives);
+  const Listed* f = FindDrive(drives, "F:");
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->userid, "dummy");
+  EXPECT_EQ(f->dsid, "dummy");
+  EXPECT_EQ(f->volumename, "team");
+  const e2e::Run form = Run({});
+  EXPECT_EQ(form.status, 0);
+  EXPECT_EQ(form.out.substr(0, kHeader.size()), kHeader);
+
+  // F has no record to delete: its delete works. E's record cannot be
+  // deleted: a failure, although the drive itself is disconnected.
+  EXPECT_TRUE(Deleted("f"));
+  const e2e::Run del = Run({"--del", "--drive=e"});
+  EXPECT_EQ(del.out, "delete failed ,unmount fault\n");
+  EXPECT_EQ(del.status, kFailureStatus);
+  EXPECT_NE(box_->AppLog().find("delete MountPoints2 key failed"), std::string::npos) << box_->AppLog();
+  EXPECT_EQ(e2e::ReadFile(store), bytes);
+  EXPECT_EQ(Letters(Query()), "");
+
+  // Writable again: E is added with a new label and deleted as usual.
+  ASSERT_TRUE(SetImmutable(store, false));
+  ASSERT_TRUE(Added(On("e", "pub\\docs", "Docs2")));
+  drives = Query();
+  ASSERT_EQ(Letters(drives), "E");
+  EXPECT_EQ(drives[0].volumename, "Docs2");
+  EXPECT_TRUE(Deleted("e"));
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "<none>");
+}
+
+TEST_F(Robustness, DamagedKeyStoreIsNeverRewritten) {
+  SM_REQUIRE_SAMBA(server);
+  ASSERT_TRUE(Added(On("e", "pub\\docs")));
+  const std::string store = StoreFile();
+  const std::string good = e2e::ReadFile(store);
+  std::string damaged = good;
+  for (std::size_t i = 0; i < damaged.size(); i += 7) damaged[i] = static_cast<char>(0xA5 ^ i);
+  WriteFile(store, damaged);
+
+  const e2e::Run add = Run(On("f", "team").Args());
+  EXPECT_EQ(add.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"" + kAddFailed + "\",\"success\":false}\n");
+  EXPECT_EQ(add.status, kFailureStatus);
+  EXPECT_EQ(add.err, "");
+  EXPECT_NE(box_->AppLog().find("Samba disk mount: 0"), std::string::npos) << box_->AppLog();
+
+  // Both drives are listed, without what their records would say.
+  std::vector<Listed> drives = Query();
+  ASSERT_EQ(Letters(drives), "EF");
+  EXPECT_EQ(drives[0].userid, "dummy");
+  EXPECT_EQ(drives[0].volumename, "pub");
+  EXPECT_EQ(drives[1].dsid, "dummy");
+  EXPECT_EQ(drives[1].volumename, "team");
+  const e2e::Run form = Run({});
+  EXPECT_EQ(form.status, 0);
+  EXPECT_EQ(e2e::Lines(form.out).size(), 4u) << form.out;
+
+  // A record that cannot be looked at cannot be deleted: a failure, and the
+  // connection is gone all the same.
+  const e2e::Run del = Run({"--del", "--drive=f", "--outformat=json"});
+  EXPECT_EQ(del.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"delete failed ,unmount fault\",\"success\":false}\n");
+  EXPECT_EQ(del.status, kFailureStatus);
+  EXPECT_EQ(e2e::ReadFile(store), damaged);
+
+  // The good file back: E's record is there, and everything works again.
+  WriteFile(store, good);
+  drives = Query();
+  ASSERT_EQ(Letters(drives), "E");
+  ExpectDocsOnE(drives);
+  ASSERT_TRUE(Added(On("f", "team")));
+  EXPECT_TRUE(Deleted("e"));
+  EXPECT_TRUE(Deleted("f"));
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "<none>");
+}
+
+TEST_F(Robustness, DamagedConnectionTableIsRefusedBeforeAnyNetwork) {
+  SM_REQUIRE_SAMBA(server);
+  ASSERT_TRUE(Added(On("e", "pub\\docs")));
+  // The table's own files: the database and, when it keeps one, its log.
+  const std::string log = TableFile() + "-wal";
+  const std::string good = e2e::ReadFile(TableFile());
+  const std::string goodLog = e2e::ReadFile(log);
+  const std::string storeBefore = e2e::ReadFile(StoreFile());
+  const std::string damaged = std::string(4096, 'T');
+  WriteFile(TableFile(), damaged);
+
+  const Traced add = RunTraced(*box_, On("f", "team").Args());
+  ExpectAddFailed(add.run, 1011);
+  if (add.traced) {
+    EXPECT_TRUE(NoNetworkAtAll(add));
+  }
+
+  // Nothing can be listed, so nothing is found to delete.
+  EXPECT_EQ(Letters(Query()), "");
+  EXPECT_EQ(Run({}).out, kHeader + ".\n");
+  const e2e::Run del = Run({"--del", "--drive=e"});
+  EXPECT_EQ(del.out, "delete failed ,not found drive\n");
+  EXPECT_EQ(del.status, kFailureStatus);
+  EXPECT_EQ(e2e::ReadFile(TableFile()), damaged) << "the damaged table was written to";
+  EXPECT_EQ(e2e::ReadFile(log), goodLog);
+  EXPECT_EQ(e2e::ReadFile(StoreFile()), storeBefore);
+
+  // The good file back: E is there again, and everything works.
+  WriteFile(TableFile(), good);
+  std::vector<Listed> drives = Query();
+  EXPECT_EQ(Letters(drives), "E");
+  ExpectDocsOnE(drives);
+  ASSERT_TRUE(Added(On("f", "team")));
+  EXPECT_TRUE(Deleted("e"));
+  EXPECT_TRUE(Deleted("f"));
+}
+
+TEST_F(Robustness, ConnectionTableFolderThatMayNotBeUsed) {
+  SM_REQUIRE_SAMBA(server);
+  const std::string folder = TableFolder();
+  const std::string aside = box_->runtime + "/aside";
+  const std::vector<std::pair<std::string, std::function<void()>>> replacements = {
+      {"a link to a good folder", [&] { ASSERT_EQ(::symlink(aside.c_str(), folder.c_str()), 0); }},
+      {"a file", [&] { WriteFile(folder, "not a folder"); }},
+      {"open to others", [&] {
+         ASSERT_EQ(::rename(aside.c_str(), folder.c_str()), 0);
+         ASSERT_EQ(::chmod(folder.c_str(), 0777), 0);
+       }},
+  };
+  for (const auto& replacement : replacements) {
+    SCOPED_TRACE(replacement.first);
+    ASSERT_TRUE(Added(On("e", "pub\\docs")));
+    const std::string table = e2e::ReadFile(TableFile());
+    ASSERT_EQ(::rename(folder.c_str(), aside.c_str()), 0);
+    replacement.second();
+
+    const Traced add = RunTraced(*box_, On("f", "team").Args());
+    ExpectAddFailed(add.run, 5);
+    if (add.traced) {
+      EXPECT_TRUE(NoNetworkAtAll(add));
+    }
+    EXPECT_EQ(Letters(Query()), "");
+    const e2e::Run del = Run({"--del", "--drive=e", "--outformat=json"});
+    EXPECT_EQ(del.status, kFailureStatus);
+    EXPECT_NE(del.out.find("\"message\":\"delete failed ,not found drive\""), std::string::npos) << del.out;
+
+    // Put the folder back as it was.
+    struct stat st {};
+    if (::lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+      ASSERT_EQ(::chmod(folder.c_str(), 0700), 0);
+    } else {
+      ASSERT_EQ(::unlink(folder.c_str()), 0);
+      ASSERT_EQ(::rename(aside.c_str(), folder.c_str()), 0);
+    }
+    EXPECT_EQ(e2e::ReadFile(TableFile()), table);
+    std::vector<Listed> drives = Query();
+    EXPECT_EQ(Letters(drives), "E");
+    ExpectDocsOnE(drives);
+    ASSERT_TRUE(Added(On("f", "team")));
+    EXPECT_TRUE(Deleted("e"));
+    EXPECT_TRUE(Deleted("f"));
+  }
+}
+
+TEST_F(Robustness, ConnectionTableThatCannotBeWritten) {
+  SM_REQUIRE_SAMBA(server);
+  ASSERT_TRUE(Added(On("e", "pub\\docs")));
+  // The folder and every file in it, made unwritable even for root.
+  const std::string folder = TableFolder();
+  std::vector<std::string> locked;
+  Cleanup unlock{[&] {
+    for (const std::string& path : locked) SetImmutable(path, false);
+  }};
+  DIR* dir = ::opendir(folder.c_str());
+  ASSERT_NE(dir, nullptr);
+  while (dirent* entry = ::readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != ".." && SetImmutable(folder + "/" + name, true)) locked.push_back(folder + "/" + name);
+  }
+  ::closedir(dir);
+  if (!SetImmutable(folder, true)) GTEST_SKIP() << "chattr +i does not work here: no folder is unwritable for root";
+  locked.push_back(folder);
+
+  // The new connection cannot be kept: the add fails and leaves no row. The
+  // query lists what it can read; a table kept with a log may not be
+  // readable either.
+  const Traced add = RunTraced(*box_, On("f", "team").Args());
+  ExpectAddFailed(add.run);
+  EXPECT_TRUE(OnlyLoopbackServer(add));
+  std::vector<Listed> drives = Query();
+  const std::string listed = Letters(drives);
+  EXPECT_TRUE(listed == "E" || listed == "") << listed;
+  if (listed == "E") ExpectDocsOnE(drives);
+
+  // Nor can E's row go: the delete fails and E stays. (Its record is
+  // deleted before the connection, and stays deleted.)
+  const e2e::Run del = Run({"--del", "--drive=e"});
+  EXPECT_EQ(del.out, listed == "E" ? "delete failed ,unmount fault\n" : "delete failed ,not found drive\n");
+  EXPECT_EQ(del.status, kFailureStatus);
+  EXPECT_EQ(Letters(Query()), listed);
+
+  for (const std::string& path : locked) ASSERT_TRUE(SetImmutable(path, false));
+  locked.clear();
+  ASSERT_TRUE(Added(On("f", "team")));
+  EXPECT_EQ(Letters(Query()), "EF");
+  EXPECT_TRUE(Deleted("e"));
+  EXPECT_TRUE(Deleted("f"));
+  EXPECT_EQ(Run({}).out, kHeader + ".\n");
+
+  // A folder that cannot take its first table: the same failure, no table.
+  ASSERT_EQ(std::system(("rm -f '" + folder + "'/*").c_str()), 0);
+  ASSERT_TRUE(SetImmutable(folder, true));
+  locked.push_back(folder);
+  const Traced first = RunTraced(*box_, On("f", "team").Args());
+  ExpectAddFailed(first.run, 5);
+  EXPECT_TRUE(OnlyLoopbackServer(first));
+  EXPECT_EQ(Entries(folder), 0u);
+  EXPECT_EQ(Letters(Query()), "");
+  ASSERT_TRUE(SetImmutable(folder, false));
+  locked.clear();
+  ASSERT_TRUE(Added(On("f", "team")));
+  EXPECT_TRUE(Deleted("f"));
+}
+
+// ===========================================================================
+// Bad input
+
+TEST_F(Robustness, OverlongValues) {
+  SM_REQUIRE_SAMBA(server);
+  struct Case {
+    const char* what;
+    std::function<void(AddValues&)> change;
+    unsigned long error;
+    bool network;  // whether the server is asked at all
+  };
+  // "\\127.0.0.1\" is 12 characters: a location of 247 gives a remote name of
+  // 259 characters, the longest there is.
+  const std::vector<Case> cases = {
+      {"host of 300", [](AddValues& v) { v.host = std::string(300, 'h'); }, 206, false},
+      {"location of 300", [](AddValues& v) { v.location = "pub\\" + std::string(296, 'l'); }, 206, false},
+      {"remote name of 260", [](AddValues& v) { v.location = "pub\\" + std::string(244, 'l'); }, 206, false},
+      {"remote name of 259", [](AddValues& v) { v.location = "pub\\" + std::string(243, 'l'); }, 67, true},
+      {"share name of 247", [](AddValues& v) { v.location = std::string(247, 's'); }, 67, true},
+      {"user of 300", [](AddValues& v) { v.user = std::string(300, 'u'); }, 87, false},
+      {"password of 300", [](AddValues& v) { v.password = std::string(300, 'p'); }, 87, false},
+      {"domain of 300", [](AddValues& v) { v.domain = std::string(300, 'd'); }, 87, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    AddValues values;
+    c.change(values);
+    const Traced add = RunTraced(*box_, values.Args());
+    ExpectAddFailed(add.run, c.error);
+    if (add.traced) {
+      EXPECT_TRUE(c.network ? OnlyLoopbackServer(add) : NoNetworkAtAll(add));
+      EXPECT_EQ(add.peers.empty(), !c.network);
+    }
+  }
+  EXPECT_EQ(Letters(Query()), "");
+  EXPECT_FALSE(Exists(StoreFile()));
+
+  // Long label and identifiers: the record takes them; the query reads values
+  // of up to 4096 bytes and lists the drive with the defaults beyond that.
+  AddValues fits = On("e", "pub\\docs", std::string(4096, 'v'));
+  fits.userid = std::string(4096, 'u');
+  fits.dsid = std::string(4096, 'd');
+  AddValues beyond = On("f", "team", std::string(5000, 'V'));
+  beyond.userid = std::string(5000, 'U');
+  beyond.dsid = std::string(5000, 'D');
+  for (const AddValues* values : {&fits, &beyond}) {
+    const e2e::Run add = Run(values->Args());
+    EXPECT_EQ(add.out, "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n") << values->drive;
+    EXPECT_EQ(add.status, 0);
+  }
+  std::vector<Listed> drives = Query();
+  ASSERT_EQ(Letters(drives), "EF");
+  EXPECT_EQ(drives[0].volumename, fits.volume);
+  EXPECT_EQ(drives[0].userid, fits.userid);
+  EXPECT_EQ(drives[0].dsid, fits.dsid);
+  EXPECT_EQ(drives[1].volumename, "team");
+  EXPECT_EQ(drives[1].userid, "dummy");
+  EXPECT_EQ(drives[1].dsid, "dummy");
+  EXPECT_EQ(Read("##127.0.0.1#team", "_VkUserId"), "<none>");  // stored, but too long to read back
+  const e2e::Run form = Run({});
+  EXPECT_EQ(form.status, 0);
+  EXPECT_EQ(e2e::Lines(form.out).size(), 4u);
+
+  // A label too long to be read back is not one to delete by.
+  const e2e::Run byVolume = Run({"--del", "--volume", beyond.volume});
+  EXPECT_EQ(byVolume.out, "delete failed ,not found drive\n");
+  EXPECT_TRUE(Deleted("e"));
+  EXPECT_TRUE(Deleted("f"));
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_VkUserId"), "<none>");
+
+  // The same long value written into its option word: taken, or refused by the
+  // command line parser, but either way one clear envelope.
+  const e2e::Run oneWord = Run({"--add", "--domain=", "--user=" + fits.user, "--password=" + fits.password,
+                                "--host=127.0.0.1", "--location=team", "--drive=g", "--volume=V",
+                                "--userid=" + std::string(5000, 'U'), "--dsid=1", "--outformat=json"});
+  Poco::JSON::Object::Ptr envelope;
+  ASSERT_TRUE(Envelope(oneWord.out, envelope));
+  const std::string message = envelope->getValue<std::string>("message");
+  EXPECT_TRUE(message == "add success" || message.rfind("error parsing options: ", 0) == 0) << message;
+  EXPECT_EQ(oneWord.status, envelope->getValue<bool>("success") ? 0 : kFailureStatus);
+  if (oneWord.status == 0) {
+    EXPECT_TRUE(Deleted("g"));
+  }
+  EXPECT_EQ(Letters(Query()), "");
+}
+
+TEST_F(Robustness, ControlAndHighBytesInEveryTextOption) {
+  SM_REQUIRE_SAMBA(server);
+  const std::vector<std::pair<const char*, std::string>> texts = {
+      {"tab", "\t"},       {"line end", "\n"},          {"SOH", "\x01"},
+      {"DEL", "\x7f"},     {"UTF-8 e acute", "\xC3\xA9"}, {"not UTF-8", "\xFF\xFE"},
+  };
+  using Field = std::string AddValues::*;
+  const std::vector<std::pair<const char*, Field>> fields = {
+      {"domain", &AddValues::domain},     {"user", &AddValues::user},     {"password", &AddValues::password},
+      {"host", &AddValues::host},         {"location", &AddValues::location}, {"drive", &AddValues::drive},
+      {"volume", &AddValues::volume},     {"userid", &AddValues::userid}, {"dsid", &AddValues::dsid},
+  };
+  for (const auto& field : fields) {
+    for (const auto& text : texts) {
+      SCOPED_TRACE(std::string(field.first) + " with " + text.first);
+      AddValues values;
+      std::string& value = values.*field.second;
+      // The drive's first character decides; elsewhere the bytes sit inside.
+      value = field.second == &AddValues::drive ? text.second + "e" : value + text.second + "x";
+      const bool utf8 = IsUtf8(value);
+
+      const Traced add = RunTraced(*box_, values.Args());
+      Poco::JSON::Object::Ptr envelope;
+      ASSERT_TRUE(Envelope(add.run.out, envelope));
+      EXPECT_EQ(add.run.err, "");
+      const bool success = envelope->getValue<bool>("success");
+      EXPECT_EQ(add.run.status, success ? 0 : kFailureStatus);
+      const std::string message = envelope->getValue<std::string>("message");
+      if (field.second == &AddValues::drive) {
+        EXPECT_EQ(message, "drive arg wrong");
+      } else {
+        EXPECT_EQ(message, success ? "add success" : kAddFailed);
+      }
+      if (add.traced) {
+        EXPECT_TRUE(OnlyLoopbackServer(add));
+      }
+      // Never a host or path that holds a control character or other bytes:
+      // refused before anything reaches the network.
+      const unsigned char first = static_cast<unsigned char>(text.second[0]);
+      const bool control = first < 0x20 || first == 0x7F;
+      if (field.second == &AddValues::host || field.second == &AddValues::drive ||
+          (control && (field.second == &AddValues::location || field.second == &AddValues::user ||
+                       field.second == &AddValues::domain))) {
+        EXPECT_FALSE(success);
+        if (add.traced) {
+          EXPECT_TRUE(NoNetworkAtAll(add));
+        }
+      }
+      // The label and the identifiers only ride along: the add works whatever
+      // their bytes.
+      if (field.second == &AddValues::volume || field.second == &AddValues::userid ||
+          field.second == &AddValues::dsid) {
+        EXPECT_TRUE(success) << box_->AppLog();
+      }
+
+      // The list holds the drive exactly when the add succeeded, with the
+      // bytes as they were given (the label made UTF-8).
+      std::vector<Listed> drives;
+      const e2e::Run query = Run({"--outformat=json"});
+      ASSERT_TRUE(QueryList(query, drives, !utf8)) << query.out;
+      if (!success) {
+        EXPECT_EQ(Letters(drives), "");
+        continue;
+      }
+      ASSERT_EQ(Letters(drives), "E");
+      if (field.second == &AddValues::userid || field.second == &AddValues::dsid) {
+        if (utf8) {
+          EXPECT_EQ(field.second == &AddValues::userid ? drives[0].userid : drives[0].dsid, value);
+        } else {
+          EXPECT_NE(query.out.find("\"" + value + "\""), std::string::npos) << query.out;
+        }
+      }
+      if (field.second == &AddValues::volume) {
+        EXPECT_EQ(drives[0].volumename, utf8 ? value : "Docs\xEF\xBF\xBD\xEF\xBF\xBDx");
+      }
+      const e2e::Run form = Run({});
+      EXPECT_EQ(form.status, 0);
+      EXPECT_EQ(form.out.substr(0, kHeader.size()), kHeader);
+      EXPECT_EQ(form.out.substr(form.out.size() - 3), "\n.\n");
+
+      // Delete by the very same label, bytes and all.
+      const e2e::Run del = Run({"--del", "--volume", values.volume, "--outformat=json"});
+      EXPECT_EQ(del.out, "{\"data\":{},\"errorCode\":0,\"message\":\"delete success\",\"success\":true}\n");
+      EXPECT_EQ(del.status, 0);
+      EXPECT_EQ(Letters(Query()), "");
+    }
+  }
+
+  // Delete and query given such bytes, with a drive in place.
+  ASSERT_TRUE(Added(On("e", "pub\\docs")));
+  for (const auto& text : texts) {
+    SCOPED_TRACE(text.first);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--del", "--volume", "Docs" + text.second},
+          std::vector<std::string>{"--del", "--drive", text.second + "e"},
+          std::vector<std::string>{"--del", "--drive", text.second, "--volume", text.second}}) {
+      std::vector<std::string> json = args;
+      json.push_back("--outformat=json");
+      const e2e::Run del = Run(json);
+      Poco::JSON::Object::Ptr envelope;
+      ASSERT_TRUE(Envelope(del.out, envelope));
+      EXPECT_EQ(envelope->getValue<std::string>("message"), "delete failed ,not found drive");
+      EXPECT_EQ(del.status, kFailureStatus);
+    }
+    const e2e::Run query = Run({"--volume", text.second, "--host", text.second, "--outformat=json"});
+    std::vector<Listed> drives;
+    ASSERT_TRUE(QueryList(query, drives));
+    ExpectDocsOnE(drives);
+  }
+  // An option word with a line end in it is not one the parser matches: a
+  // parse error, with the line end escaped in the envelope.
+  const e2e::Run split = Run({"--del", "--volume=Do\ncs", "--outformat=json"});
+  Poco::JSON::Object::Ptr envelope;
+  ASSERT_TRUE(Envelope(split.out, envelope));
+  EXPECT_EQ(envelope->getValue<std::string>("message").rfind("error parsing options: ", 0), 0u) << split.out;
+  EXPECT_EQ(split.status, kFailureStatus);
+  EXPECT_TRUE(Deleted("e"));
+}
+
+TEST_F(Robustness, HostWithPortPathOrAccountAndLocationsThatClimb) {
+  SM_REQUIRE_SAMBA(server);
+  struct Case {
+    std::string host;
+    std::string location;
+    unsigned long error;
+    bool network;
+  };
+  const std::vector<Case> cases = {
+      {"127.0.0.1:445", "pub", 53, false},
+      {"127.0.0.1:139", "pub", 53, false},
+      {"smtest@127.0.0.1", "pub", 53, false},
+      {"smtest:Sm-Test-Pass1@127.0.0.1", "pub", 53, false},
+      {"[::1]", "pub", 53, false},
+      {"::1", "pub", 53, false},
+      {"127.0.0.1 ", "pub", 53, false},
+      {"smb://127.0.0.1", "pub", 53, false},
+      {"..", "pub", 53, false},
+      // A path in the host is a path on that host: here a share "x" it lacks.
+      {"127.0.0.1/x", "pub", 67, true},
+      {"127.0.0.1\\x", "pub", 67, true},
+      // A location never leads to another server.
+      {"127.0.0.1", "\\\\10.0.0.1\\pub", 67, true},
+      {"127.0.0.1", "//10.0.0.1/pub", 67, true},
+      {"127.0.0.1", "pub\\..\\team", 67, false},
+      {"127.0.0.1", "pub/../team", 67, false},
+      {"127.0.0.1", "..\\..\\etc", 67, false},
+      {"127.0.0.1", "pub\\docs\\..", 67, false},
+      {"127.0.0.1", "..", 67, false},
+      {"127.0.0.1", "pub\\docs:stream", 67, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.host + " " + c.location);
+    AddValues values;
+    values.host = c.host;
+    values.location = c.location;
+    const Traced add = RunTraced(*box_, values.Args());
+    ExpectAddFailed(add.run, c.error);
+    if (add.traced) {
+      EXPECT_TRUE(c.network ? OnlyLoopbackServer(add) : NoNetworkAtAll(add));
+      EXPECT_EQ(add.peers.empty(), !c.network);
+    }
+  }
+  EXPECT_EQ(Letters(Query()), "");
+  EXPECT_FALSE(Exists(StoreFile()));
+
+  // A host written with the share in it connects to that share on that host,
+  // and only there; its record is found, listed and deleted like any other.
+  AddValues values;
+  values.host = "127.0.0.1\\pub";
+  values.location = "docs";
+  const Traced add = RunTraced(*box_, values.Args());
+  EXPECT_EQ(add.run.out, "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n");
+  if (add.traced) {
+    EXPECT_TRUE(OnlyLoopbackServer(add));
+  }
+  std::vector<Listed> drives = Query();
+  ExpectDocsOnE(drives);
+  EXPECT_TRUE(Deleted("e"));
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "<none>");
+}
