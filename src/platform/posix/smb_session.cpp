@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <libsmbclient.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,6 +18,7 @@
 #include <map>
 
 #include "platform/posix/net_log.h"
+#include "platform/posix/smb_api.h"
 
 namespace platform {
 namespace posix {
@@ -159,9 +159,17 @@ ErrorCode ConnectErrorToWindows(int error) {
   }
 }
 
+// The libsmbclient functions, once a session has loaded them; every context
+// was made with them.
+const SmbApi* g_api = nullptr;
+
+// Never destroyed: at exit the process does not log its sessions off and
+// wait for the server's answers (DetachAllSessions does, while it lives).
+// Closing their sockets ends them on the server just the same, as when a
+// process is killed.
 std::map<char, std::shared_ptr<SmbSession>>& Sessions() {
-  static std::map<char, std::shared_ptr<SmbSession>> sessions;
-  return sessions;
+  static auto* sessions = new std::map<char, std::shared_ptr<SmbSession>>;
+  return *sessions;
 }
 
 }  // namespace
@@ -187,6 +195,9 @@ ErrorCode SmbFileErrorToWindows(int error) {
 }
 
 struct SmbSession::Impl {
+  explicit Impl(const SmbApi& functions) : api(functions) {}
+
+  const SmbApi& api;
   SMBCCTX* context = nullptr;
   std::string server;  // the numeric address given to libsmbclient
   std::string domain;
@@ -194,7 +205,7 @@ struct SmbSession::Impl {
   std::string password;
 
   ~Impl() {
-    if (context != nullptr) smbc_free_context(context, 1);
+    if (context != nullptr) api.smbc_free_context(context, 1);
     Wipe(domain);
     Wipe(user);
     Wipe(password);
@@ -206,7 +217,7 @@ struct SmbSession::Impl {
   static void Authenticate(SMBCCTX* context, const char* server, const char*, char* workgroup,
                            int workgroupSize, char* user, int userSize, char* password,
                            int passwordSize) {
-    auto* self = static_cast<Impl*>(smbc_getOptionUserData(context));
+    auto* self = static_cast<Impl*>(g_api->smbc_getOptionUserData(context));
     const bool ours = self != nullptr && server != nullptr && self->server == server;
     CopyField(workgroup, workgroupSize, ours ? self->domain : std::string());
     CopyField(user, userSize, ours ? self->user : std::string());
@@ -214,24 +225,24 @@ struct SmbSession::Impl {
   }
 
   bool Create() {
-    context = smbc_new_context();
+    context = api.smbc_new_context();
     if (context == nullptr) return false;
-    smbc_setDebug(context, 0);
-    smbc_setLogCallback(context, nullptr, DebugToLogger);
-    smbc_setOptionDebugToStderr(context, 1);
-    smbc_setOptionUserData(context, this);
-    smbc_setFunctionAuthDataWithContext(context, &Impl::Authenticate);
+    api.smbc_setDebug(context, 0);
+    api.smbc_setLogCallback(context, nullptr, DebugToLogger);
+    api.smbc_setOptionDebugToStderr(context, 1);
+    api.smbc_setOptionUserData(context, this);
+    api.smbc_setFunctionAuthDataWithContext(context, &Impl::Authenticate);
     // Only the given account: no anonymous retry, no Kerberos, no ticket
     // cache, no stored hash.
-    smbc_setOptionNoAutoAnonymousLogin(context, 1);
-    smbc_setOptionUseKerberos(context, 0);
-    smbc_setOptionFallbackAfterKerberos(context, 0);
-    smbc_setOptionUseCCache(context, 0);
-    smbc_setOptionUseNTHash(context, 0);
-    smbc_setTimeout(context, kRequestTimeoutMs);
-    smbc_setPort(context, kSmbPort);
-    if (smbc_init_context(context) == nullptr) {
-      smbc_free_context(context, 0);
+    api.smbc_setOptionNoAutoAnonymousLogin(context, 1);
+    api.smbc_setOptionUseKerberos(context, 0);
+    api.smbc_setOptionFallbackAfterKerberos(context, 0);
+    api.smbc_setOptionUseCCache(context, 0);
+    api.smbc_setOptionUseNTHash(context, 0);
+    api.smbc_setTimeout(context, kRequestTimeoutMs);
+    api.smbc_setPort(context, kSmbPort);
+    if (api.smbc_init_context(context) == nullptr) {
+      api.smbc_free_context(context, 0);
       context = nullptr;
       return false;
     }
@@ -241,9 +252,9 @@ struct SmbSession::Impl {
   // Opens and closes a folder: 0 or the errno of the failure.
   int Probe(const std::string& url) {
     errno = 0;
-    SMBCFILE* dir = smbc_getFunctionOpendir(context)(context, url.c_str());
+    SMBCFILE* dir = api.smbc_getFunctionOpendir(context)(context, url.c_str());
     if (dir == nullptr) return errno != 0 ? errno : EIO;
-    smbc_getFunctionClosedir(context)(context, dir);
+    api.smbc_getFunctionClosedir(context)(context, dir);
     return 0;
   }
 };
@@ -261,7 +272,12 @@ ErrorCode SmbSession::Connect(const RemoteName& name, const Account& account,
     return err::kInvalidParameter;
   }
 
-  auto impl = std::make_unique<Impl>();
+  // The library comes first: without it nothing goes out on the network.
+  const SmbApi* api = LoadSmbApi();
+  if (api == nullptr) return kNoNetwork;
+  g_api = api;
+
+  auto impl = std::make_unique<Impl>(*api);
   ErrorCode code = Reach(name.host, impl->server);
   if (code != err::kSuccess) return code;
 
@@ -295,14 +311,14 @@ std::string SmbSession::UrlFor(const std::vector<std::string>& components) const
 ErrorCode SmbSession::Exists(const std::string& url) {
   struct stat st {};
   errno = 0;
-  if (smbc_getFunctionStat(impl_->context)(impl_->context, url.c_str(), &st) == 0) return err::kSuccess;
+  if (impl_->api.smbc_getFunctionStat(impl_->context)(impl_->context, url.c_str(), &st) == 0) return err::kSuccess;
   return SmbFileErrorToWindows(errno != 0 ? errno : EIO);
 }
 
 ErrorCode SmbSession::OpenDirectory(const std::string& url, std::unique_ptr<SmbDirectory>& out) {
   out.reset();
   errno = 0;
-  SMBCFILE* dir = smbc_getFunctionOpendir(impl_->context)(impl_->context, url.c_str());
+  SMBCFILE* dir = impl_->api.smbc_getFunctionOpendir(impl_->context)(impl_->context, url.c_str());
   if (dir == nullptr) {
     const int error = errno != 0 ? errno : EIO;
     // A folder that is not there: the path, not a file, is missing.
@@ -313,10 +329,11 @@ ErrorCode SmbSession::OpenDirectory(const std::string& url, std::unique_ptr<SmbD
 }
 
 ErrorCode SmbSession::SetAttributes(const std::string& url, std::uint32_t attributes) {
+  const SmbApi& api = impl_->api;
   SMBCCTX* context = impl_->context;
   struct stat st {};
   errno = 0;
-  if (smbc_getFunctionStat(context)(context, url.c_str(), &st) != 0) {
+  if (api.smbc_getFunctionStat(context)(context, url.c_str(), &st) != 0) {
     return SmbFileErrorToWindows(errno != 0 ? errno : EIO);
   }
   const std::uint32_t wanted = attributes & kSettableAttributes;
@@ -325,14 +342,14 @@ ErrorCode SmbSession::SetAttributes(const std::string& url, std::uint32_t attrib
   if (!S_ISDIR(st.st_mode) && wanted == 0) {
     // libsmbclient ignores a DOS mode of 0 ("leave as is"); a file mode with
     // write bits and no execute bits clears every attribute instead.
-    rc = smbc_getFunctionChmod(context)(context, url.c_str(), 0644);
+    rc = api.smbc_getFunctionChmod(context)(context, url.c_str(), 0644);
   } else {
     // A folder keeps its directory bit, which also makes the value non-zero.
     const std::uint32_t value = S_ISDIR(st.st_mode) ? (wanted | attr::kDirectory) : wanted;
     char text[16];
     std::snprintf(text, sizeof text, "0x%X", static_cast<unsigned>(value));
-    rc = smbc_getFunctionSetxattr(context)(context, url.c_str(), "system.dos_attr.mode", text,
-                                           std::strlen(text), 0);
+    rc = api.smbc_getFunctionSetxattr(context)(context, url.c_str(), "system.dos_attr.mode", text,
+                                               std::strlen(text), 0);
   }
   if (rc == 0) return err::kSuccess;
   return SmbFileErrorToWindows(errno != 0 ? errno : EIO);
@@ -340,7 +357,7 @@ ErrorCode SmbSession::SetAttributes(const std::string& url, std::uint32_t attrib
 
 ErrorCode SmbSession::MakeDirectory(const std::string& url) {
   errno = 0;
-  if (smbc_getFunctionMkdir(impl_->context)(impl_->context, url.c_str(), 0755) == 0) return err::kSuccess;
+  if (impl_->api.smbc_getFunctionMkdir(impl_->context)(impl_->context, url.c_str(), 0755) == 0) return err::kSuccess;
   const int error = errno != 0 ? errno : EIO;
   // A missing parent folder: the path is not there.
   return error == ENOENT ? err::kPathNotFound : SmbFileErrorToWindows(error);
@@ -352,12 +369,12 @@ ErrorCode SmbSession::RemoveFile(const std::string& url) {
   // folders, so this looks first.
   struct stat st {};
   errno = 0;
-  if (smbc_getFunctionStat(impl_->context)(impl_->context, url.c_str(), &st) != 0) {
+  if (impl_->api.smbc_getFunctionStat(impl_->context)(impl_->context, url.c_str(), &st) != 0) {
     return SmbFileErrorToWindows(errno != 0 ? errno : EIO);
   }
   if (S_ISDIR(st.st_mode)) return err::kAccessDenied;
   errno = 0;
-  if (smbc_getFunctionUnlink(impl_->context)(impl_->context, url.c_str()) == 0) return err::kSuccess;
+  if (impl_->api.smbc_getFunctionUnlink(impl_->context)(impl_->context, url.c_str()) == 0) return err::kSuccess;
   const int error = errno != 0 ? errno : EIO;
   // The server's "cannot delete" (a read-only file) arrives as EINVAL.
   return error == EINVAL ? err::kAccessDenied : SmbFileErrorToWindows(error);
@@ -365,7 +382,7 @@ ErrorCode SmbSession::RemoveFile(const std::string& url) {
 
 ErrorCode SmbSession::RemoveDirectory(const std::string& url) {
   errno = 0;
-  if (smbc_getFunctionRmdir(impl_->context)(impl_->context, url.c_str()) == 0) return err::kSuccess;
+  if (impl_->api.smbc_getFunctionRmdir(impl_->context)(impl_->context, url.c_str()) == 0) return err::kSuccess;
   const int error = errno != 0 ? errno : EIO;
   return error == EINVAL ? err::kAccessDenied : SmbFileErrorToWindows(error);
 }
@@ -375,7 +392,7 @@ SmbDirectory::SmbDirectory(std::shared_ptr<SmbSession> session, void* handle)
 
 SmbDirectory::~SmbDirectory() {
   SMBCCTX* context = session_->impl_->context;
-  smbc_getFunctionClosedir(context)(context, static_cast<SMBCFILE*>(handle_));
+  session_->impl_->api.smbc_getFunctionClosedir(context)(context, static_cast<SMBCFILE*>(handle_));
 }
 
 bool SmbDirectory::Next(FindData& entry, ErrorCode& error) {
@@ -383,7 +400,7 @@ bool SmbDirectory::Next(FindData& entry, ErrorCode& error) {
   struct stat st {};
   errno = 0;
   const libsmb_file_info* info =
-      smbc_getFunctionReaddirPlus2(context)(context, static_cast<SMBCFILE*>(handle_), &st);
+      session_->impl_->api.smbc_getFunctionReaddirPlus2(context)(context, static_cast<SMBCFILE*>(handle_), &st);
   if (info == nullptr) {
     error = errno == 0 ? err::kSuccess : SmbFileErrorToWindows(errno);
     return false;

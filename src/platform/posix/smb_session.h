@@ -3,8 +3,9 @@
 // object (and libsmbclient's memory) for as long as the drive is mapped;
 // nothing about them is written anywhere.
 //
-// libsmbclient is only touched when a connection is made: a process that
-// only lists drives sets up no SMB state at all.
+// libsmbclient is only loaded when a connection is made (see smb_api.h): a
+// process that only lists or removes drives neither loads it nor sets up any
+// SMB state.
 #pragma once
 
 #include <cstdint>
@@ -36,6 +37,7 @@ class SmbSession : public std::enable_shared_from_this<SmbSession> {
   //                         file where a folder should be)
   //   kInvalidParameter (87) an account, domain or password longer than
   //                         libsmbclient can pass on (255 bytes)
+  //   kNoNetwork (1222)     libsmbclient cannot be loaded (nothing was sent)
   //   kNotEnoughMemory (8), kUnexpectedNetworkError (59)  anything else
   static ErrorCode Connect(const RemoteName& name, const Account& account,
                            const std::string& password, std::shared_ptr<SmbSession>& out);

@@ -1,0 +1,96 @@
+#include "platform/posix/smb_api.h"
+
+#include <dlfcn.h>
+
+#include <mutex>
+#include <string>
+
+#include "platform/posix/net_log.h"
+
+namespace platform {
+namespace posix {
+namespace {
+
+struct Loader {
+  std::mutex mutex;
+  std::string library = kSmbLibrary;
+  bool tried = false;
+  bool loaded = false;
+  // Filled only by a complete load, and only ever with the addresses of a
+  // library that stays in memory: sessions keep pointing here.
+  SmbApi table;
+};
+
+Loader& State() {
+  static Loader state;
+  return state;
+}
+
+log4cxx::LoggerPtr Logger() {
+  static log4cxx::LoggerPtr logger = NetLogger("Sharemapper.Smb");
+  return logger;
+}
+
+std::string LastDlError() {
+  const char* text = ::dlerror();
+  return text != nullptr ? text : "unknown reason";
+}
+
+// Loads the library and looks every function up. False, with the reason
+// logged, when either fails; the library is then let go again.
+bool Load(const std::string& library, SmbApi& out) {
+  // RTLD_NOW: a library that lacks a symbol one of its own dependencies
+  // needs fails here, not in the middle of a session. RTLD_LOCAL: its
+  // symbols stay out of the program's global scope.
+  void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    LOG4CXX_ERROR(Logger(), "cannot load " << library << ": " << LastDlError()
+                                           << "; SMB connections are not available (Windows error "
+                                           << kNoNetwork << ")");
+    return false;
+  }
+  SmbApi api;
+  const char* missing = nullptr;
+  // The cast from the object pointer dlsym answers to a function pointer is
+  // what POSIX guarantees to work.
+#define SM_SMB_RESOLVE(name)                                                     \
+  if (missing == nullptr) {                                                      \
+    api.name = reinterpret_cast<decltype(api.name)>(::dlsym(handle, #name));     \
+    if (api.name == nullptr) missing = #name;                                    \
+  }
+  SM_SMB_FUNCTIONS(SM_SMB_RESOLVE)
+#undef SM_SMB_RESOLVE
+  if (missing != nullptr) {
+    LOG4CXX_ERROR(Logger(), library << " has no function " << missing
+                                    << "; SMB connections are not available (Windows error " << kNoNetwork
+                                    << ")");
+    ::dlclose(handle);
+    return false;
+  }
+  out = api;
+  return true;
+}
+
+}  // namespace
+
+const SmbApi* LoadSmbApi() {
+  Loader& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (!state.tried) {
+    state.tried = true;
+    state.loaded = Load(state.library, state.table);
+    if (state.loaded) LOG4CXX_DEBUG(Logger(), "loaded " << state.library);
+  }
+  return state.loaded ? &state.table : nullptr;
+}
+
+void ResetSmbApiForTests(const char* library) {
+  Loader& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.library = library != nullptr ? library : kSmbLibrary;
+  state.tried = false;
+  state.loaded = false;
+}
+
+}  // namespace posix
+}  // namespace platform

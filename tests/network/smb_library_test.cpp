@@ -1,0 +1,103 @@
+// libsmbclient is loaded only by a connection attempt, and a library that
+// cannot be loaded fails the attempt with a Windows number and a diagnostic,
+// before anything is sent.
+#include <dlfcn.h>
+
+#include <chrono>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <log4cxx/fileappender.h>
+#include <log4cxx/logger.h>
+#include <log4cxx/simplelayout.h>
+
+#include "network_test_support.h"
+#include "platform/platform.h"
+#include "platform/posix/connection_table.h"
+#include "platform/posix/smb_api.h"
+
+namespace {
+
+namespace err = platform::err;
+namespace posix = platform::posix;
+
+bool SmbLibraryInProcess() {
+  void* handle = ::dlopen(posix::kSmbLibrary, RTLD_NOW | RTLD_NOLOAD);
+  if (handle == nullptr) return false;
+  ::dlclose(handle);
+  return true;
+}
+
+platform::NetResource Resource(const std::string& localName, const std::string& remoteName) {
+  platform::NetResource resource;
+  resource.type = platform::net::kTypeDisk;
+  resource.localName = localName;
+  resource.remoteName = remoteName;
+  return resource;
+}
+
+class SmbLibraryTest : public nettest::PrivateTableTest {
+ protected:
+  void TearDown() override {
+    posix::ResetSmbApiForTests(nullptr);
+    nettest::PrivateTableTest::TearDown();
+  }
+};
+
+// Every call a listing or a removal makes, on a table with a row in it.
+TEST_F(SmbLibraryTest, ListingAndRemovingDrivesLeaveTheLibraryUnloaded) {
+  // Nothing in this program connects, so the library is only here when the
+  // program was linked against it.
+  ASSERT_FALSE(SmbLibraryInProcess()) << "libsmbclient is loaded at start";
+  posix::ConnectionRow row;
+  row.letter = 'E';
+  row.remoteName = "\\\\127.0.0.1\\pub";
+  row.host = "127.0.0.1";
+  row.share = "pub";
+  row.account = "someone";
+  ASSERT_EQ(err::kSuccess, posix::InsertConnection(row));
+
+  platform::Network& network = platform::RealNetwork();
+  EXPECT_EQ(1u << 4, platform::RealSystem().LogicalDrives());
+  char buffer[80];
+  std::uint32_t length = sizeof buffer;
+  EXPECT_EQ(err::kSuccess, network.GetConnection("E:", buffer, length));
+  EXPECT_TRUE(network.GetVolumeName("E:\\", buffer, sizeof buffer));
+  // A drive this process did not connect has no session to reach it by.
+  EXPECT_EQ(-1, platform::RealFiles().Access("E:\\$RECYCLE.BIN", 0));
+  EXPECT_EQ(err::kSuccess, network.CancelConnection("E:", 0, true));
+
+  EXPECT_FALSE(SmbLibraryInProcess());
+}
+
+TEST_F(SmbLibraryTest, AMissingLibraryFailsTheConnectionBeforeAnyTraffic) {
+  posix::ResetSmbApiForTests("libsmbclient-not-installed.so.0");
+  const std::string logFile = runtime_ / "diagnostics.log";
+  log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger("Sharemapper.Smb");
+  log4cxx::AppenderPtr appender =
+      std::make_shared<log4cxx::FileAppender>(std::make_shared<log4cxx::SimpleLayout>(), logFile, false);
+  logger->addAppender(appender);
+  platform::Network& network = platform::RealNetwork();
+  // Nothing is sent: were the library found after all, the answer would
+  // be 53 (nothing listens on 127.0.0.2), not 1222.
+  const auto start = std::chrono::steady_clock::now();
+  const platform::ErrorCode first = network.AddConnection(Resource("E:", "\\\\127.0.0.2\\pub"), "secret",
+                                                          "someone", platform::net::kConnectTemporary);
+  const platform::ErrorCode second = network.AddConnection(Resource("F:", "\\\\127.0.0.2\\pub"), "secret",
+                                                           "someone", platform::net::kConnectTemporary);
+  const auto took = std::chrono::steady_clock::now() - start;
+  logger->removeAppender(appender);
+  appender->close();
+
+  EXPECT_EQ(posix::kNoNetwork, first);
+  EXPECT_EQ(posix::kNoNetwork, second);
+  EXPECT_LT(took, std::chrono::milliseconds(500));
+  EXPECT_EQ(0u, posix::ConnectedLetterMask());
+  std::ifstream in(logFile);
+  const std::string logged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(std::string::npos, logged.find("ERROR - cannot load libsmbclient-not-installed.so.0")) << logged;
+}
+
+}  // namespace
