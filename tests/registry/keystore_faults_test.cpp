@@ -6,6 +6,7 @@
 
 #include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <string>
 #include <thread>
@@ -99,6 +100,30 @@ TEST(KeyStoreFaults, AReadOnlyStoreIsStillRead) {
   EXPECT_EQ(0, Delete(kKey));
   EXPECT_TRUE(storeLog.HasError("key store " + store.file.string() + ": the file cannot be written"));
   EXPECT_TRUE(regtest::ReadFile(store.file) == before) << "the file changed";
+}
+
+// A folder that cannot be written either: the store's write-ahead log
+// cannot be set up there, and the store is still read, as it is.
+TEST(KeyStoreFaults, AStoreInAReadOnlyFolderIsStillRead) {
+  regtest::TempStore store;
+  Populate();
+  const fs::path folder = store.file.parent_path();
+  if (Tool("chattr", {"+i", store.file.string()}) != 0) {
+    GTEST_SKIP() << "chattr +i does not work here: no file can be made unwritable for root";
+  }
+  Cleanup unlockFile{[&] { Tool("chattr", {"-i", store.file.string()}); }};
+  ASSERT_EQ(0, Tool("chattr", {"+i", folder.string()}));
+  Cleanup unlockFolder{[&] { Tool("chattr", {"-i", folder.string()}); }};
+  const std::string before = regtest::ReadFile(store.file);
+
+  std::string value;
+  EXPECT_EQ(1, Read(kKey, "name", value));
+  EXPECT_EQ("kept", value);
+  EXPECT_EQ(1, Read(kKey + "\\K0", "n", value));
+  EXPECT_EQ(0, Add(kKey, "name", "changed"));
+  platform::posix::ResetKeyStore();
+  EXPECT_TRUE(regtest::ReadFile(store.file) == before) << "the file changed";
+  EXPECT_EQ(1u, static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator())));
 }
 
 TEST(KeyStoreFaults, AFullDiskLosesNothing) {

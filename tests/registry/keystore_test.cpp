@@ -1,12 +1,15 @@
 // The Linux key store through the registry seam.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
+#include <iterator>
 #include <string>
 #include <thread>
 
 #include "platform/platform.h"
 #include "platform/posix/registry_store.h"
 #include "registry_test_support.h"
+#include "utils/vkreg.h"
 
 namespace {
 
@@ -93,6 +96,68 @@ TEST(KeyStore, FollowsTheRegistrysRules) {
   EXPECT_EQ(err::kKeyDeleted, Registry().EnumKey(key, 0, name, size));
   for (KeyHandle handle : {key, reader, again, root}) EXPECT_EQ(err::kSuccess, Registry().CloseKey(handle));
   EXPECT_EQ(err::kInvalidHandle, Registry().CloseKey(root));
+}
+
+// Key look-ups are remembered within a process; a key that was deleted and
+// made again, here or by another run, is found under its new identity.
+TEST(KeyStore, AKeyMadeAgainIsFoundAgain) {
+  regtest::TempStore store;
+  auto add = [](std::string key, std::string name, std::string value) {
+    return DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, key, name, value);
+  };
+  auto read = [](std::string key, std::string name) {
+    std::string value;
+    return DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, key, name, value) == 1 ? value : "(failed)";
+  };
+  const std::string key = "Software\\Tests\\Writer a";
+  ASSERT_EQ(1, add(key, "a-0", "first"));
+  ASSERT_EQ("first", read(key, "a-0"));
+  std::string copy = key;
+  ASSERT_EQ(1, DAVeruv::deleteRegisterItem(DAVeruv::kCurrentUser, copy));
+  ASSERT_EQ(1, add("SOFTWARE\\tests\\WRITER A", "a-0", "second"));
+  EXPECT_EQ("second", read(key, "a-0"));
+
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"delete", key},
+                                                std::vector<std::string>{"write", "a", "1"}}) {
+    const regtest::RunResult run = regtest::Run(REGISTRY_CLIENT_PATH, args, store.base);
+    ASSERT_EQ(0, run.status) << run.out << run.err;
+  }
+  EXPECT_EQ("value of a-0", read(key, "a-0"));
+  ASSERT_EQ(1, add(key, "mine", "third"));
+  EXPECT_EQ("third", read(key, "mine"));
+}
+
+// A store written with a rollback journal (as earlier versions left it) is
+// read and written as before; each run leaves the store as one file.
+TEST(KeyStore, AStoreWithARollbackJournalKeepsWorking) {
+  regtest::TempStore store;
+  auto add = [](std::string key, std::string name, std::string value) {
+    return DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, key, name, value);
+  };
+  auto read = [](std::string key, std::string name) {
+    std::string value;
+    return DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, key, name, value) == 1 ? value : "(failed)";
+  };
+  ASSERT_EQ(1, add("Software\\Old", "name", "old"));
+  platform::posix::ResetKeyStore();
+  const auto entries = [&] {
+    return std::distance(fs::directory_iterator(store.file.parent_path()), fs::directory_iterator());
+  };
+  EXPECT_EQ(1, entries()) << "a closed store is one file";
+
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(store.file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr));
+  sqlite3_close(db);
+  ASSERT_EQ(1, regtest::ReadFile(store.file)[18]) << "not a rollback-journal store";
+
+  EXPECT_EQ("old", read("Software\\Old", "name"));
+  EXPECT_EQ(1, add("Software\\Old", "name", "new"));
+  EXPECT_EQ(1, add("Software\\New", "name", "newer"));
+  platform::posix::ResetKeyStore();
+  EXPECT_EQ(1, entries());
+  EXPECT_EQ("new", read("Software\\Old", "name"));
+  EXPECT_EQ("newer", read("Software\\New", "name"));
 }
 
 }  // namespace

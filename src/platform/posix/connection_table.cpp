@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "platform/posix/net_log.h"
-
 #include "platform/posix/net_remote_name.h"
+#include "platform/posix/sqlite_util.h"
 
 namespace platform {
 namespace posix {
@@ -32,15 +32,19 @@ void Refuse(const std::string& what) {
   LOG4CXX_ERROR(Logger(), "connection table refused: " << what);
 }
 
-// The open database of this process; opened on first use, kept until exit or
-// a reset.
+// The open database of this process and its prepared statements; opened on
+// first use, kept until exit or a reset.
 sqlite3* g_db = nullptr;
+StatementCache g_statements;
+
+void CloseDatabase() {
+  g_statements.Clear();
+  if (g_db != nullptr) sqlite3_close(g_db);
+  g_db = nullptr;
+}
 
 struct DbCloser {
-  ~DbCloser() {
-    if (g_db != nullptr) sqlite3_close(g_db);
-    g_db = nullptr;
-  }
+  ~DbCloser() { CloseDatabase(); }
 } g_closer;
 
 std::string StripTrailingSlashes(std::string path) {
@@ -206,15 +210,29 @@ ErrorCode Open(bool create, sqlite3*& db) {
     sqlite3_close(opened);
     return FromSqlite(rc, err::kCantOpen);
   }
+  // The table keeps its rollback journal and synchronous=FULL. A run writes
+  // it at most once, and a write-ahead log would save that commit no fsync
+  // (starting the log and copying it back cost as many), while setting the
+  // log up and removing it again would cost every run that only lists
+  // drives. Its durability needs are low (the connections end with the
+  // session anyway), but a table that a power loss left corrupt would stop
+  // every later run until someone removed it; and in a runtime folder on
+  // tmpfs, as most are, an fsync costs nothing.
   g_db = opened;
   db = opened;
   return err::kSuccess;
 }
 
+// One of the connection's cached statements, reset and unbound again when it
+// goes out of scope.
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-  ~Statement() { sqlite3_finalize(stmt_); }
+  Statement(sqlite3* db, const char* sql) { rc_ = g_statements.Get(db, sql, stmt_); }
+  ~Statement() {
+    if (stmt_ == nullptr) return;
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+  }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -374,10 +392,7 @@ ErrorCode DeleteConnection(char letter) {
   return sqlite3_changes(db) > 0 ? err::kSuccess : err::kNotConnected;
 }
 
-void ResetConnectionTableForTests() {
-  if (g_db != nullptr) sqlite3_close(g_db);
-  g_db = nullptr;
-}
+void ResetConnectionTableForTests() { CloseDatabase(); }
 
 }  // namespace posix
 }  // namespace platform

@@ -79,7 +79,19 @@ const log4cxx::LoggerPtr& Logger() {
 class Statement {
  public:
   Statement(sqlite3* db, const char* sql) { rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr); }
-  ~Statement() { sqlite3_finalize(stmt_); }
+  // One of the connection's cached statements: borrowed, and reset and
+  // unbound again when it goes out of scope.
+  Statement(StatementCache& cache, sqlite3* db, const char* sql) : cached_(true) {
+    rc_ = cache.Get(db, sql, stmt_);
+  }
+  ~Statement() {
+    if (!cached_) {
+      sqlite3_finalize(stmt_);
+    } else if (stmt_ != nullptr) {
+      sqlite3_reset(stmt_);
+      sqlite3_clear_bindings(stmt_);
+    }
+  }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -94,6 +106,7 @@ class Statement {
   int Step() { return rc_ != SQLITE_OK ? rc_ : sqlite3_step(stmt_); }
 
   std::int64_t Int(int column) { return sqlite3_column_int64(stmt_, column); }
+  bool IsNull(int column) { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
   std::string Bytes(int column) {
     const void* data = sqlite3_column_blob(stmt_, column);
     const int size = sqlite3_column_bytes(stmt_, column);
@@ -107,6 +120,7 @@ class Statement {
   }
   sqlite3_stmt* stmt_ = nullptr;
   int rc_ = SQLITE_OK;
+  bool cached_ = false;
 };
 
 // Runs a statement that answers one integer (a pragma, a count).
@@ -187,6 +201,8 @@ ErrorCode MapSqliteError(int rc) {
 KeyStore::~KeyStore() { Close(); }
 
 void KeyStore::Close() {
+  ForgetKeys();  // another connection's versions say nothing about them
+  statements_.Clear();
   if (db_ != nullptr) sqlite3_close_v2(db_);
   db_ = nullptr;
   readOnly_ = false;
@@ -311,11 +327,21 @@ KeyStore::State KeyStore::Open(Need need, ErrorCode& code) {
     Close();
     return State::kFailed;
   }
+  ChooseJournal();
   if (need == Need::kWrite && readOnly_) {
     code = Refuse(err::kAccessDenied, "the file cannot be written (read-only); nothing was changed");
     return State::kFailed;
   }
   return State::kOpen;
+}
+
+// Commits go to a write-ahead log where the file system allows it (see
+// UseWriteAheadLog): a run that records a drive makes four commits here,
+// sixteen fsyncs with a rollback journal and four with the log. The Windows
+// registry gives no more durability than the log does: it writes its hives
+// lazily, and RegFlushKey is there for callers that need more.
+void KeyStore::ChooseJournal() {
+  if (!readOnly_) UseWriteAheadLog(db_, file_, kBusyTimeoutMs);
 }
 
 ErrorCode KeyStore::OpenDatabase(const std::string& file, bool& empty) {
@@ -331,7 +357,55 @@ ErrorCode KeyStore::OpenDatabase(const std::string& file, bool& empty) {
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   readOnly_ = sqlite3_db_readonly(db_, "main") == 1;
+  if (readOnly_ && !ReadableAsItIs()) ReopenImmutable(file);
   return CheckHeader(empty);
+}
+
+// A store in write-ahead log mode is read through the log's index, which a
+// run that can write neither the file nor its folder cannot create. SQLite
+// then cannot open it at all.
+bool KeyStore::ReadableAsItIs() {
+  std::int64_t version = 0;
+  return (QueryInt(db_, "PRAGMA user_version", version) & 0xFF) != SQLITE_CANTOPEN;
+}
+
+// Such a store is read as an immutable file instead: without locks and
+// without the log. That is exact when no log holds commits that are not in
+// the file yet, which is the state every run leaves the store in; and
+// nobody can change a file that cannot be written, in a folder where its
+// log cannot be made. With a log that still holds commits, the store stays
+// unreadable (as with a rollback journal left behind by a crash).
+void KeyStore::ReopenImmutable(const std::string& file) {
+  struct stat st {};
+  const std::string log = file + "-wal";
+  if (::lstat(log.c_str(), &st) == 0 && st.st_size > 0) return;
+  std::string uri = "file:";
+  for (const char c : file) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '/' || c == '-' || c == '_' || c == '.' || c == '~';
+    if (plain) {
+      uri += c;
+    } else {
+      static const char kHex[] = "0123456789ABCDEF";
+      const auto byte = static_cast<unsigned char>(c);
+      uri += '%';
+      uri += kHex[byte >> 4];
+      uri += kHex[byte & 0xF];
+    }
+  }
+  uri += "?immutable=1";
+  sqlite3* immutable = nullptr;
+  const int rc = sqlite3_open_v2(uri.c_str(), &immutable,
+                                 SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_close_v2(immutable);
+    return;
+  }
+  Close();
+  db_ = immutable;
+  readOnly_ = true;
+  sqlite3_extended_result_codes(db_, 1);
+  LOG4CXX_DEBUG(Logger(), "key store " << file << ": read as an immutable file (it and its folder are read-only)");
 }
 
 ErrorCode KeyStore::CheckHeader(bool& empty) {
@@ -341,7 +415,7 @@ ErrorCode KeyStore::CheckHeader(bool& empty) {
   // All three in one read transaction: read apart, they could straddle
   // another run's setting up of the store and seem to disagree.
   const bool ownTransaction = sqlite3_get_autocommit(db_) != 0;
-  int rc = ownTransaction ? Exec("BEGIN") : SQLITE_OK;
+  int rc = ownTransaction ? Run("BEGIN") : SQLITE_OK;
   if (rc == SQLITE_OK) rc = QueryInt(db_, "PRAGMA application_id", application);
   if (rc == SQLITE_OK) rc = QueryInt(db_, "PRAGMA user_version", version);
   if (rc == SQLITE_OK) rc = QueryInt(db_, "SELECT count(*) FROM sqlite_master", objects);
@@ -361,7 +435,7 @@ ErrorCode KeyStore::CheckHeader(bool& empty) {
 }
 
 ErrorCode KeyStore::Initialise() {
-  int rc = Exec("BEGIN IMMEDIATE");
+  int rc = Run("BEGIN IMMEDIATE");
   if (rc != SQLITE_OK) return Fail(rc, "cannot set up the new key store");
   // Another run may have set it up while this one waited for the lock.
   bool empty = false;
@@ -371,7 +445,7 @@ ErrorCode KeyStore::Initialise() {
     return code;
   }
   rc = Exec(kSchema);
-  if (rc == SQLITE_OK) rc = Exec("COMMIT");
+  if (rc == SQLITE_OK) rc = Run("COMMIT");
   if (rc != SQLITE_OK) {
     Rollback();
     return Fail(rc, "cannot set up the new key store");
@@ -381,36 +455,74 @@ ErrorCode KeyStore::Initialise() {
 
 int KeyStore::Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
 
+// BEGIN, COMMIT and ROLLBACK, from the cache like every other statement.
+int KeyStore::Run(const char* sql) {
+  Statement statement(statements_, db_, sql);
+  const int rc = statement.Step();
+  return rc == SQLITE_DONE ? SQLITE_OK : rc;
+}
+
 void KeyStore::Rollback() {
-  if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) Exec("ROLLBACK");
+  if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) Run("ROLLBACK");
 }
 
 // Ends a transaction; on failure (another run still reading after the busy
 // timeout, no room for the journal...) nothing of it stays.
 int KeyStore::Commit() {
-  const int rc = Exec("COMMIT");
+  const int rc = Run("COMMIT");
   if (rc != SQLITE_OK) Rollback();
   return rc;
+}
+
+int KeyStore::LookUpChild(KeyId parent, const std::string& name, KeyId& child, bool& exists) {
+  Statement statement(statements_, db_, "SELECT id FROM keys WHERE parent = ?1 AND name = ?2");
+  statement.Bind(1, parent);
+  statement.Bind(2, name);
+  const int rc = statement.Step();
+  exists = rc == SQLITE_ROW;
+  if (exists) child = statement.Int(0);
+  return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc;
 }
 
 int KeyStore::LookUp(const std::vector<std::string>& path, KeyId& id, std::size_t& found) {
   id = kRootKey;
   found = 0;
   for (const std::string& name : path) {
-    Statement statement(db_, "SELECT id FROM keys WHERE parent = ?1 AND name = ?2");
-    statement.Bind(1, id);
-    statement.Bind(2, name);
-    const int rc = statement.Step();
-    if (rc == SQLITE_DONE) return SQLITE_OK;
-    if (rc != SQLITE_ROW) return rc;
-    id = statement.Int(0);
+    bool exists = false;
+    const int rc = LookUpChild(id, name, id, exists);
+    if (rc != SQLITE_OK || !exists) return rc;
     ++found;
   }
   return SQLITE_OK;
 }
 
+// Whether this connection has learnt the key `folded` names, and its id.
+// SQLite's data_version changes exactly when another connection has
+// committed since it was last asked, so ids learnt under the same value
+// still name the same keys (ids are never reused, and this connection
+// forgets them itself when it deletes a key).
+int KeyStore::KnownKey(const std::string& folded, KeyId& id, bool& known) {
+  Statement statement(statements_, db_, "PRAGMA data_version");
+  const int rc = statement.Step();
+  if (rc != SQLITE_ROW) return rc == SQLITE_DONE ? SQLITE_ERROR : rc;
+  const std::int64_t version = statement.Int(0);
+  if (version != knownVersion_) {
+    knownKeys_.clear();
+    knownVersion_ = version;
+  }
+  const auto found = knownKeys_.find(folded);
+  known = found != knownKeys_.end();
+  if (known) id = found->second;
+  return SQLITE_OK;
+}
+
+void KeyStore::ForgetKeys() {
+  knownKeys_.clear();
+  knownVersion_ = -1;
+}
+
 int KeyStore::KeyExists(KeyId key, bool& exists) {
-  Statement statement(db_, "SELECT 1 FROM keys WHERE id = ?1");
+  Statement statement(statements_, db_, "SELECT 1 FROM keys WHERE id = ?1");
   statement.Bind(1, key);
   const int rc = statement.Step();
   exists = rc == SQLITE_ROW;
@@ -426,28 +538,56 @@ ErrorCode KeyStore::FindKey(const std::vector<std::string>& path, KeyId& id) {
       return path.empty() ? err::kSuccess : err::kFileNotFound;
     case State::kOpen: break;
   }
-  int rc = Exec("BEGIN");
-  std::size_t found = 0;
+  // The path as NOCASE compares it: ASCII letters folded, nothing else.
+  std::string folded;
+  for (const std::string& name : path) {
+    folded += '\\';
+    for (const char c : name) folded += (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  }
   KeyId last = kRootKey;
-  if (rc == SQLITE_OK) rc = LookUp(path, last, found);
-  Rollback();
+  bool known = false;
+  int rc = KnownKey(folded, last, known);
+  if (rc == SQLITE_OK && !known) {
+    // Looked up, and learnt, in the same read transaction as the version.
+    rc = Run("BEGIN");
+    if (rc == SQLITE_OK) rc = KnownKey(folded, last, known);
+    if (rc == SQLITE_OK && !known) {
+      std::size_t found = 0;
+      rc = LookUp(path, last, found);
+      if (rc == SQLITE_OK && found == path.size()) {
+        knownKeys_.emplace(folded, last);
+        known = true;
+      }
+    }
+    Rollback();
+  }
   if (rc != SQLITE_OK) return Fail(rc, "cannot read a key");
-  if (found != path.size()) return err::kFileNotFound;
+  if (!known) return err::kFileNotFound;
   id = last;
   return err::kSuccess;
 }
 
+// The key is looked up under the write lock even when it exists already:
+// when another run is deleting it at that moment, it is then made anew
+// instead of being handed out as it goes (the value written to it next
+// would find it gone). A write transaction that changes nothing costs no
+// fsync. Only a store that cannot be written is merely searched.
 ErrorCode KeyStore::CreateKey(const std::vector<std::string>& path, KeyId& id) {
-  ErrorCode code = FindKey(path, id);
-  if (code != err::kFileNotFound) return code;
+  ErrorCode code = err::kSuccess;
+  const State state = Open(Need::kRead, code);
+  if (state == State::kFailed) return code;
+  if (state == State::kOpen && readOnly_) {
+    code = FindKey(path, id);
+    if (code != err::kFileNotFound) return code;
+  }
   if (Open(Need::kWrite, code) == State::kFailed) return code;
 
-  int rc = Exec("BEGIN IMMEDIATE");
+  int rc = Run("BEGIN IMMEDIATE");
   std::size_t found = 0;
   KeyId key = kRootKey;
   if (rc == SQLITE_OK) rc = LookUp(path, key, found);
   for (std::size_t i = found; rc == SQLITE_OK && i < path.size(); ++i) {
-    Statement statement(db_, "INSERT INTO keys(parent, name) VALUES(?1, ?2)");
+    Statement statement(statements_, db_, "INSERT INTO keys(parent, name) VALUES(?1, ?2)");
     statement.Bind(1, key);
     statement.Bind(2, path[i]);
     rc = statement.Step();
@@ -472,29 +612,30 @@ ErrorCode KeyStore::DeleteKey(const std::vector<std::string>& path) {
   if (code != err::kSuccess) return code;
   if (Open(Need::kWrite, code) == State::kFailed) return code;
 
-  int rc = Exec("BEGIN IMMEDIATE");
+  int rc = Run("BEGIN IMMEDIATE");
   std::size_t found = 0;
   if (rc == SQLITE_OK) rc = LookUp(path, key, found);
   if (rc == SQLITE_OK && found != path.size()) code = err::kFileNotFound;
   if (rc == SQLITE_OK && code == err::kSuccess) {
-    Statement children(db_, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
+    Statement children(statements_, db_, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
     children.Bind(1, key);
     rc = children.Step();
     if (rc == SQLITE_ROW) code = err::kAccessDenied;  // a key with subkeys stays
     if (rc == SQLITE_ROW || rc == SQLITE_DONE) rc = SQLITE_OK;
   }
   if (rc == SQLITE_OK && code == err::kSuccess) {
-    Statement values(db_, "DELETE FROM key_values WHERE key = ?1");
+    Statement values(statements_, db_, "DELETE FROM key_values WHERE key = ?1");
     values.Bind(1, key);
     rc = values.Step();
     if (rc == SQLITE_DONE) {
-      Statement row(db_, "DELETE FROM keys WHERE id = ?1");
+      Statement row(statements_, db_, "DELETE FROM keys WHERE id = ?1");
       row.Bind(1, key);
       rc = row.Step();
     }
     if (rc == SQLITE_DONE) rc = Commit();
   }
   Rollback();
+  ForgetKeys();
   if (rc != SQLITE_OK) return Fail(rc, "cannot delete a key");
   return code;
 }
@@ -508,10 +649,10 @@ ErrorCode KeyStore::SetValue(KeyId key, const std::string& name, std::uint32_t t
   if (Open(Need::kWrite, code) == State::kFailed) return code;
 
   bool exists = false;
-  int rc = Exec("BEGIN IMMEDIATE");
+  int rc = Run("BEGIN IMMEDIATE");
   if (rc == SQLITE_OK) rc = KeyExists(key, exists);
   if (rc == SQLITE_OK && exists) {
-    Statement statement(db_,
+    Statement statement(statements_, db_,
                         "INSERT INTO key_values(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
                         " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
     statement.Bind(1, key);
@@ -533,26 +674,20 @@ ErrorCode KeyStore::QueryValue(KeyId key, const std::string& name, std::uint32_t
     case State::kAbsent: return key == kRootKey ? err::kFileNotFound : err::kKeyDeleted;
     case State::kOpen: break;
   }
-  bool exists = false;
-  int rc = Exec("BEGIN");
-  if (rc == SQLITE_OK) rc = KeyExists(key, exists);
-  if (rc == SQLITE_OK && exists) {
-    Statement statement(db_, "SELECT type, data FROM key_values WHERE key = ?1 AND name = ?2");
-    statement.Bind(1, key);
-    statement.Bind(2, name);
-    rc = statement.Step();
-    if (rc == SQLITE_ROW) {
-      type = static_cast<std::uint32_t>(statement.Int(0));
-      data = statement.Bytes(1);
-      rc = SQLITE_OK;
-    } else if (rc == SQLITE_DONE) {
-      code = err::kFileNotFound;
-      rc = SQLITE_OK;
-    }
-  }
-  Rollback();
-  if (rc != SQLITE_OK) return Fail(rc, "cannot read a value");
-  return exists ? code : err::kKeyDeleted;
+  // One statement, so one read transaction: a row when the key exists,
+  // with the value's columns null when it has no such value.
+  Statement statement(statements_, db_,
+                      "SELECT v.type, v.data FROM keys AS k"
+                      " LEFT JOIN key_values AS v ON v.key = k.id AND v.name = ?2 WHERE k.id = ?1");
+  statement.Bind(1, key);
+  statement.Bind(2, name);
+  const int rc = statement.Step();
+  if (rc == SQLITE_DONE) return err::kKeyDeleted;
+  if (rc != SQLITE_ROW) return Fail(rc, "cannot read a value");
+  if (statement.IsNull(0)) return err::kFileNotFound;
+  type = static_cast<std::uint32_t>(statement.Int(0));
+  data = statement.Bytes(1);
+  return err::kSuccess;
 }
 
 ErrorCode KeyStore::EnumKey(KeyId key, std::uint32_t index, std::string& name) {
@@ -563,10 +698,10 @@ ErrorCode KeyStore::EnumKey(KeyId key, std::uint32_t index, std::string& name) {
     case State::kOpen: break;
   }
   bool exists = false;
-  int rc = Exec("BEGIN");
+  int rc = Run("BEGIN");
   if (rc == SQLITE_OK) rc = KeyExists(key, exists);
   if (rc == SQLITE_OK && exists) {
-    Statement statement(db_, "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
+    Statement statement(statements_, db_, "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
     statement.Bind(1, key);
     statement.Bind(2, static_cast<std::int64_t>(index));
     rc = statement.Step();

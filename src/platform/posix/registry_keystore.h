@@ -4,7 +4,10 @@
 // Location: $XDG_CONFIG_HOME/sharemapper/registry.db (by default
 // ~/.config/sharemapper/registry.db); the folder is made 0700 and the file
 // 0600. Each operation is one transaction, so several runs may use the store
-// at once: writers queue behind each other instead of failing.
+// at once: writers queue behind each other instead of failing. On a local
+// file system the store keeps a write-ahead log, which lies beside it
+// (registry.db-wal and -shm) while a run uses it (see ChooseJournal); a
+// store whose file and folder cannot be written is still read.
 //
 // Failures are Windows error numbers (see MapSqliteError) and each one is
 // also described through the log4cxx logger "Sharemapper.KeyStore".
@@ -12,11 +15,11 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/errors.h"
-
-struct sqlite3;
+#include "platform/posix/sqlite_util.h"
 
 namespace platform {
 namespace posix {
@@ -61,18 +64,30 @@ class KeyStore {
   State Open(Need need, ErrorCode& code);
   ErrorCode OpenDatabase(const std::string& file, bool& empty);
   ErrorCode CheckHeader(bool& empty);
+  bool ReadableAsItIs();
+  void ReopenImmutable(const std::string& file);
   ErrorCode Initialise();
+  void ChooseJournal();
   ErrorCode Fail(int rc, const char* what);
   ErrorCode Refuse(ErrorCode code, const std::string& what);
 
   // These answer SQLite result codes.
   int Exec(const char* sql);
+  int Run(const char* sql);
   int Commit();
   void Rollback();
+  int LookUpChild(KeyId parent, const std::string& name, KeyId& child, bool& exists);
   int LookUp(const std::vector<std::string>& path, KeyId& id, std::size_t& found);
+  int KnownKey(const std::string& folded, KeyId& id, bool& known);
+  void ForgetKeys();
   int KeyExists(KeyId key, bool& exists);
 
   sqlite3* db_ = nullptr;
+  StatementCache statements_;  // of db_; cleared before it closes
+  // Key ids by case-folded path, as looked up under data_version
+  // knownVersion_ of db_ (see KnownKey).
+  std::unordered_map<std::string, KeyId> knownKeys_;
+  std::int64_t knownVersion_ = -1;
   bool readOnly_ = false;
   std::string file_;
 };
