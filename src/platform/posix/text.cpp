@@ -148,7 +148,43 @@ class LocaleText : public Text {
     return codeset_;
   }
 
+  // The LC_CTYPE locale name the environment chooses, as glibc picks it.
+  static std::string CtypeName() {
+    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+      const char* value = std::getenv(name);
+      if (value != nullptr && value[0] != '\0') return value;
+    }
+    return std::string();
+  }
+
+  // True when the name's character set part (after the '.', before any
+  // '@') is UTF-8 spelled in any of glibc's ways ("UTF-8", "utf8", ...).
+  static bool NamesUtf8(const std::string& locale) {
+    const std::size_t dot = locale.find('.');
+    if (dot == std::string::npos) return false;
+    std::string codeset;
+    for (std::size_t i = dot + 1; i < locale.size() && locale[i] != '@'; ++i) {
+      const char c = locale[i];
+      if (c >= 'A' && c <= 'Z') {
+        codeset += static_cast<char>(c - 'A' + 'a');
+      } else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+        codeset += c;
+      }
+    }
+    return codeset == "utf8";
+  }
+
   static std::string Lookup() {
+    // The usual answers without loading the locale, which costs a run that
+    // prints JSON more than the conversions do: the built-in C and POSIX
+    // locales count as UTF-8, and so does a system locale named for UTF-8,
+    // installed or not. (A LOCPATH folder may hold anything under any name;
+    // its locales are always looked at.)
+    const std::string chosen = CtypeName();
+    if (chosen.empty() || chosen == "C" || chosen == "POSIX") return "UTF-8";
+    const char* locpath = std::getenv("LOCPATH");
+    if ((locpath == nullptr || locpath[0] == '\0') && NamesUtf8(chosen)) return "UTF-8";
+
     locale_t locale = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
     if (locale == static_cast<locale_t>(0)) return "UTF-8";
     const char* name = ::nl_langinfo_l(CODESET, locale);
