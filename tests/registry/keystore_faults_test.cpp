@@ -102,28 +102,38 @@ TEST(KeyStoreFaults, AReadOnlyStoreIsStillRead) {
   EXPECT_TRUE(regtest::ReadFile(store.file) == before) << "the file changed";
 }
 
-// A folder that cannot be written either: the store's write-ahead log
-// cannot be set up there, and the store is still read, as it is.
+// A folder that cannot be written either, with the store's write-ahead log
+// and its index beside it or not (a store copied on its own): the index
+// cannot be made there, and the store is still read, as it is.
 TEST(KeyStoreFaults, AStoreInAReadOnlyFolderIsStillRead) {
-  regtest::TempStore store;
-  Populate();
-  const fs::path folder = store.file.parent_path();
-  if (Tool("chattr", {"+i", store.file.string()}) != 0) {
-    GTEST_SKIP() << "chattr +i does not work here: no file can be made unwritable for root";
-  }
-  Cleanup unlockFile{[&] { Tool("chattr", {"-i", store.file.string()}); }};
-  ASSERT_EQ(0, Tool("chattr", {"+i", folder.string()}));
-  Cleanup unlockFolder{[&] { Tool("chattr", {"-i", folder.string()}); }};
-  const std::string before = regtest::ReadFile(store.file);
+  for (const bool withLog : {true, false}) {
+    SCOPED_TRACE(withLog ? "with its log" : "without its log");
+    regtest::TempStore store;
+    Populate();
+    const fs::path folder = store.file.parent_path();
+    if (!withLog) {
+      fs::remove(store.file.string() + "-wal");
+      fs::remove(store.file.string() + "-shm");
+    }
+    if (Tool("chattr", {"+i", store.file.string()}) != 0) {
+      GTEST_SKIP() << "chattr +i does not work here: no file can be made unwritable for root";
+    }
+    Cleanup unlockFile{[&] { Tool("chattr", {"-i", store.file.string()}); }};
+    ASSERT_EQ(0, Tool("chattr", {"+i", folder.string()}));
+    Cleanup unlockFolder{[&] { Tool("chattr", {"-i", folder.string()}); }};
+    const std::string before = regtest::ReadFile(store.file);
+    const auto entries = [&] { return std::distance(fs::directory_iterator(folder), fs::directory_iterator()); };
+    const auto files = entries();
 
-  std::string value;
-  EXPECT_EQ(1, Read(kKey, "name", value));
-  EXPECT_EQ("kept", value);
-  EXPECT_EQ(1, Read(kKey + "\\K0", "n", value));
-  EXPECT_EQ(0, Add(kKey, "name", "changed"));
-  platform::posix::ResetKeyStore();
-  EXPECT_TRUE(regtest::ReadFile(store.file) == before) << "the file changed";
-  EXPECT_EQ(1u, static_cast<std::size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator())));
+    std::string value;
+    EXPECT_EQ(1, Read(kKey, "name", value));
+    EXPECT_EQ("kept", value);
+    EXPECT_EQ(1, Read(kKey + "\\K0", "n", value));
+    EXPECT_EQ(0, Add(kKey, "name", "changed"));
+    platform::posix::ResetKeyStore();
+    EXPECT_TRUE(regtest::ReadFile(store.file) == before) << "the file changed";
+    EXPECT_EQ(files, entries());
+  }
 }
 
 TEST(KeyStoreFaults, AFullDiskLosesNothing) {

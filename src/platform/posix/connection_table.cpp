@@ -210,14 +210,13 @@ ErrorCode Open(bool create, sqlite3*& db) {
     sqlite3_close(opened);
     return FromSqlite(rc, err::kCantOpen);
   }
-  // The table keeps its rollback journal and synchronous=FULL. A run writes
-  // it at most once, and a write-ahead log would save that commit no fsync
-  // (starting the log and copying it back cost as many), while setting the
-  // log up and removing it again would cost every run that only lists
-  // drives. Its durability needs are low (the connections end with the
-  // session anyway), but a table that a power loss left corrupt would stop
-  // every later run until someone removed it; and in a runtime folder on
-  // tmpfs, as most are, an fsync costs nothing.
+  // The table keeps a rollback journal with synchronous=FULL. A run writes
+  // it at most once, so a write-ahead log would save that commit little
+  // (copying the log back costs two fsyncs), while every run that only
+  // lists drives would have to set the log up. Its durability needs are low
+  // (the connections end with the session anyway), but a table that a power
+  // loss left corrupt would stop every later run until someone removed it;
+  // and in a runtime folder on tmpfs, as most are, an fsync costs nothing.
   g_db = opened;
   db = opened;
   return err::kSuccess;

@@ -337,9 +337,9 @@ KeyStore::State KeyStore::Open(Need need, ErrorCode& code) {
 
 // Commits go to a write-ahead log where the file system allows it (see
 // UseWriteAheadLog): a run that records a drive makes four commits here,
-// sixteen fsyncs with a rollback journal and four with the log. The Windows
-// registry gives no more durability than the log does: it writes its hives
-// lazily, and RegFlushKey is there for callers that need more.
+// sixteen fsyncs with a rollback journal and three with the log. The
+// Windows registry gives no more durability than the log does: it writes
+// its hives lazily, and RegFlushKey is there for callers that need more.
 void KeyStore::ChooseJournal() {
   if (!readOnly_) UseWriteAheadLog(db_, file_, kBusyTimeoutMs);
 }
@@ -370,11 +370,12 @@ bool KeyStore::ReadableAsItIs() {
 }
 
 // Such a store is read as an immutable file instead: without locks and
-// without the log. That is exact when no log holds commits that are not in
-// the file yet, which is the state every run leaves the store in; and
-// nobody can change a file that cannot be written, in a folder where its
-// log cannot be made. With a log that still holds commits, the store stays
-// unreadable (as with a rollback journal left behind by a crash).
+// without the log. That is exact when the log holds no commits that are not
+// in the file yet (it is empty or absent), the state every run leaves the
+// store in; and nobody can change a file that cannot be written, in a
+// folder where its log cannot be made. With a log that still holds commits,
+// the store stays unreadable (as with a rollback journal left behind by a
+// crash).
 void KeyStore::ReopenImmutable(const std::string& file) {
   struct stat st {};
   const std::string log = file + "-wal";

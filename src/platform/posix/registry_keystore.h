@@ -5,8 +5,8 @@
 // ~/.config/sharemapper/registry.db); the folder is made 0700 and the file
 // 0600. Each operation is one transaction, so several runs may use the store
 // at once: writers queue behind each other instead of failing. On a local
-// file system the store keeps a write-ahead log, which lies beside it
-// (registry.db-wal and -shm) while a run uses it (see ChooseJournal); a
+// file system the store keeps a write-ahead log beside it (registry.db-wal,
+// empty between runs, and its index registry.db-shm; see ChooseJournal). A
 // store whose file and folder cannot be written is still read.
 //
 // Failures are Windows error numbers (see MapSqliteError) and each one is

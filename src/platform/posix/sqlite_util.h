@@ -56,23 +56,24 @@ class StatementCache {
 // connection may write it. True when the connection now uses the log.
 //
 // With a rollback journal and synchronous=FULL every commit costs four
-// fsyncs (the journal twice, its folder, the file). Under the log a commit
-// appends to the log with none; the log is copied back into the file (two
-// fsyncs) when the last connection closes, that is at the end of a run, or
-// once it has grown long, and starting a new log costs two more. That order
-// never corrupts the database: a power loss or a crash of the system can at
-// worst take the commits of the run in progress with it, and once a run has
-// ended its changes are on the disk. Readers see the last commit, and
-// readers and the one writer no longer wait for each other.
+// fsyncs (the journal twice, its folder, the file) and a journal file made
+// and removed. Under the log a commit appends to the log with no fsync; the
+// log is copied back into the file when the last connection closes, that is
+// at the end of a run, or once it has grown long, which costs three fsyncs
+// in all. That order never corrupts the database: a power loss or a crash
+// of the system can at worst take the commits of the run in progress with
+// it, and once a run has ended its changes are on the disk. Readers see the
+// last commit, and readers and the one writer no longer wait for each other.
 //
-// The log (-wal) and its index (-shm) lie beside the file while it is in
-// use, with the file's owner and mode, and the last connection to close
-// removes them. A log needs memory shared by every user of the file, which
-// network file systems do not give: on anything not known to be local the
-// database is left as it is (a new one keeps its rollback journal). Neither
-// is a database switched that another run is using at that moment; a later
-// run switches it. A connection that stays with a rollback journal keeps
-// synchronous=FULL: NORMAL could corrupt there.
+// The log (-wal) and its index (-shm) lie beside the file, with its owner
+// and mode. The last connection to close empties the log but leaves both,
+// so that later runs need not make them again. A log needs memory shared by
+// every user of the file, which network file systems do not give: on
+// anything not known to be local the database is left as it is (a new one
+// keeps its rollback journal). Neither is a database switched that another
+// run is using at that moment; a later run switches it. A connection that
+// stays with a rollback journal keeps synchronous=FULL: NORMAL could
+// corrupt there.
 bool UseWriteAheadLog(sqlite3* db, const std::string& file, int busyTimeoutMs);
 
 }  // namespace posix
