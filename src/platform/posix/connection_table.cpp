@@ -212,8 +212,8 @@ ErrorCode Open(bool create, sqlite3*& db) {
   }
   // The table keeps a rollback journal with synchronous=FULL. A run writes
   // it at most once, so a write-ahead log would save that commit little
-  // (copying the log back costs two fsyncs), while every run that only
-  // lists drives would have to set the log up. Its durability needs are low
+  // (three fsyncs for the log against four for the journal), while every
+  // run that only lists drives would have to set the log up. Its durability needs are low
   // (the connections end with the session anyway), but a table that a power
   // loss left corrupt would stop every later run until someone removed it;
   // and in a runtime folder on tmpfs, as most are, an fsync costs nothing.
