@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <string>
 
@@ -17,10 +18,12 @@ std::string Slurp(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+// A new folder below the test process's own working directory.
 std::string FreshDir(const std::string& name) {
-  const std::string dir = std::string(::testing::TempDir()) + "applog_" + name;
-  std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
-  return dir + "/";
+  const std::filesystem::path dir = std::filesystem::current_path() / ("applog_" + name);
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  return dir.string() + "/";
 }
 
 }  // namespace
