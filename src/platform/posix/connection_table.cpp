@@ -12,7 +12,7 @@
 #include <sstream>
 #include <vector>
 
-#include "platform/posix/net_log.h"
+#include "platform/posix/layer_log.h"
 #include "platform/posix/net_remote_name.h"
 #include "platform/posix/sqlite_util.h"
 
@@ -24,7 +24,7 @@ constexpr int kBusyTimeoutMs = 5000;
 constexpr const char* kFileName = "connections.db";
 
 log4cxx::LoggerPtr Logger() {
-  static log4cxx::LoggerPtr logger = NetLogger("Sharemapper.Connections");
+  static log4cxx::LoggerPtr logger = LayerLogger("Sharemapper.Connections");
   return logger;
 }
 

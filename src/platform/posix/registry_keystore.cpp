@@ -7,10 +7,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <log4cxx/helpers/loglog.h>
 #include <log4cxx/logger.h>
-#include <log4cxx/logmanager.h>
-#include <log4cxx/spi/loggerrepository.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -18,6 +15,7 @@
 #include <sstream>
 
 #include "platform/posix/last_error.h"
+#include "platform/posix/layer_log.h"
 
 namespace platform {
 namespace posix {
@@ -53,24 +51,8 @@ const char* const kSchema =
     "PRAGMA application_id = 1397576263;"
     "PRAGMA user_version = 1;";
 
-// With no appender anywhere, log4cxx answers every message with a warning on
-// standard error; this program keeps standard error clean instead. A
-// configuration that log4cxx finds by itself still gets every message.
-void QuietWhenUnrouted() {
-  log4cxx::spi::LoggerRepositoryPtr repository = log4cxx::LogManager::getLoggerRepository();
-  if (!repository) return;
-  if (!repository->getRootLogger()->getAllAppenders().empty()) return;
-  for (const log4cxx::LoggerPtr& logger : repository->getCurrentLoggers()) {
-    if (logger && !logger->getAllAppenders().empty()) return;
-  }
-  log4cxx::helpers::LogLog::setQuietMode(true);
-}
-
 const log4cxx::LoggerPtr& Logger() {
-  static const log4cxx::LoggerPtr logger = [] {
-    QuietWhenUnrouted();
-    return log4cxx::Logger::getLogger("Sharemapper.KeyStore");
-  }();
+  static const log4cxx::LoggerPtr logger = LayerLogger("Sharemapper.KeyStore");
   return logger;
 }
 

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <string>
 
-#include "platform/posix/net_log.h"
+#include "platform/posix/layer_log.h"
 
 namespace platform {
 namespace posix {
@@ -27,7 +27,7 @@ Loader& State() {
 }
 
 log4cxx::LoggerPtr Logger() {
-  static log4cxx::LoggerPtr logger = NetLogger("Sharemapper.Smb");
+  static log4cxx::LoggerPtr logger = LayerLogger("Sharemapper.Smb");
   return logger;
 }
 

@@ -17,7 +17,7 @@
 #include <cstring>
 #include <map>
 
-#include "platform/posix/net_log.h"
+#include "platform/posix/layer_log.h"
 #include "platform/posix/smb_api.h"
 
 namespace platform {
@@ -37,7 +37,7 @@ constexpr std::uint32_t kSettableAttributes =
     attr::kReadOnly | attr::kHidden | attr::kSystem | attr::kArchive;
 
 log4cxx::LoggerPtr Logger() {
-  static log4cxx::LoggerPtr logger = NetLogger("Sharemapper.Smb");
+  static log4cxx::LoggerPtr logger = LayerLogger("Sharemapper.Smb");
   return logger;
 }
 

@@ -1,5 +1,5 @@
-// The log4cxx loggers of the network layer ("Sharemapper.Connections",
-// "Sharemapper.Smb"). The program configures nothing: an unconfigured
+// The log4cxx loggers of the Linux layer ("Sharemapper.Connections",
+// "Sharemapper.Smb", "Sharemapper.KeyStore"). The program configures nothing: an unconfigured
 // log4cxx drops the messages quietly instead of printing warnings to
 // standard error; a configuration log4cxx finds by itself routes them.
 #pragma once
@@ -9,7 +9,7 @@
 namespace platform {
 namespace posix {
 
-log4cxx::LoggerPtr NetLogger(const char* name);
+log4cxx::LoggerPtr LayerLogger(const char* name);
 
 }  // namespace posix
 }  // namespace platform

@@ -1,4 +1,4 @@
-#include "platform/posix/net_log.h"
+#include "platform/posix/layer_log.h"
 
 #include <log4cxx/helpers/loglog.h>
 #include <log4cxx/logmanager.h>
@@ -24,7 +24,7 @@ void QuietWhenUnrouted() {
 
 }  // namespace
 
-log4cxx::LoggerPtr NetLogger(const char* name) {
+log4cxx::LoggerPtr LayerLogger(const char* name) {
   static const bool quieted = (QuietWhenUnrouted(), true);
   (void)quieted;
   return log4cxx::Logger::getLogger(name);
