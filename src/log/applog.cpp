@@ -16,17 +16,20 @@ void AppLogFile::Open() {
   directory += "Applog";
   platform::Files& files = platform::files();
   if (files.Access(directory, 0) != 0 && !files.MakeDirectory(directory)) return;  // log off
+  const std::string path = directory + Poco::Path::separator() + "VkSharemapper.log";
+  std::unique_ptr<std::streambuf> buffer = files.OpenLogFile(path);
+  if (!buffer) return;  // log off
   std::lock_guard<std::mutex> guard(lock_);
-  path_ = directory + Poco::Path::separator() + "VkSharemapper.log";
-  // The stream stays in place even when the open fails: its error state then
-  // swallows every later insertion.
-  stream_ = std::make_unique<std::ofstream>(path_, std::ios::out | std::ios::trunc);
+  path_ = path;
+  buffer_ = std::move(buffer);
+  stream_ = std::make_unique<std::ostream>(buffer_.get());
 }
 
 void AppLogFile::Reopen() {
   {
     std::lock_guard<std::mutex> guard(lock_);
     stream_.reset();
+    buffer_.reset();
     path_.clear();
   }
   Open();
@@ -35,9 +38,10 @@ void AppLogFile::Reopen() {
 AppLogFile::~AppLogFile() {
   std::lock_guard<std::mutex> guard(lock_);
   if (stream_) {
-    stream_->close();
+    stream_->flush();
     stream_.reset();
   }
+  buffer_.reset();  // closes the file
 }
 
 AppLogFile& AppLogFile::operator<<(std::ostream& (*manipulator)(std::ostream&)) {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <ostream>
@@ -14,7 +13,10 @@ namespace VkSharemapper {
 class AppLogFile {
  public:
   // Opens Applog/VkSharemapper.log below the current working directory,
-  // creating the folder when needed. Any failure turns the log off quietly.
+  // creating the folder when needed. Any failure turns the log off quietly,
+  // and so does anything but a plain file of the user's own in that place
+  // (a link, a FIFO, a device, a folder that is a link or someone else's):
+  // another user who can write the working directory can plant those.
   AppLogFile();
   ~AppLogFile();
   AppLogFile(const AppLogFile&) = delete;
@@ -42,7 +44,9 @@ class AppLogFile {
  private:
   void Open();
 
-  std::unique_ptr<std::ofstream> stream_;
+  // The file's buffer, then the stream that formats into it.
+  std::unique_ptr<std::streambuf> buffer_;
+  std::unique_ptr<std::ostream> stream_;
   std::mutex lock_;
   std::string path_;
 };

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <streambuf>
 #include <string>
 
 #include "platform/errors.h"
@@ -62,6 +64,16 @@ class Files {
 
   // RemoveDirectoryA: removes an empty directory (or a directory link itself).
   virtual bool RemoveDir(const std::string& path) = 0;
+
+  // Opens the file `path` for a log that each run writes anew. The file is
+  // created when missing and emptied otherwise, but only once it is known to
+  // be a plain file of the caller's own with no other name: a link at its
+  // last component is never followed, and a FIFO or device never makes the
+  // call wait. On POSIX the folder that holds it must be the caller's own
+  // and no link either. Null when any of this fails. The buffer writes what
+  // it is given at each flush (a newline as CR LF on Windows) and leaves the
+  // file open to other readers and writers.
+  virtual std::unique_ptr<std::streambuf> OpenLogFile(const std::string& path) = 0;
 
   // GetLastError for the calling thread, after one of the calls above.
   virtual ErrorCode LastError() = 0;

@@ -1,6 +1,9 @@
 // The binary's command line, output and exit statuses, without a server.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <iostream>
 #include <regex>
 
 #include "runner.h"
@@ -100,4 +103,46 @@ TEST(Cli, UnwritableLogNeverChangesTheResult) {
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.out.substr(0, 23), "error parsing options: ");
   EXPECT_EQ(e2e::ReadFile(box.cwd + "/Applog"), "file\n");
+}
+
+// What another user can plant in a working folder open to them: the log
+// stays off, the run gives the result and status of a clean folder, the
+// caller's file keeps its bytes, and a FIFO does not hold the run up.
+TEST(Cli, PlantedLogNeverChangesTheResultNorTheTarget) {
+  Sandbox clean("cleanlog");
+  const std::vector<std::string> parseError{"--foo", "--outformat=json"};
+  const e2e::Run expected = clean.Sharemapper(parseError);
+  ASSERT_FALSE(clean.AppLog().empty());
+
+  const std::vector<std::pair<std::string, std::string>> plants = {
+      {"a link to a file of the caller's", "mkdir Applog && ln -s ../precious.txt Applog/VkSharemapper.log"},
+      {"a FIFO", "mkdir Applog && mkfifo Applog/VkSharemapper.log"},
+      {"a folder of another user", "mkdir Applog && chmod 0777 Applog && chown 65534:65534 Applog"},
+  };
+  for (const auto& plant : plants) {
+    SCOPED_TRACE(plant.first);
+    Sandbox box("plantedlog");
+    if (plant.first.find("another user") != std::string::npos && ::geteuid() != 0) {
+      std::cout << "[ NOTE     ] not root: no folder can be given away" << std::endl;
+      continue;
+    }
+    const std::string precious(2800, 'k');
+    ASSERT_EQ(box.Command("/bin/sh", {"-c", "printf '%s' '" + precious + "' > precious.txt && " + plant.second})
+                  .status,
+              0);
+    for (const auto& args : {parseError, std::vector<std::string>{"--outformat=json"}}) {
+      // A run that hangs is ended after a while (status 124).
+      std::vector<std::string> timed{"10", SHAREMAPPER_BINARY};
+      timed.insert(timed.end(), args.begin(), args.end());
+      const e2e::Run run = box.Command("/usr/bin/timeout", timed);
+      EXPECT_EQ(run.out, args == parseError ? expected.out : clean.Sharemapper(args).out);
+      EXPECT_EQ(run.status, args == parseError ? expected.status : 0);
+      EXPECT_EQ(run.err, "");
+    }
+    const std::string kept = e2e::ReadFile(box.cwd + "/precious.txt");
+    EXPECT_TRUE(kept == precious) << "the caller's file now holds " << kept.size() << " bytes";
+    if (plant.first == "a folder of another user") {
+      EXPECT_NE(::access((box.cwd + "/Applog/VkSharemapper.log").c_str(), F_OK), 0);
+    }
+  }
 }

@@ -3,8 +3,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <fstream>
+#include <functional>
 #include <map>
+#include <ostream>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +20,11 @@ namespace {
 
 namespace attr = platform::attr;
 namespace err = platform::err;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
 
 // Every entry of a listing, by name, and the error that ended it.
 std::map<std::string, std::uint32_t> List(const std::string& pattern, platform::ErrorCode& end) {
@@ -141,6 +151,74 @@ TEST_F(LocalFilesTest, DrivePathsWithoutAConnectionFail) {
   EXPECT_FALSE(files_.RemoveDir("E:"));
   EXPECT_FALSE(files_.SetAttributes("E:\\x", attr::kNormal));
   EXPECT_FALSE(nettest::Exists(TableFolder()));  // only read, never created
+}
+
+// The log's file in a folder "Applog" that someone else may have prepared:
+// only a plain file of ours, below a folder of ours, is opened and emptied;
+// whatever else stands there is left as it is, and nothing makes the call
+// wait.
+TEST_F(LocalFilesTest, LogFileOpensOnlyAPlainFileOfOurOwn) {
+  const std::string victim = dir_ / "outside/keep.txt";
+  struct Plant {
+    const char* what;
+    std::function<void(const std::string& folder)> make;
+  };
+  const std::vector<Plant> plants = {
+      {"a link to a file of ours", [&](const std::string& folder) {
+         ASSERT_EQ(0, ::symlink(victim.c_str(), (folder + "/VkSharemapper.log").c_str()));
+       }},
+      {"a dangling link", [&](const std::string& folder) {
+         ASSERT_EQ(0, ::symlink((dir_ / "outside/new.txt").c_str(), (folder + "/VkSharemapper.log").c_str()));
+       }},
+      {"a second name of a file of ours", [&](const std::string& folder) {
+         ASSERT_EQ(0, ::link(victim.c_str(), (folder + "/VkSharemapper.log").c_str()));
+       }},
+      {"a FIFO", [&](const std::string& folder) {
+         ASSERT_EQ(0, ::mkfifo((folder + "/VkSharemapper.log").c_str(), 0666));
+       }},
+      {"a folder", [&](const std::string& folder) {
+         ASSERT_EQ(0, ::mkdir((folder + "/VkSharemapper.log").c_str(), 0755));
+       }},
+      {"the folder itself a link to one of ours", [&](const std::string& folder) {
+         ASSERT_EQ(0, ::rmdir(folder.c_str()));
+         ASSERT_EQ(0, ::symlink((dir_ / "outside").c_str(), folder.c_str()));
+       }},
+  };
+  int round = 0;
+  for (const Plant& plant : plants) {
+    SCOPED_TRACE(plant.what);
+    const std::string folder = dir_ / ("Applog" + std::to_string(round++));
+    ASSERT_EQ(0, ::mkdir(folder.c_str(), 0755));
+    plant.make(folder);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(nullptr, files_.OpenLogFile(folder + "/VkSharemapper.log"));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ("keep", Slurp(victim));
+    EXPECT_FALSE(nettest::Exists(dir_ / "outside/new.txt"));
+    EXPECT_FALSE(nettest::Exists(dir_ / "outside/VkSharemapper.log"));
+  }
+
+  if (::geteuid() == 0) {
+    const std::string foreign = dir_ / "ApplogForeign";
+    ASSERT_EQ(0, ::mkdir(foreign.c_str(), 0777));
+    ASSERT_EQ(0, ::chown(foreign.c_str(), 65534, 65534));
+    EXPECT_EQ(nullptr, files_.OpenLogFile(foreign + "/VkSharemapper.log"));
+    EXPECT_FALSE(nettest::Exists(foreign + "/VkSharemapper.log"));
+    nettest::WriteFile(dir_ / "bin/theirs.log", "theirs");
+    ASSERT_EQ(0, ::chown((dir_ / "bin/theirs.log").c_str(), 65534, 65534));
+    EXPECT_EQ(nullptr, files_.OpenLogFile(dir_ / "bin/theirs.log"));
+    EXPECT_EQ("theirs", Slurp(dir_ / "bin/theirs.log"));
+  }
+
+  // A plain file of ours is emptied and written; a missing one is made.
+  nettest::WriteFile(dir_ / "bin/old.log", "an older run's lines\n");
+  for (const std::string& path : {dir_ / "bin/old.log", dir_ / "bin/new.log"}) {
+    std::unique_ptr<std::streambuf> buffer = files_.OpenLogFile(path);
+    ASSERT_NE(nullptr, buffer) << path;
+    std::ostream out(buffer.get());
+    out << "line " << 1 << std::endl;
+    EXPECT_EQ("line 1\n", Slurp(path));  // there at the flush, before the close
+  }
 }
 
 }  // namespace

@@ -306,6 +306,8 @@ class FakeFiles : public platform::Files {
     removed.push_back(path);
     return true;
   }
+  // The log's file is never in the fake tree: the log is off.
+  std::unique_ptr<std::streambuf> OpenLogFile(const std::string&) override { return nullptr; }
   platform::ErrorCode LastError() override { return lastError_; }
 
  private:

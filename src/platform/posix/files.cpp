@@ -29,6 +29,7 @@
 #include "platform/files.h"
 #include "platform/posix/connection_table.h"
 #include "platform/posix/last_error.h"
+#include "platform/posix/log_file.h"
 #include "platform/posix/net_remote_name.h"
 #include "platform/posix/smb_session.h"
 
@@ -304,6 +305,10 @@ class PosixFiles : public Files {
     }
     if (::rmdir(path.c_str()) == 0) return true;
     return FailErrno();
+  }
+
+  std::unique_ptr<std::streambuf> OpenLogFile(const std::string& path) override {
+    return posix::OpenLogFile(path);
   }
 
   ErrorCode LastError() override { return posix::GetLastError(); }

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/files.h"
+#include "platform/win32/log_file.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
@@ -66,6 +67,10 @@ class WinFiles : public Files {
 
   bool RemoveDir(const std::string& path) override {
     return ::RemoveDirectoryA(path.c_str()) != FALSE;
+  }
+
+  std::unique_ptr<std::streambuf> OpenLogFile(const std::string& path) override {
+    return win32::OpenLogFile(path);
   }
 
   ErrorCode LastError() override { return static_cast<ErrorCode>(::GetLastError()); }
