@@ -7,6 +7,7 @@
 #include <memory>
 #include <streambuf>
 #include <string>
+#include <vector>
 
 #include "platform/errors.h"
 
@@ -26,6 +27,15 @@ constexpr std::uint32_t kReparsePoint = 0x400;
 // One entry of a directory listing (the part of WIN32_FIND_DATAA we use).
 struct FindData {
   std::uint32_t attributes = 0;
+  std::string name;
+};
+
+// One entry of a folder with the file id the file system (or the server)
+// gives it: the part of FILE_ID_BOTH_DIR_INFO we use.
+struct FileIdEntry {
+  std::uint32_t attributes = 0;
+  std::uint32_t reparseTag = 0;  // the tag of a reparse point, else 0
+  std::uint64_t fileId = 0;      // 0 when none is given
   std::string name;
 };
 
@@ -74,6 +84,15 @@ class Files {
   // it is given at each flush (a newline as CR LF on Windows) and leaves the
   // file open to other readers and writers.
   virtual std::unique_ptr<std::streambuf> OpenLogFile(const std::string& path) = 0;
+
+  // CreateFileA(dir, FILE_LIST_DIRECTORY, FILE_FLAG_BACKUP_SEMANTICS) and
+  // GetFileInformationByHandleEx(FileIdBothDirectoryInfo) until the end:
+  // every entry of the folder, "." and ".." included where the file system
+  // lists them, with its attributes, reparse tag and file id. A link to a
+  // folder that the server follows shows the id of the folder it leads to,
+  // and that folder's "..". Returns 0 or the Windows error number (also
+  // left for LastError).
+  virtual ErrorCode ListFileIds(const std::string& dir, std::vector<FileIdEntry>& entries) = 0;
 
   // GetLastError for the calling thread, after one of the calls above.
   virtual ErrorCode LastError() = 0;

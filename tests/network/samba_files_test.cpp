@@ -4,9 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -229,6 +231,59 @@ TEST_F(SambaFilesTest, ACancelledDriveEndsOpenWork) {
   }
   EXPECT_EQ(err::kNoMoreFiles, files_.LastError());
   EXPECT_TRUE(files_.FindEnd(handle));
+}
+
+}  // namespace
+
+namespace {
+
+// Samba follows a link that stays inside the share and shows it as a plain
+// folder; the file ids tell it apart: the link has the id of the folder it
+// leads to, and its own listing names that folder's parent as "..".
+using SambaLinksTest = nettest::PrivateTableTest;
+
+TEST_F(SambaLinksTest, FileIdsShowWhereAFollowedLinkLeads) {
+  SM_REQUIRE_SAMBA(server);
+  const std::string root = server.SharePath("links");
+  ASSERT_EQ(std::system(("find '" + root + "' -mindepth 1 -delete && mkdir -p '" + root + "/keep' '" + root +
+                         "/$RECYCLE.BIN/real' && ln -s ../keep '" + root + "/$RECYCLE.BIN/evil'")
+                            .c_str()),
+            0);
+  ASSERT_TRUE(server.GiveToTestAccount(root));
+  platform::NetResource resource;
+  resource.type = platform::net::kTypeDisk;
+  resource.localName = "E:";
+  resource.remoteName = server.RemoteName("links");
+  ASSERT_EQ(err::kSuccess, platform::RealNetwork().AddConnection(resource, smtest::SambaServer::Password(),
+                                                                  smtest::SambaServer::User(),
+                                                                  platform::net::kConnectTemporary));
+  platform::Files& files = platform::RealFiles();
+  auto ids = [&](const std::string& dir) {
+    std::vector<platform::FileIdEntry> entries;
+    EXPECT_EQ(err::kSuccess, files.ListFileIds(dir, entries)) << dir;
+    std::map<std::string, std::uint64_t> byName;
+    for (const auto& entry : entries) byName[entry.name] = entry.fileId;
+    return byName;
+  };
+  auto top = ids("E:\\");
+  auto bin = ids("E:\\$RECYCLE.BIN");
+  auto real = ids("E:\\$RECYCLE.BIN\\real");
+  auto evil = ids("E:\\$RECYCLE.BIN\\evil");
+  struct stat keep {};
+  ASSERT_EQ(0, ::stat((root + "/keep").c_str(), &keep));
+
+  EXPECT_NE(0u, top.at("."));
+  EXPECT_EQ(top.at("keep"), static_cast<std::uint64_t>(keep.st_ino));
+  EXPECT_EQ(bin.at("."), top.at("$RECYCLE.BIN"));
+  EXPECT_EQ(bin.at(".."), top.at("."));
+  EXPECT_EQ(real.at(".."), bin.at("."));
+  EXPECT_EQ(bin.at("evil"), top.at("keep"));
+  EXPECT_EQ(evil.at("."), top.at("keep"));
+  EXPECT_EQ(evil.at(".."), top.at("."));
+
+  std::vector<platform::FileIdEntry> none;
+  EXPECT_EQ(err::kPathNotFound, files.ListFileIds("E:\\missing", none));
+  std::system(("find '" + root + "' -mindepth 1 -delete").c_str());
 }
 
 }  // namespace

@@ -18,6 +18,10 @@
 #   team  writable
 #   ro    read-only
 #   denied  the test account may not connect to it
+#   links      writable, Samba's own link settings (it follows links that
+#              stay inside the share and shows them as plain entries)
+#   widelinks  writable, "wide links = yes": links lead anywhere
+#   nofollow   writable, "follow symlinks = no": links are not followed
 #
 # Exit status: 0 on success, 77 when the server cannot be run here at all
 # (not root, smbd missing), 1 on any other failure (with a message on stderr).
@@ -122,6 +126,7 @@ write_config() {
   unix extensions = no
   follow symlinks = yes
   wide links = no
+  allow insecure wide links = yes
 
 [pub]
   path = $state/shares/pub
@@ -142,6 +147,23 @@ write_config() {
   path = $state/shares/denied
   read only = yes
   valid users = root
+
+[links]
+  path = $state/shares/links
+  read only = no
+  valid users = $TEST_USER
+
+[widelinks]
+  path = $state/shares/widelinks
+  read only = no
+  valid users = $TEST_USER
+  wide links = yes
+
+[nofollow]
+  path = $state/shares/nofollow
+  read only = no
+  valid users = $TEST_USER
+  follow symlinks = no
 EOF
   # The client tools read this instead of the machine's smb.conf.
   cat >"$state/client.conf" <<EOF
@@ -164,7 +186,7 @@ ensure_account() {
 
 prepare_shares() {
   local share
-  for share in pub team ro denied; do
+  for share in pub team ro denied links widelinks nofollow; do
     mkdir -p "$state/shares/$share"
   done
   mkdir -p "$state/shares/pub/docs"

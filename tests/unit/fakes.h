@@ -208,19 +208,28 @@ class FakeFiles : public platform::Files {
   };
   std::map<std::string, Node, NoCase> nodes;  // full path -> node
   std::vector<std::string> removed;           // in order of removal
+    std::uint64_t fileId = 0;    // 0: none given
+    std::uint64_t parentId = 0;  // what its ".." shows; 0: the folder above
   std::vector<std::string> listed;            // directories listed
   std::set<std::string, NoCase> failRemove;
   bool failListingMidway = false;
 
   void AddDir(const std::string& path, std::uint32_t extra = 0) {
     nodes[path].attributes = platform::attr::kDirectory | extra;
+  // The server answers this many calls, then none: each later call fails
+  // with ERROR_SEM_TIMEOUT and is counted.
+  std::size_t answeredCalls = static_cast<std::size_t>(-1);
+  std::size_t unansweredCalls = 0;
   }
   void AddFile(const std::string& path, std::uint32_t attributes = platform::attr::kArchive) {
     nodes[path].attributes = attributes;
   }
   bool Exists(const std::string& path) const { return nodes.count(path) != 0; }
 
-  int Access(const std::string& path, int) override { return Exists(path) ? 0 : -1; }
+  int Access(const std::string& path, int) override {
+    if (Unanswered()) return -1;
+    return Exists(path) ? 0 : -1;
+  }
   bool MakeDirectory(const std::string& path) override {
     if (Exists(path)) return Fail(platform::err::kAlreadyExists);
     AddDir(path);
@@ -230,6 +239,7 @@ class FakeFiles : public platform::Files {
     const std::string suffix = "\\*.*";
     if (pattern.size() < suffix.size() || pattern.compare(pattern.size() - suffix.size(), suffix.size(), suffix) != 0) {
       Fail(platform::err::kInvalidParameter);
+    if (Unanswered()) return platform::kInvalidFind;
       return platform::kInvalidFind;
     }
     const std::string dir = pattern.substr(0, pattern.size() - suffix.size());
@@ -262,6 +272,7 @@ class FakeFiles : public platform::Files {
     Listing& listing = it->second;
     if (failListingMidway && listing.next >= 3) return Fail(platform::err::kUnexpectedNetworkError);
     if (listing.next >= listing.entries.size()) return Fail(platform::err::kNoMoreFiles);
+    if (Unanswered()) return false;
     data = listing.entries[listing.next++];
     return true;
   }
@@ -270,6 +281,7 @@ class FakeFiles : public platform::Files {
     auto it = nodes.find(path);
     if (it == nodes.end()) return Fail(platform::err::kFileNotFound);
     const std::uint32_t keep = it->second.attributes & (platform::attr::kDirectory | platform::attr::kReparsePoint);
+    if (Unanswered()) return false;
     it->second.attributes = (attributes & ~platform::attr::kNormal) | keep;
     return true;
   }
@@ -277,6 +289,7 @@ class FakeFiles : public platform::Files {
     auto it = nodes.find(path);
     if (it == nodes.end()) return Fail(platform::err::kFileNotFound);
     if (failRemove.count(path) || (it->second.attributes & platform::attr::kReadOnly)) {
+    if (Unanswered()) return false;
       return Fail(platform::err::kAccessDenied);
     }
     if ((it->second.attributes & platform::attr::kDirectory) && !(it->second.attributes & platform::attr::kReparsePoint)) {
@@ -290,6 +303,7 @@ class FakeFiles : public platform::Files {
     auto it = nodes.find(path);
     if (it == nodes.end()) return Fail(platform::err::kFileNotFound);
     if (failRemove.count(path) || !(it->second.attributes & platform::attr::kDirectory)) {
+    if (Unanswered()) return false;
       return Fail(platform::err::kAccessDenied);
     }
     // A directory link goes without its target's contents; a real directory
@@ -311,9 +325,46 @@ class FakeFiles : public platform::Files {
   platform::ErrorCode LastError() override { return lastError_; }
 
  private:
+  platform::ErrorCode ListFileIds(const std::string& dir, std::vector<platform::FileIdEntry>& entries) override {
+    entries.clear();
+    if (Unanswered()) return lastError_;
+    auto it = nodes.find(dir);
+    if (it == nodes.end() || !(it->second.attributes & platform::attr::kDirectory)) {
+      Fail(platform::err::kPathNotFound);
+      return lastError_;
+    }
+    std::uint64_t parentId = it->second.parentId;
+    const std::size_t cut = dir.find_last_of('\\');
+    if (parentId == 0 && cut != std::string::npos) {
+      auto above = nodes.find(dir.substr(0, cut));
+      if (above == nodes.end()) above = nodes.find(dir.substr(0, cut + 1));  // "E:\\"
+      if (above != nodes.end()) parentId = above->second.fileId;
+    }
+    entries.push_back({platform::attr::kDirectory, 0, it->second.fileId, "."});
+    entries.push_back({platform::attr::kDirectory, 0, parentId, ".."});
+    const std::string prefix = dir.back() == '\\' ? dir : dir + "\\";
+    for (const auto& node : nodes) {
+      const std::string& path = node.first;
+      if (path.size() > prefix.size() && NoCase::Equal(path.substr(0, prefix.size()), prefix) &&
+          path.find('\\', prefix.size()) == std::string::npos) {
+        entries.push_back({node.second.attributes, 0, node.second.fileId, path.substr(prefix.size())});
+      }
+    }
+    lastError_ = platform::err::kSuccess;
+    return lastError_;
+  }
   struct Listing {
     std::vector<platform::FindData> entries;
     std::size_t next = 0;
+  bool Unanswered() {
+    if (answeredCalls != 0) {
+      --answeredCalls;
+      return false;
+    }
+    ++unansweredCalls;
+    lastError_ = platform::err::kSemTimeout;
+    return true;
+  }
   };
   bool Fail(platform::ErrorCode code) {
     lastError_ = code;

@@ -130,6 +130,29 @@ class LocalListing : public Listing {
   DIR* dir_;
 };
 
+// A local folder's entries with their inode numbers; a link shows as itself.
+ErrorCode ListLocalFileIds(const std::string& dir, std::vector<FileIdEntry>& entries) {
+  DIR* folder = ::opendir(dir.c_str());
+  if (folder == nullptr) {
+    const int error = errno;
+    return error == ENOENT ? err::kPathNotFound : posix::ErrnoToWindows(error);
+  }
+  LocalListing listing(folder, "*");
+  ErrorCode code = err::kSuccess;
+  FindData data;
+  while (listing.NextMatch(data, code)) {
+    struct stat linkStat {};
+    FileIdEntry entry;
+    entry.name = data.name;
+    entry.attributes = data.attributes;
+    if (::fstatat(::dirfd(folder), data.name.c_str(), &linkStat, AT_SYMLINK_NOFOLLOW) == 0) {
+      entry.fileId = static_cast<std::uint64_t>(linkStat.st_ino);
+    }
+    entries.push_back(std::move(entry));
+  }
+  return code;
+}
+
 class RemoteListing : public Listing {
  public:
   RemoteListing(std::unique_ptr<posix::SmbDirectory> dir, std::string pattern)
@@ -309,6 +332,20 @@ class PosixFiles : public Files {
 
   std::unique_ptr<std::streambuf> OpenLogFile(const std::string& path) override {
     return posix::OpenLogFile(path);
+  }
+
+  ErrorCode ListFileIds(const std::string& dir, std::vector<FileIdEntry>& entries) override {
+    entries.clear();
+    ErrorCode code = err::kSuccess;
+    if (posix::IsDrivePath(dir)) {
+      RemotePath remote;
+      code = ResolveDrivePath(dir, false, remote);
+      if (code == err::kSuccess) code = remote.session->ListFileIds(remote.session->UrlFor(remote.components), entries);
+    } else {
+      code = ListLocalFileIds(dir, entries);
+    }
+    posix::SetLastError(code);
+    return code;
   }
 
   ErrorCode LastError() override { return posix::GetLastError(); }

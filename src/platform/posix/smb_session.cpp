@@ -132,6 +132,27 @@ ErrorCode Reach(const std::string& host, std::string& address) {
 
 bool IsAuthError(int error) { return error == EACCES || error == EPERM; }
 
+// An errno of a file operation that says the server did not answer in time
+// or the connection to it is gone.
+bool IsNetworkFailure(int error) {
+  switch (error) {
+    case ETIMEDOUT:
+    case ECONNRESET:
+    case ECONNABORTED:
+    case ECONNREFUSED:
+    case EPIPE:
+    case ENOTCONN:
+    case EHOSTUNREACH:
+    case EHOSTDOWN:
+    case ENETUNREACH:
+    case ENETDOWN:
+    case ENETRESET:
+      return true;
+    default:
+      return false;
+  }
+}
+
 // The connection attempt's errno, once the host answered on its port:
 //   EACCES, EPERM                          decided by the caller (1326 or 5)
 //   ENOENT, ENODEV, ENOTDIR, ENXIO         no such share or folder: 67
@@ -203,6 +224,8 @@ struct SmbSession::Impl {
   std::string domain;
   std::string user;
   std::string password;
+  // Set once the server stopped answering or the connection broke.
+  bool broken = false;
 
   ~Impl() {
     if (context != nullptr) api.smbc_free_context(context, 1);
@@ -247,6 +270,19 @@ struct SmbSession::Impl {
       return false;
     }
     return true;
+  }
+
+  // The Windows number for the errno of a failed file operation. A server
+  // that did not answer in time (ERROR_SEM_TIMEOUT) or a connection that
+  // broke (ERROR_NETNAME_DELETED) ends the session: libsmbclient would
+  // otherwise connect anew for every later call and wait out its timeout
+  // each time. Every later operation fails at once with
+  // ERROR_NETNAME_DELETED.
+  ErrorCode FileError(int error) {
+    if (!IsNetworkFailure(error)) return SmbFileErrorToWindows(error);
+    if (!broken) LOG4CXX_DEBUG(Logger(), "the server at " << server << " stopped answering: " << std::strerror(error));
+    broken = true;
+    return error == ETIMEDOUT ? err::kSemTimeout : err::kNetNameDeleted;
   }
 
   // Opens and closes a folder: 0 or the errno of the failure.
@@ -309,20 +345,22 @@ std::string SmbSession::UrlFor(const std::vector<std::string>& components) const
 }
 
 ErrorCode SmbSession::Exists(const std::string& url) {
+  if (impl_->broken) return err::kNetNameDeleted;
   struct stat st {};
   errno = 0;
   if (impl_->api.smbc_getFunctionStat(impl_->context)(impl_->context, url.c_str(), &st) == 0) return err::kSuccess;
-  return SmbFileErrorToWindows(errno != 0 ? errno : EIO);
+  return impl_->FileError(errno != 0 ? errno : EIO);
 }
 
 ErrorCode SmbSession::OpenDirectory(const std::string& url, std::unique_ptr<SmbDirectory>& out) {
   out.reset();
+  if (impl_->broken) return err::kNetNameDeleted;
   errno = 0;
   SMBCFILE* dir = impl_->api.smbc_getFunctionOpendir(impl_->context)(impl_->context, url.c_str());
   if (dir == nullptr) {
     const int error = errno != 0 ? errno : EIO;
     // A folder that is not there: the path, not a file, is missing.
-    return error == ENOENT ? err::kPathNotFound : SmbFileErrorToWindows(error);
+    return error == ENOENT ? err::kPathNotFound : impl_->FileError(error);
   }
   out.reset(new SmbDirectory(shared_from_this(), dir));
   return err::kSuccess;
@@ -331,10 +369,11 @@ ErrorCode SmbSession::OpenDirectory(const std::string& url, std::unique_ptr<SmbD
 ErrorCode SmbSession::SetAttributes(const std::string& url, std::uint32_t attributes) {
   const SmbApi& api = impl_->api;
   SMBCCTX* context = impl_->context;
+  if (impl_->broken) return err::kNetNameDeleted;
   struct stat st {};
   errno = 0;
   if (api.smbc_getFunctionStat(context)(context, url.c_str(), &st) != 0) {
-    return SmbFileErrorToWindows(errno != 0 ? errno : EIO);
+    return impl_->FileError(errno != 0 ? errno : EIO);
   }
   const std::uint32_t wanted = attributes & kSettableAttributes;
   int rc;
@@ -352,39 +391,68 @@ ErrorCode SmbSession::SetAttributes(const std::string& url, std::uint32_t attrib
                                                std::strlen(text), 0);
   }
   if (rc == 0) return err::kSuccess;
-  return SmbFileErrorToWindows(errno != 0 ? errno : EIO);
+  return impl_->FileError(errno != 0 ? errno : EIO);
 }
 
 ErrorCode SmbSession::MakeDirectory(const std::string& url) {
+  if (impl_->broken) return err::kNetNameDeleted;
   errno = 0;
   if (impl_->api.smbc_getFunctionMkdir(impl_->context)(impl_->context, url.c_str(), 0755) == 0) return err::kSuccess;
   const int error = errno != 0 ? errno : EIO;
   // A missing parent folder: the path is not there.
-  return error == ENOENT ? err::kPathNotFound : SmbFileErrorToWindows(error);
+  return error == ENOENT ? err::kPathNotFound : impl_->FileError(error);
 }
 
 ErrorCode SmbSession::RemoveFile(const std::string& url) {
   // libsmbclient's unlink removes an empty folder, and on a folder with
   // entries reports success while removing nothing. DeleteFileA refuses
   // folders, so this looks first.
+  if (impl_->broken) return err::kNetNameDeleted;
   struct stat st {};
   errno = 0;
   if (impl_->api.smbc_getFunctionStat(impl_->context)(impl_->context, url.c_str(), &st) != 0) {
-    return SmbFileErrorToWindows(errno != 0 ? errno : EIO);
+    return impl_->FileError(errno != 0 ? errno : EIO);
   }
   if (S_ISDIR(st.st_mode)) return err::kAccessDenied;
   errno = 0;
   if (impl_->api.smbc_getFunctionUnlink(impl_->context)(impl_->context, url.c_str()) == 0) return err::kSuccess;
   const int error = errno != 0 ? errno : EIO;
   // The server's "cannot delete" (a read-only file) arrives as EINVAL.
-  return error == EINVAL ? err::kAccessDenied : SmbFileErrorToWindows(error);
+  return error == EINVAL ? err::kAccessDenied : impl_->FileError(error);
 }
 
 ErrorCode SmbSession::RemoveDirectory(const std::string& url) {
+  if (impl_->broken) return err::kNetNameDeleted;
   errno = 0;
   if (impl_->api.smbc_getFunctionRmdir(impl_->context)(impl_->context, url.c_str()) == 0) return err::kSuccess;
   const int error = errno != 0 ? errno : EIO;
-  return error == EINVAL ? err::kAccessDenied : SmbFileErrorToWindows(error);
+  return error == EINVAL ? err::kAccessDenied : impl_->FileError(error);
+}
+
+ErrorCode SmbSession::ListFileIds(const std::string& url, std::vector<FileIdEntry>& entries) {
+  entries.clear();
+  std::unique_ptr<SmbDirectory> dir;
+  const ErrorCode code = OpenDirectory(url, dir);
+  if (code != err::kSuccess) return code;
+  // libsmbclient reads the whole listing when it opens the folder; the
+  // entries come from memory. Its inode number is the server's file id
+  // (Samba's: the inode of what the entry leads to).
+  SMBCCTX* context = impl_->context;
+  for (;;) {
+    struct stat st {};
+    errno = 0;
+    const libsmb_file_info* info =
+        impl_->api.smbc_getFunctionReaddirPlus2(context)(context, static_cast<SMBCFILE*>(dir->handle_), &st);
+    if (info == nullptr) {
+      if (errno == 0) return err::kSuccess;
+      return impl_->FileError(errno);
+    }
+    FileIdEntry entry;
+    entry.name = info->name != nullptr ? info->name : "";
+    entry.attributes = info->attrs != 0 ? info->attrs : attr::kNormal;
+    entry.fileId = static_cast<std::uint64_t>(st.st_ino);
+    entries.push_back(std::move(entry));
+  }
 }
 
 SmbDirectory::SmbDirectory(std::shared_ptr<SmbSession> session, void* handle)
@@ -402,7 +470,7 @@ bool SmbDirectory::Next(FindData& entry, ErrorCode& error) {
   const libsmb_file_info* info =
       session_->impl_->api.smbc_getFunctionReaddirPlus2(context)(context, static_cast<SMBCFILE*>(handle_), &st);
   if (info == nullptr) {
-    error = errno == 0 ? err::kSuccess : SmbFileErrorToWindows(errno);
+    error = errno == 0 ? err::kSuccess : session_->impl_->FileError(errno);
     return false;
   }
   entry.name = info->name != nullptr ? info->name : "";

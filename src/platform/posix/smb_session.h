@@ -49,7 +49,10 @@ class SmbSession : public std::enable_shared_from_this<SmbSession> {
   // The URL of a path below the connection's root folder.
   std::string UrlFor(const std::vector<std::string>& components) const;
 
-  // The operations below return 0 or a Windows number.
+  // The operations below return 0 or a Windows number. Once the server has
+  // not answered one of them in time (ERROR_SEM_TIMEOUT, 121) or the
+  // connection broke (ERROR_NETNAME_DELETED, 64), the session is over: every
+  // later one fails at once with ERROR_NETNAME_DELETED.
   ErrorCode Exists(const std::string& url);
   ErrorCode OpenDirectory(const std::string& url, std::unique_ptr<SmbDirectory>& out);
   // Sets the DOS attributes (read-only, hidden, system, archive) of an entry
@@ -58,6 +61,8 @@ class SmbSession : public std::enable_shared_from_this<SmbSession> {
   ErrorCode MakeDirectory(const std::string& url);
   ErrorCode RemoveFile(const std::string& url);
   ErrorCode RemoveDirectory(const std::string& url);
+  // The entries of a folder with the server's file ids.
+  ErrorCode ListFileIds(const std::string& url, std::vector<FileIdEntry>& entries);
 
   const RemoteName& name() const { return name_; }
 

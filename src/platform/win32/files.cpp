@@ -2,6 +2,7 @@
 #include <io.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/files.h"
 #include "platform/win32/log_file.h"
@@ -71,6 +72,45 @@ class WinFiles : public Files {
 
   std::unique_ptr<std::streambuf> OpenLogFile(const std::string& path) override {
     return win32::OpenLogFile(path);
+  }
+
+  ErrorCode ListFileIds(const std::string& dir, std::vector<FileIdEntry>& entries) override {
+    entries.clear();
+    const HANDLE folder = ::CreateFileA(dir.c_str(), FILE_LIST_DIRECTORY,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return static_cast<ErrorCode>(::GetLastError());
+    // 64 KiB, the most an SMB server returns for one query.
+    std::vector<LONGLONG> buffer(64 * 1024 / sizeof(LONGLONG));
+    const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(LONGLONG));
+    FILE_INFO_BY_HANDLE_CLASS query = FileIdBothDirectoryRestartInfo;
+    DWORD result = ERROR_SUCCESS;
+    while (::GetFileInformationByHandleEx(folder, query, buffer.data(), size)) {
+      query = FileIdBothDirectoryInfo;
+      const char* at = reinterpret_cast<const char*>(buffer.data());
+      for (;;) {
+        const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+        FileIdEntry entry;
+        entry.attributes = static_cast<std::uint32_t>(info->FileAttributes);
+        // For a reparse point the EA size field holds its tag.
+        if ((info->FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) entry.reparseTag = info->EaSize;
+        entry.fileId = static_cast<std::uint64_t>(info->FileId.QuadPart);
+        const int length = static_cast<int>(info->FileNameLength / sizeof(WCHAR));
+        const int bytes = ::WideCharToMultiByte(CP_ACP, 0, info->FileName, length, nullptr, 0, nullptr, nullptr);
+        if (bytes > 0) {
+          entry.name.resize(static_cast<std::size_t>(bytes));
+          ::WideCharToMultiByte(CP_ACP, 0, info->FileName, length, &entry.name[0], bytes, nullptr, nullptr);
+        }
+        entries.push_back(std::move(entry));
+        if (info->NextEntryOffset == 0) break;
+        at += info->NextEntryOffset;
+      }
+    }
+    const DWORD end = ::GetLastError();
+    if (end != ERROR_NO_MORE_FILES) result = end;
+    ::CloseHandle(folder);
+    ::SetLastError(result);
+    return static_cast<ErrorCode>(result);
   }
 
   ErrorCode LastError() override { return static_cast<ErrorCode>(::GetLastError()); }
