@@ -7,7 +7,7 @@ packages=(
   build-essential cmake pkg-config git
   libpoco-dev libcxxopts-dev liblog4cxx-dev libsmbclient-dev libsqlite3-dev
   libgtest-dev libgmock-dev googletest
-  samba smbclient
+  samba samba-vfs-modules smbclient
   mingw-w64 wine64
   clang libclang-rt-14-dev
   hyperfine time

@@ -4,9 +4,13 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <map>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include "platform/platform.h"
@@ -66,6 +70,46 @@ class LifeCycle : public ::testing::Test {
 std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
   args.insert(args.end(), more.begin(), more.end());
   return args;
+}
+
+// Everything below `root` that a removal or an attribute change would show
+// in: each entry's kind, mode, size, contents or link target, and the DOS
+// attributes Samba keeps in an extended attribute (except for the paths in
+// `noDos`). Links are not followed; `skip` (a path below root) is left out
+// with what is below it.
+std::map<std::string, std::string> Snapshot(const std::string& root, const std::string& skip = "",
+                                            const std::set<std::string>& noDos = {}) {
+  namespace fs = std::filesystem;
+  std::map<std::string, std::string> entries;
+  std::error_code error;
+  for (auto it = fs::recursive_directory_iterator(root, error); !error && it != fs::recursive_directory_iterator();
+       it.increment(error)) {
+    const std::string path = it->path().string();
+    if (!skip.empty() && path == skip) {
+      it.disable_recursion_pending();
+      continue;
+    }
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) continue;
+    std::string what = std::to_string(st.st_mode) + " " + std::to_string(st.st_size);
+    if (S_ISREG(st.st_mode)) what += " " + e2e::ReadFile(path);
+    if (S_ISLNK(st.st_mode)) what += " -> " + fs::read_symlink(it->path(), error).string();
+    char dos[256];
+    const ssize_t size = ::lgetxattr(path.c_str(), "user.DOSATTRIB", dos, sizeof dos);
+    const std::string name = path.substr(root.size());
+    if (size > 0 && noDos.count(name) == 0) what += " dos " + std::string(dos, static_cast<std::size_t>(size));
+    entries[name] = what;
+  }
+  return entries;
+}
+
+std::set<std::string> Names(const std::string& folder) {
+  std::set<std::string> names;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+    names.insert(entry.path().filename().string());
+  }
+  return names;
 }
 
 }  // namespace
@@ -280,4 +324,92 @@ TEST_F(LifeCycle, EightProcessesAddingAndDeletingAtOnce) {
   EXPECT_EQ(Read("##127.0.0.1#pub", "_LabelFromReg"), "<none>");
   EXPECT_EQ(Read("##127.0.0.1#team", "_LabelFromReg"), "<none>");
   EXPECT_EQ(box_->Sharemapper({}).out, std::string(kHeader) + ".\n");
+}
+
+// Samba follows a symbolic link for its SMB2 clients and shows it as a plain
+// folder or file. Per share setting, a bin holding links one level down, and
+// a bin that is itself a link: the add empties what it may and changes
+// nothing outside the bin.
+//   links      Samba's own settings: links that stay inside the share are
+//              followed, others are hidden from clients
+//   widelinks  every link is followed
+//   nofollow   no link is followed: the server hides them all
+TEST_F(LifeCycle, AddNeverChangesWhatALinkInTheRecycleBinLeadsTo) {
+  SM_REQUIRE_SAMBA(server);
+  struct Share {
+    std::string name;
+    // What stays in the bin of links one level down: the folder links
+    // always (the walk tells them by their file ids, or the server hides
+    // them); a file link where the server hides it (a removal takes the link
+    // only).
+    std::set<std::string> left;
+  };
+  const std::vector<Share> shares = {
+      {"links", {"evil", "wide", "oflink"}},
+      {"widelinks", {"evil", "wide"}},
+      {"nofollow", {"evil", "wide", "flink", "oflink"}},
+  };
+  // The bin itself a link: to a folder beside it, one further down, one
+  // outside the share.
+  const std::vector<std::string> binTargets = {"keep", "deep/keep2", ""};
+
+  for (const Share& share : shares) {
+    SCOPED_TRACE(share.name);
+    const std::string root = server.SharePath(share.name);
+    const std::string outside = server.StateDir() + "/outside-" + share.name;
+    const std::string bin = root + "/$RECYCLE.BIN";
+    ASSERT_EQ(std::system(("rm -rf '" + outside + "' && find '" + root + "' -mindepth 1 -delete && cd '" + root +
+                           "' && mkdir -p keep/inner deep/keep2 '" + outside + "/odir' && echo k > keep/k.txt && "
+                           "echo i > keep/inner/i.txt && echo k2 > deep/keep2/k2.txt && echo f > file.txt && "
+                           "echo o > '" + outside + "/odir/o.txt' && echo of > '" + outside + "/ofile.txt'")
+                              .c_str()),
+              0);
+    ASSERT_TRUE(server.GiveToTestAccount(root));
+    ASSERT_TRUE(server.GiveToTestAccount(outside));
+    ASSERT_EQ(::chmod(outside.c_str(), 0755), 0);
+    // Read-only files behind the links: clearing the attribute through a
+    // link would change them.
+    ASSERT_EQ(server.SmbClient(share.name, "setmode keep\\k.txt +r; setmode file.txt +r"), 0);
+    // A link to a file looks like a file to every client: its removal takes
+    // the link only, but the read-only attribute it shows, cleared first so
+    // that the removal is allowed, is the attribute of the file it leads to.
+    const std::set<std::string> fileLinkTargets =
+        share.left.count("flink") != 0 ? std::set<std::string>() : std::set<std::string>{"/file.txt"};
+
+    const auto run = [&](const std::string& what) {
+      SCOPED_TRACE(what);
+      const e2e::Run add = box_->Sharemapper(AddArgs(server, "e", share.name));
+      EXPECT_EQ(add.out, "add success\n") << box_->AppLog();
+      EXPECT_EQ(add.status, 0);
+      const e2e::Run del = box_->Sharemapper({"--del", "--drive=e"});
+      EXPECT_EQ(del.out, "delete success\n");
+    };
+
+    // Links one level down, beside a folder and a file that go.
+    ASSERT_EQ(std::system(("mkdir -p '" + bin + "/real' && echo r > '" + bin + "/real/r.txt' && echo j > '" + bin +
+                           "/junk.txt' && ln -s ../keep '" + bin + "/evil' && ln -s '" + outside + "/odir' '" + bin +
+                           "/wide' && ln -s ../file.txt '" + bin + "/flink' && ln -s '" + outside + "/ofile.txt' '" +
+                           bin + "/oflink'")
+                              .c_str()),
+              0);
+    ASSERT_TRUE(server.GiveToTestAccount(bin));
+    const auto shareBefore = Snapshot(root, bin, fileLinkTargets);
+    const auto outsideBefore = Snapshot(outside);
+    run("links one level down");
+    EXPECT_EQ(Names(bin), share.left);
+    EXPECT_EQ(Snapshot(root, bin, fileLinkTargets), shareBefore);
+    EXPECT_EQ(Snapshot(outside), outsideBefore);
+
+    for (const std::string& target : binTargets) {
+      const std::string to = target.empty() ? outside + "/odir" : target;
+      ASSERT_EQ(std::system(("rm -rf '" + bin + "' && ln -s '" + to + "' '" + bin + "'").c_str()), 0);
+      ASSERT_TRUE(server.GiveToTestAccount(bin));
+      const auto before = Snapshot(root);
+      const auto outsideToo = Snapshot(outside);
+      run("the bin a link to " + to);
+      EXPECT_EQ(Snapshot(root), before);
+      EXPECT_EQ(Snapshot(outside), outsideToo);
+    }
+    std::system(("find '" + root + "' -mindepth 1 -delete; rm -rf '" + outside + "'").c_str());
+  }
 }

@@ -102,3 +102,109 @@ TEST(RecycleBin, UnlistableOrBrokenListing) {
   EXPECT_TRUE(deleteDirectoryTree(kBin));  // the listing ran to its end
   EXPECT_TRUE(fake.files.Exists(kBin + "\\c"));
 }
+
+// A server that follows a symbolic link shows it as a plain folder with the
+// file id of the folder it leads to (and that folder's ".."). Each case
+// plants one such link, filled with what the server would show through it;
+// the rest of the bin goes, the link and what it shows stay.
+TEST(RecycleBin, FoldersThatTheirIdsShowToBeLinksAreNeverEntered) {
+  constexpr std::uint64_t kRoot = 1, kBinId = 2, kKeep = 3, kOther = 4;
+  struct Case {
+    const char* what;
+    std::string link;        // where the link sits
+    std::uint64_t id;        // the id it shows
+    std::uint64_t parentId;  // what its ".." shows (0: where it sits)
+  };
+  const std::vector<Case> cases = {
+      {"to a folder beside the bin", kBin + "\\evil", kKeep, kRoot},
+      {"to a folder outside the share", kBin + "\\wide", 77, 76},
+      {"to the bin itself", kBin + "\\self", kBinId, kRoot},
+      {"to the drive's root", kBin + "\\sub\\up", kRoot, 0},
+      {"to a folder beside it", kBin + "\\sub\\twin", kOther, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fakes::Installed fake;
+    fakes::FakeFiles& files = fake.files;
+    files.AddDir("E:\\");
+    files.nodes["E:\\"].fileId = kRoot;
+    files.AddDir(kBin, kHidden | kSystem);
+    files.nodes[kBin].fileId = kBinId;
+    files.AddDir("E:\\keep");
+    files.nodes["E:\\keep"].fileId = kKeep;
+    files.AddFile(kBin + "\\junk.txt");
+    files.AddDir(kBin + "\\sub");
+    files.nodes[kBin + "\\sub"].fileId = 5;
+    files.AddDir(kBin + "\\sub\\other");
+    files.nodes[kBin + "\\sub\\other"].fileId = kOther;
+    files.AddDir(c.link, kReadOnly);
+    files.nodes[c.link].fileId = c.id;
+    files.nodes[c.link].parentId = c.parentId;
+    files.AddFile(c.link + "\\precious.doc", kReadOnly);
+
+    deleteDirectoryTree(kBin);
+    EXPECT_TRUE(files.Exists(c.link + "\\precious.doc"));
+    // Through a link, attributes are those of what it leads to.
+    EXPECT_EQ(files.nodes[c.link].attributes, kDirectory | kReadOnly);
+    EXPECT_EQ(files.nodes[c.link + "\\precious.doc"].attributes, kReadOnly);
+    EXPECT_EQ(std::count(files.listed.begin(), files.listed.end(), c.link), 0);
+    EXPECT_FALSE(files.Exists(kBin + "\\junk.txt"));
+    EXPECT_TRUE(files.Exists("E:\\keep"));
+  }
+}
+
+TEST(RecycleBin, ABinThatIsALinkIsLeftWhole) {
+  struct Case {
+    const char* what;
+    std::uint64_t binId;
+    std::uint64_t binParentId;
+  };
+  // The root holds keep (3); the root is 1, the folder above it 9.
+  const std::vector<Case> cases = {
+      {"to a folder beside it", 3, 1},
+      {"to the root", 1, 9},
+      {"to the folder above the root", 9, 8},
+      {"to a folder further down", 20, 21},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    fakes::Installed fake;
+    fakes::FakeFiles& files = fake.files;
+    files.AddDir("E:\\");
+    files.nodes["E:\\"].fileId = 1;
+    files.nodes["E:\\"].parentId = 9;
+    files.AddDir("E:\\keep");
+    files.nodes["E:\\keep"].fileId = 3;
+    files.AddDir(kBin);
+    files.nodes[kBin].fileId = c.binId;
+    files.nodes[kBin].parentId = c.binParentId;
+    files.AddFile(kBin + "\\precious.doc");
+
+    EXPECT_FALSE(deleteDirectoryTree(kBin));
+    EXPECT_TRUE(files.Exists(kBin + "\\precious.doc"));
+    EXPECT_TRUE(files.removed.empty());
+  }
+}
+
+// The server stops answering after `answered` calls: the walk ends at the
+// first call that gets no answer, wherever in the tree that is.
+TEST(RecycleBin, WalkEndsAtTheFirstCallTheServerDoesNotAnswer) {
+  for (std::size_t answered = 0; answered < 60; answered += 3) {
+    SCOPED_TRACE(answered);
+    fakes::Installed fake;
+    fakes::FakeFiles& files = fake.files;
+    files.AddDir("E:\\");
+    files.nodes["E:\\"].fileId = 1;
+    files.AddDir(kBin);
+    files.nodes[kBin].fileId = 2;
+    for (int d = 0; d < 5; ++d) {
+      const std::string dir = kBin + "\\S" + std::to_string(d);
+      files.AddDir(dir);
+      files.nodes[dir].fileId = 10 + static_cast<std::uint64_t>(d);
+      for (int f = 0; f < 5; ++f) files.AddFile(dir + "\\f" + std::to_string(f), f == 0 ? kReadOnly : platform::attr::kArchive);
+    }
+    files.answeredCalls = answered;
+    deleteDirectoryTree(kBin);
+    EXPECT_EQ(files.unansweredCalls, 1u);
+  }
+}
