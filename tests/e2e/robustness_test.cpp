@@ -584,6 +584,63 @@ TEST_F(Robustness, ServerStoppedDuringTheRecycleBinWalk) {
   EXPECT_EQ(Run({}).out, kHeader + ".\n");
 }
 
+// The server freezes while the add empties a recycle bin of 330 entries: the
+// walk ends at the first call that gets no answer in time, so the add ends
+// within one request timeout and one reconnection attempt (5 s each), not
+// one timeout per entry.
+TEST_F(Robustness, ServerFrozenDuringTheRecycleBinWalkEndsInSeconds) {
+  SM_REQUIRE_SAMBA(server);
+  const std::string bin = server.SharePath("team") + "/$RECYCLE.BIN";
+  constexpr std::size_t kFolders = 30;
+  Cleanup removeBin{[&] { std::system(("rm -rf '" + bin + "'").c_str()); }};
+  ASSERT_EQ(std::system(("rm -rf '" + bin + "' && mkdir -p '" + bin + "' && cd '" + bin + "' && for d in $(seq 1 " +
+                         std::to_string(kFolders) + "); do mkdir S$d && (cd S$d && touch $(seq -f f%g 1 10)); done")
+                            .c_str()),
+            0);
+  ASSERT_TRUE(server.GiveToTestAccount(bin));
+
+  e2e::Run add;
+  std::atomic<bool> done{false};
+  std::chrono::steady_clock::time_point frozenAt;
+  std::chrono::steady_clock::time_point endedAt;
+  std::unique_ptr<FrozenServer> frozen;
+  std::thread adder([&] {
+    add = Run(On("g", "team", "Team").Args());
+    endedAt = std::chrono::steady_clock::now();
+    done = true;
+  });
+  // Frozen once the walk has emptied its first folder.
+  while (!frozen && !done) {
+    if (Entries(bin) < kFolders) {
+      frozen = std::make_unique<FrozenServer>(server);
+      frozenAt = std::chrono::steady_clock::now();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  adder.join();
+  ASSERT_TRUE(frozen && frozen->ok()) << "the walk ended before the server could be frozen: " << add.out;
+  const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(endedAt - frozenAt);
+  frozen->Thaw();
+  std::cout << "[ NOTE     ] the add ended " << took.count() << " ms after the server froze" << std::endl;
+  EXPECT_LT(took, std::chrono::seconds(20));
+  EXPECT_GT(Entries(bin), 0u) << "the walk finished after all";
+
+  // Connected and recorded: a success, whatever became of the bin.
+  EXPECT_EQ(add.out, "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n");
+  EXPECT_EQ(add.status, 0);
+  EXPECT_EQ(add.err, "");
+  const std::vector<std::string> lines = e2e::Lines(box_->AppLog());
+  ASSERT_EQ(lines.size(), 3u) << box_->AppLog();
+  EXPECT_NE(lines[1].find("Samba disk mount: 1"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find("173  INFO:  try delete RECYCLE.BIN"), std::string::npos) << lines[2];
+  std::vector<Listed> drives = Query();
+  ASSERT_EQ(Letters(drives), "G");
+  EXPECT_EQ(drives[0].volumename, "Team");
+  EXPECT_EQ(drives[0].userid, "1001");
+  EXPECT_EQ(drives[0].dsid, "77");
+  EXPECT_TRUE(Deleted("g"));
+}
+
 TEST_F(Robustness, ReadOnlyKeyStore) {
   SM_REQUIRE_SAMBA(server);
   ASSERT_TRUE(Added(On("e", "pub\\docs")));
