@@ -205,21 +205,21 @@ class FakeFiles : public platform::Files {
  public:
   struct Node {
     std::uint32_t attributes = 0;
+    std::uint64_t fileId = 0;    // 0: none given
+    std::uint64_t parentId = 0;  // what its ".." shows; 0: the folder above
   };
   std::map<std::string, Node, NoCase> nodes;  // full path -> node
   std::vector<std::string> removed;           // in order of removal
-    std::uint64_t fileId = 0;    // 0: none given
-    std::uint64_t parentId = 0;  // what its ".." shows; 0: the folder above
   std::vector<std::string> listed;            // directories listed
   std::set<std::string, NoCase> failRemove;
   bool failListingMidway = false;
-
-  void AddDir(const std::string& path, std::uint32_t extra = 0) {
-    nodes[path].attributes = platform::attr::kDirectory | extra;
   // The server answers this many calls, then none: each later call fails
   // with ERROR_SEM_TIMEOUT and is counted.
   std::size_t answeredCalls = static_cast<std::size_t>(-1);
   std::size_t unansweredCalls = 0;
+
+  void AddDir(const std::string& path, std::uint32_t extra = 0) {
+    nodes[path].attributes = platform::attr::kDirectory | extra;
   }
   void AddFile(const std::string& path, std::uint32_t attributes = platform::attr::kArchive) {
     nodes[path].attributes = attributes;
@@ -236,10 +236,10 @@ class FakeFiles : public platform::Files {
     return true;
   }
   platform::FindHandle FindFirst(const std::string& pattern, platform::FindData& data) override {
+    if (Unanswered()) return platform::kInvalidFind;
     const std::string suffix = "\\*.*";
     if (pattern.size() < suffix.size() || pattern.compare(pattern.size() - suffix.size(), suffix.size(), suffix) != 0) {
       Fail(platform::err::kInvalidParameter);
-    if (Unanswered()) return platform::kInvalidFind;
       return platform::kInvalidFind;
     }
     const std::string dir = pattern.substr(0, pattern.size() - suffix.size());
@@ -269,27 +269,27 @@ class FakeFiles : public platform::Files {
   bool FindNext(platform::FindHandle handle, platform::FindData& data) override {
     auto it = listings_.find(handle);
     if (it == listings_.end()) return Fail(platform::err::kInvalidHandle);
+    if (Unanswered()) return false;
     Listing& listing = it->second;
     if (failListingMidway && listing.next >= 3) return Fail(platform::err::kUnexpectedNetworkError);
     if (listing.next >= listing.entries.size()) return Fail(platform::err::kNoMoreFiles);
-    if (Unanswered()) return false;
     data = listing.entries[listing.next++];
     return true;
   }
   bool FindEnd(platform::FindHandle handle) override { return listings_.erase(handle) != 0; }
   bool SetAttributes(const std::string& path, std::uint32_t attributes) override {
+    if (Unanswered()) return false;
     auto it = nodes.find(path);
     if (it == nodes.end()) return Fail(platform::err::kFileNotFound);
     const std::uint32_t keep = it->second.attributes & (platform::attr::kDirectory | platform::attr::kReparsePoint);
-    if (Unanswered()) return false;
     it->second.attributes = (attributes & ~platform::attr::kNormal) | keep;
     return true;
   }
   bool RemoveFile(const std::string& path) override {
+    if (Unanswered()) return false;
     auto it = nodes.find(path);
     if (it == nodes.end()) return Fail(platform::err::kFileNotFound);
     if (failRemove.count(path) || (it->second.attributes & platform::attr::kReadOnly)) {
-    if (Unanswered()) return false;
       return Fail(platform::err::kAccessDenied);
     }
     if ((it->second.attributes & platform::attr::kDirectory) && !(it->second.attributes & platform::attr::kReparsePoint)) {
@@ -300,10 +300,10 @@ class FakeFiles : public platform::Files {
     return true;
   }
   bool RemoveDir(const std::string& path) override {
+    if (Unanswered()) return false;
     auto it = nodes.find(path);
     if (it == nodes.end()) return Fail(platform::err::kFileNotFound);
     if (failRemove.count(path) || !(it->second.attributes & platform::attr::kDirectory)) {
-    if (Unanswered()) return false;
       return Fail(platform::err::kAccessDenied);
     }
     // A directory link goes without its target's contents; a real directory
@@ -322,9 +322,6 @@ class FakeFiles : public platform::Files {
   }
   // The log's file is never in the fake tree: the log is off.
   std::unique_ptr<std::streambuf> OpenLogFile(const std::string&) override { return nullptr; }
-  platform::ErrorCode LastError() override { return lastError_; }
-
- private:
   platform::ErrorCode ListFileIds(const std::string& dir, std::vector<platform::FileIdEntry>& entries) override {
     entries.clear();
     if (Unanswered()) return lastError_;
@@ -353,9 +350,9 @@ class FakeFiles : public platform::Files {
     lastError_ = platform::err::kSuccess;
     return lastError_;
   }
-  struct Listing {
-    std::vector<platform::FindData> entries;
-    std::size_t next = 0;
+  platform::ErrorCode LastError() override { return lastError_; }
+
+ private:
   bool Unanswered() {
     if (answeredCalls != 0) {
       --answeredCalls;
@@ -365,6 +362,9 @@ class FakeFiles : public platform::Files {
     lastError_ = platform::err::kSemTimeout;
     return true;
   }
+  struct Listing {
+    std::vector<platform::FindData> entries;
+    std::size_t next = 0;
   };
   bool Fail(platform::ErrorCode code) {
     lastError_ = code;
