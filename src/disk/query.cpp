@@ -58,6 +58,11 @@ platform::ErrorCode RemoteNameOf(const std::string& localName, std::string& remo
 
 }  // namespace
 
+bool DriveRemoteName(const std::string& drive, std::string& remoteName) {
+  const platform::ErrorCode code = RemoteNameOf(drive, remoteName);
+  return code == platform::err::kSuccess || code == platform::err::kConnectionUnavail;
+}
+
 void SplitRemoteName(const std::string& remoteName, std::string& host, std::string& location) {
   try {
     Poco::Path hostPath;
@@ -80,8 +85,7 @@ bool QueryNetDisks(DriveList& list) {
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
     localName[0] = letter;
     std::string remoteName;
-    const platform::ErrorCode code = RemoteNameOf(localName, remoteName);
-    if (code != platform::err::kSuccess && code != platform::err::kConnectionUnavail) continue;
+    if (!DriveRemoteName(localName, remoteName)) continue;
 
     auto disk = std::make_unique<SambaDisk>();
     std::string host;

@@ -1,6 +1,7 @@
 #include <string>
 
 #include "disk/mapping_record.h"
+#include "disk/query.h"
 #include "disk/samba_disk.h"
 #include "log/applog.h"
 #include "platform/platform.h"
@@ -14,9 +15,15 @@ constexpr const char* kLocation = "VkSharemapper::SambaDisk::Unmount";
 bool SambaDisk::Unmount() {
   if (!mounted) return true;
 
-  // The query fills location with a leading backslash, which becomes the "#"
-  // between host and share.
-  std::string keyPath = MappingKeyPathFromQuery(host, location);
+  // The record to delete is the one the query read: the key named after the
+  // remote name as the connection reports it. Rebuilding it from the split
+  // host and location would name another key whenever the location was
+  // written with forward slashes, doubled or trailing separators or "."
+  // components, and could delete another drive's record. Only a drive that
+  // no longer reports a connection falls back to host and location.
+  std::string remoteName;
+  std::string keyPath = DriveRemoteName(drive, remoteName) ? MappingKeyPathFromRemote(remoteName)
+                                                           : MappingKeyPathFromQuery(host, location);
   const int registryResult = DAVeruv::deleteRegisterItem(DAVeruv::kCurrentUser, keyPath);
   if (registryResult == 0) {
     LogHead(AppLog, kLocation, logline::kUnmountKeyFailed, kLevelErr) << "delete MountPoints2 key failed" << std::endl;

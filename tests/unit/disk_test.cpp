@@ -319,3 +319,31 @@ TEST(Query, LongRemoteNamesAreStillListed) {
   EXPECT_EQ(list[0]->location, "\\" + std::string(90, 's'));
   EXPECT_EQ(list[1]->drive, "F:");
 }
+
+// However the location was spelled, the delete removes the record the add
+// wrote and the query read, and only that one.
+TEST(Unmount, DeletesTheRecordTheQueryReadForEverySpelling) {
+  for (const char* spelling : {"pub/d1", "pub\\.\\d1", "pub\\\\d1", "pub\\d1\\", "pub//d1", "pub\\d1/", "pub\\d1\\.",
+                               "pub\\d1"}) {
+    fakes::Installed fake;
+    SambaDisk other = FilledDisk();
+    other.drive = "F:";
+    other.host = "srv";
+    other.location = std::string(spelling) == "pub\\d1" ? "pub/d1" : "pub\\d1";
+    std::string errorText;
+    ASSERT_TRUE(other.Mount(errorText));
+    const auto otherRecord = fake.registry.keys;
+
+    SambaDisk disk = FilledDisk();
+    disk.host = "srv";
+    disk.location = spelling;
+    ASSERT_TRUE(disk.Mount(errorText)) << spelling;
+
+    DriveList list;
+    QueryNetDisks(list);
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0]->dsid, "77") << spelling;  // the query reads E:'s record
+    ASSERT_TRUE(list[0]->Unmount()) << spelling;
+    EXPECT_EQ(fake.registry.keys, otherRecord) << spelling;  // E:'s gone, F:'s untouched
+  }
+}
