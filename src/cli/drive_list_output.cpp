@@ -41,11 +41,13 @@ Poco::JSON::Array BuildQueryRecords(const DriveList& list) {
   Poco::JSON::Array records(0);
   for (const auto& disk : list) {
     Poco::JSON::Object record(0);
+    // JSON text is UTF-8: every text that can carry bytes above 127 is
+    // converted like the label (ASCII stays as it is).
     record.set("drive", disk->drive);
-    record.set("host", disk->host);
-    record.set("location", disk->location);
-    record.set("userid", disk->userid);
-    record.set("dsid", disk->dsid);
+    record.set("host", OemToUtf8(disk->host));
+    record.set("location", OemToUtf8(disk->location));
+    record.set("userid", OemToUtf8(disk->userid));
+    record.set("dsid", OemToUtf8(disk->dsid));
     record.set("volumename", OemToUtf8(disk->volume));
     records.add(record);
   }

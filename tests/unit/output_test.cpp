@@ -64,6 +64,17 @@ TEST(QueryRecords, MembersSortedAndVolumeConverted) {
             "\"success\":true}");
 }
 
+// Every text of a record is converted, so that the JSON line is UTF-8.
+TEST(QueryRecords, EveryTextIsConverted) {
+  fakes::Installed fake;
+  DriveList list;
+  list.push_back(Entry("E:", "h\x82", "u\x82", "s\x81", "\\p\x81", "v"));
+  EXPECT_EQ(BuildListResult("query success", BuildQueryRecords(list)),
+            "{\"data\":[{\"drive\":\"E:\",\"dsid\":\"s\xC3\xBC\",\"host\":\"h\xC3\xA9\",\"location\":\"\\\\p\xC3\xBC\","
+            "\"userid\":\"u\xC3\xA9\",\"volumename\":\"v\"}],\"errorCode\":0,\"message\":\"query success\","
+            "\"success\":true}");
+}
+
 namespace {
 
 SmOption AddOptions(bool form) {
