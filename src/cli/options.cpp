@@ -6,7 +6,9 @@
 #include <cstring>
 #include <iostream>
 #include <memory>
+#include <vector>
 
+#include "cli/option_words.h"
 #include "cli/result.h"
 #include "log/applog.h"
 #include "platform/platform.h"
@@ -65,14 +67,52 @@ std::string UpperAscii(std::string text) {
 
 // Before the parse has succeeded the output format is unknown; a caller that
 // asked for JSON with --outformat=VALUE gets its error as an envelope.
-bool WantsJsonBeforeParse(int argc, char** argv) {
+bool WantsJsonBeforeParse(const std::vector<std::string>& args) {
   const std::string prefix = "--outformat=";
-  for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
-    const std::string arg = argv[i];
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
     if (arg == "--") break;
     if (arg.compare(0, prefix.size(), prefix) == 0 && arg.substr(prefix.size()) != "form") return true;
   }
   return false;
+}
+
+std::vector<DeclaredOption> Declared(const cxxopts::Options& options) {
+  std::vector<DeclaredOption> declared;
+  for (const std::string& group : options.groups()) {
+    for (const cxxopts::HelpOptionDetails& details : options.group_help(group).options) {
+      DeclaredOption option;
+      option.shortName = details.s;
+      option.longNames = details.l;
+      option.takesWord = !details.has_implicit;
+      option.boolean = details.is_boolean;
+      declared.push_back(option);
+    }
+  }
+  return declared;
+}
+
+// The password is read from the copy of the arguments; the process's own
+// argument strings, which other local users can read while it runs, lose it
+// at once.
+void ConcealPassword(int argc, char** argv, const WordScan& scan) {
+  bool held = false;
+  for (const OptionValue& value : scan.values) {
+    if (value.option != "password" || value.word >= argc || argv[value.word] == nullptr) continue;
+    char* text = argv[value.word];
+    const std::size_t length = std::strlen(text);
+    if (value.offset >= length) continue;
+    if (!held) platform::system().ProtectSecret(std::string(text + value.offset));
+    held = true;
+    std::memset(text + value.offset, 'X', length - value.offset);
+  }
+}
+
+std::vector<const char*> Pointers(const std::vector<std::string>& args, std::size_t count) {
+  std::vector<const char*> pointers;
+  for (std::size_t i = 0; i < count && i < args.size(); ++i) pointers.push_back(args[i].c_str());
+  pointers.push_back(nullptr);
+  return pointers;
 }
 
 OptionOutcome Stop(int status, std::string output) {
@@ -90,24 +130,21 @@ OptionOutcome Report(bool form, const std::string& message) {
 
 // A command line that cannot be parsed: logged, then reported with the
 // parser's text.
-OptionOutcome ParseFailed(int argc, char** argv, const std::string& what) {
+OptionOutcome ParseFailed(const std::vector<std::string>& args, const std::string& what) {
   LogHead(AppLog, kLocation, logline::kOptionFailed, kLevelErr) << "Option Failed. " << what << std::endl;
-  return Report(!WantsJsonBeforeParse(argc, argv), "error parsing options: " + what);
+  return Report(!WantsJsonBeforeParse(args), "error parsing options: " + what);
 }
 
-// The parser matches every argument that begins with "-" against a regular
-// expression, and the standard library's matcher recurses once per byte: an
-// argument of a few tens of thousands of bytes overflows the stack. No value
-// of this program comes near the limit below, so a longer argument is refused
-// before the parser sees it. Arguments after "--" are checked too: a value
-// option takes even "--" as its value, and parsing goes on after it.
+// No value of this program comes near this length; a longer word that
+// begins with "-" is refused before it is parsed.
 constexpr std::size_t kMaxDashArgument = 4096;
 
-// The index of the first argument that begins with "-" and is longer than the
-// parser can take, or 0 when there is none.
-int OverlongDashArgument(int argc, char** argv) {
-  for (int i = 1; i < argc && argv[i] != nullptr; ++i) {
-    if (argv[i][0] == '-' && std::strlen(argv[i]) > kMaxDashArgument) return i;
+// The index of the first argument that begins with "-" and is longer than
+// the limit, or 0 when there is none. Arguments after "--" are checked too: a
+// value option takes even "--" as its value, and parsing goes on after it.
+int OverlongDashArgument(const std::vector<std::string>& args) {
+  for (std::size_t i = 1; i < args.size(); ++i) {
+    if (!args[i].empty() && args[i][0] == '-' && args[i].size() > kMaxDashArgument) return static_cast<int>(i);
   }
   return 0;
 }
@@ -127,12 +164,24 @@ bool GetFreeDriveLetter(std::string& out) {
 
 OptionOutcome SmOption::Process(int argc, char** argv) {
   std::unique_ptr<cxxopts::Options> options = DeclareOptions(argc > 0 ? argv[0] : "");
-  if (const int overlong = OverlongDashArgument(argc, argv)) {
-    return ParseFailed(argc, argv, "Argument " + std::to_string(overlong) + " is longer than " +
-                                       std::to_string(kMaxDashArgument) + " bytes");
+  std::vector<std::string> args;
+  for (int i = 0; i < argc && argv[i] != nullptr; ++i) args.emplace_back(argv[i]);
+  const WordScan scan = ScanWords(Declared(*options), args);
+  ConcealPassword(argc, argv, scan);
+
+  if (const int overlong = OverlongDashArgument(args)) {
+    return ParseFailed(args, "Argument " + std::to_string(overlong) + " is longer than " +
+                                 std::to_string(kMaxDashArgument) + " bytes");
   }
   try {
-    const cxxopts::ParseResult result = options->parse(argc, argv);
+    if (scan.refused != 0) {
+      // A fault of an earlier word is the parser's to report first.
+      const std::vector<const char*> before = Pointers(args, static_cast<std::size_t>(scan.refused));
+      options->parse(scan.refused, before.data());
+      return ParseFailed(args, scan.error);
+    }
+    const std::vector<const char*> words = Pointers(args, args.size());
+    const cxxopts::ParseResult result = options->parse(static_cast<int>(args.size()), words.data());
 
     if (result.count("help") != 0) return Stop(kExitSuccess, Listing(*options, {"", "Group"}) + "\n");
 
@@ -192,7 +241,7 @@ OptionOutcome SmOption::Process(int argc, char** argv) {
     }
     return OptionOutcome();
   } catch (const cxxopts::exceptions::exception& e) {
-    return ParseFailed(argc, argv, e.what());
+    return ParseFailed(args, e.what());
   }
 }
 

@@ -34,6 +34,13 @@ class System {
   // The current working directory, ending in the platform's path separator.
   // False when it cannot be determined.
   virtual bool CurrentDirectory(std::string& out) = 0;
+
+  // Called once a secret (the password) has been read from the command line,
+  // whose own argument strings the caller has overwritten: keeps the secret
+  // out of crash dumps for the rest of the process, and overwrites it in any
+  // copy of the command line that the system keeps for other processes to
+  // read.
+  virtual void ProtectSecret(const std::string& secret) = 0;
 };
 
 }  // namespace platform

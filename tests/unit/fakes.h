@@ -31,7 +31,10 @@ class FakeSystem : public platform::System {
   std::string cwd = "/nowhere/";
   bool cwdKnown = true;
 
+  std::vector<std::string> secrets;  // what ProtectSecret was given
+
   std::uint32_t LogicalDrives() override { return drives; }
+  void ProtectSecret(const std::string& secret) override { secrets.push_back(secret); }
   platform::LocalTime LocalTimeNow() override { return time; }
   std::uint64_t CurrentThreadId() override { return thread; }
   bool CurrentDirectory(std::string& out) override {

@@ -247,3 +247,90 @@ TEST(Options, OverlongOptionWordIsRefusedNotParsed) {
   Parsed del = Parse({"--del", "--host", std::string(30000, 'x')});
   EXPECT_EQ(del.outcome.output, DfsListing("[--option value ] ; must [volume]|[drive] "));
 }
+
+namespace {
+
+// The parser's quotes around a name in its messages.
+std::string Quoted(const std::string& name) {
+#ifdef _WIN32
+  return "'" + name + "'";
+#else
+  return "\xE2\x80\x98" + name + "\xE2\x80\x99";
+#endif
+}
+
+std::string ParseError(const std::string& text) { return "error parsing options: " + text + "\n"; }
+
+}  // namespace
+
+// A text option takes the next word; glued letters are never its value.
+TEST(Options, TextOptionInsideAGroupIsRefused) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* option;
+  } cases[] = {{{"-dq"}, "d"}, {{"-h127.0.0.1"}, "h"}, {{"-qpd", "x"}, "p"}, {{"-d=x"}, "d"}, {{"--del", "-vq"}, "v"}};
+  for (const Case& c : cases) {
+    fakes::Installed fake;
+    LogCapture log;
+    Parsed p = Parse(c.args);
+    EXPECT_FALSE(p.outcome.proceed) << c.args[0];
+    EXPECT_EQ(p.outcome.status, 20000);
+    EXPECT_EQ(p.outcome.output, ParseError("Option " + Quoted(c.option) + " requires an argument"));
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0], "[5124]2024-3-7 9:5:2:17 VkSharemapper::SmOption::ProcOptions:141  ERR:  Option Failed. "
+                              "Option " + Quoted(c.option) + " requires an argument");
+  }
+  EXPECT_EQ(Parse({"--outformat=json", "-dq"}).outcome.output,
+            "{\"data\":{},\"errorCode\":20000,\"message\":\"error parsing options: Option " + Quoted("d") +
+                " requires an argument\",\"success\":false}\n");
+  // A fault in an earlier word is reported first; a text option as the last
+  // letter takes the next word.
+  EXPECT_EQ(Parse({"--foo", "-dq"}).outcome.output, ParseError("Option " + Quoted("foo") + " does not exist"));
+  Parsed last = Parse({"--del", "-qv", "Docs"});
+  EXPECT_TRUE(last.outcome.proceed);
+  EXPECT_EQ(last.options.volume, "Docs");
+}
+
+// Words the parser has always read in a particular way keep that reading.
+TEST(Options, WordsKeepTheirReading) {
+  Parsed shortTrue = Parse({"--query=t"});
+  EXPECT_TRUE(shortTrue.outcome.proceed);
+  EXPECT_TRUE(shortTrue.options.query);
+  EXPECT_FALSE(Parse({"--query=F"}).options.query);
+  EXPECT_EQ(Parse({"--add=yes"}).outcome.output, ParseError("Argument " + Quoted("yes") + " failed to parse"));
+  EXPECT_EQ(Parse({"--foo.bar=1"}).outcome.output, ParseError("Option " + Quoted("foo.bar") + " does not exist"));
+  EXPECT_EQ(Parse({"-q."}).outcome.output, ParseError("Option " + Quoted(".") + " does not exist"));
+  EXPECT_EQ(Parse({"--host=a\nb"}).outcome.output,
+            ParseError("Argument " + Quoted("--host=a\nb") + " starts with a - but has incorrect syntax"));
+  EXPECT_EQ(Parse({"--x"}).outcome.output,
+            ParseError("Argument " + Quoted("--x") + " starts with a - but has incorrect syntax"));
+  // A value option takes any next word, even "--" or one with a dash.
+  Parsed value = Parse({"--del", "--volume", "-dq"});
+  EXPECT_TRUE(value.outcome.proceed);
+  EXPECT_EQ(value.options.volume, "-dq");
+}
+
+// Other local users can read a process's arguments while it runs: the
+// password is gone from them once the options are read, however it was given.
+TEST(Options, PasswordLeavesTheArgumentStrings) {
+  for (std::vector<std::string> spelling : std::vector<std::vector<std::string>>{
+           {"--password=s3cret"}, {"--password", "s3cret"}, {"-p", "s3cret"}, {"-qp", "s3cret"}, {"-ps3cret"}}) {
+    fakes::Installed fake;
+    std::vector<std::string> args = AddArgs("e");
+    args.erase(args.begin() + 3);  // the add's own --password=pw
+    args.insert(args.end(), spelling.begin(), spelling.end());
+    args.insert(args.begin(), "sharemapper");
+    std::vector<char*> argv;
+    for (auto& arg : args) argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    SmOption options;
+    const OptionOutcome outcome = options.Process(static_cast<int>(args.size()), argv.data());
+    for (const std::string& word : args) EXPECT_EQ(word.find("s3cret"), std::string::npos) << word;
+    ASSERT_EQ(fake.system.secrets.size(), 1u) << spelling[0];
+    EXPECT_EQ(fake.system.secrets[0], "s3cret");
+    if (spelling[0] != "-ps3cret") {
+      EXPECT_EQ(options.password, "s3cret");
+    }
+    EXPECT_EQ(outcome.proceed, spelling[0] != "-ps3cret");
+  }
+}

@@ -8,6 +8,18 @@
 namespace platform {
 namespace {
 
+template <typename Char>
+void Overwrite(Char* text, const Char* secret, std::size_t size, Char with) {
+  if (text == nullptr) return;
+  for (Char* at = text; *at != 0; ++at) {
+    std::size_t same = 0;
+    while (same < size && at[same] != 0 && at[same] == secret[same]) ++same;
+    if (same < size) continue;
+    for (std::size_t i = 0; i < size; ++i) at[i] = with;
+    at += size - 1;
+  }
+}
+
 class WinSystem : public System {
  public:
   std::uint32_t LogicalDrives() override {
@@ -26,6 +38,21 @@ class WinSystem : public System {
     out.second = now.wSecond;
     out.milliseconds = now.wMilliseconds;
     return out;
+  }
+
+  // Other processes read the command line from the copy behind
+  // GetCommandLineW (the process parameters); GetCommandLineA is this
+  // process's narrow copy of it. Every occurrence of the secret in either is
+  // overwritten. Crash dumps are written by other processes on request, which
+  // a process cannot refuse; the secret is kept out of the command line only.
+  void ProtectSecret(const std::string& secret) override {
+    if (secret.empty()) return;
+    Overwrite(::GetCommandLineA(), secret.c_str(), secret.size(), 'X');
+    const int units = ::MultiByteToWideChar(CP_ACP, 0, secret.data(), static_cast<int>(secret.size()), nullptr, 0);
+    if (units <= 0) return;
+    std::vector<wchar_t> wide(static_cast<std::size_t>(units));
+    ::MultiByteToWideChar(CP_ACP, 0, secret.data(), static_cast<int>(secret.size()), wide.data(), units);
+    Overwrite(::GetCommandLineW(), wide.data(), wide.size(), L'X');
   }
 
   std::uint64_t CurrentThreadId() override {
