@@ -39,10 +39,13 @@ std::string LastDlError() {
 // Loads the library and looks every function up. False, with the reason
 // logged, when either fails; the library is then let go again.
 bool Load(const std::string& library, SmbApi& out) {
-  // RTLD_NOW: a library that lacks a symbol one of its own dependencies
-  // needs fails here, not in the middle of a session. RTLD_LOCAL: its
+  // RTLD_LAZY: a function of the library or of the hundred-odd Samba
+  // libraries below it is bound when it is first called, so an add pays for
+  // the few it uses rather than for every function of them all (binding them
+  // at once was most of an add's time). Each function we call is still looked
+  // up below, so a library without one is refused here. RTLD_LOCAL: its
   // symbols stay out of the program's global scope.
-  void* handle = ::dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* handle = ::dlopen(library.c_str(), RTLD_LAZY | RTLD_LOCAL);
   if (handle == nullptr) {
     LOG4CXX_ERROR(Logger(), "cannot load " << library << ": " << LastDlError()
                                            << "; SMB connections are not available (Windows error "
