@@ -95,7 +95,10 @@ class TreeWalk {
       if (!Read(above, outer)) return false;
       std::uint64_t id = 0;
       for (const platform::FileIdEntry& entry : outer.entries) {
-        if (SameName(entry.name, name)) id = entry.fileId;
+        if (!SameName(entry.name, name)) continue;
+        // A junction or symbolic link in place of the folder: left.
+        if ((entry.attributes & platform::attr::kReparsePoint) != 0) return false;
+        id = entry.fileId;
       }
       if (id != 0) {
         if (id == outer.self || id == outer.parent || outer.Shared(name, id)) return false;

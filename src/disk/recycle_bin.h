@@ -8,7 +8,10 @@ namespace VkSharemapper {
 
 // Removes everything below path, then path itself. Entries whose names begin
 // with "." stay, and so do the folders that hold them. A link (reparse point)
-// is removed itself, never followed. False when path cannot be listed.
+// below path is removed itself, never followed; a folder that the file ids
+// of the listings show to be a link the server follows stays, unentered, and
+// so does path when it is itself such a link. The first call that the server
+// does not answer in time ends the walk. False when path cannot be listed.
 bool deleteDirectoryTree(const std::string& path);
 
 // Removes everything below dir (not dir itself unless the listing ran to its

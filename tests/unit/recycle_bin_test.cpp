@@ -158,13 +158,15 @@ TEST(RecycleBin, ABinThatIsALinkIsLeftWhole) {
     const char* what;
     std::uint64_t binId;
     std::uint64_t binParentId;
+    std::uint32_t attributes;
   };
   // The root holds keep (3); the root is 1, the folder above it 9.
   const std::vector<Case> cases = {
-      {"to a folder beside it", 3, 1},
-      {"to the root", 1, 9},
-      {"to the folder above the root", 9, 8},
-      {"to a folder further down", 20, 21},
+      {"to a folder beside it", 3, 1, 0},
+      {"to the root", 1, 9, 0},
+      {"to the folder above the root", 9, 8, 0},
+      {"to a folder further down", 20, 21, 0},
+      {"a junction", 20, 1, kReparsePoint},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -175,7 +177,7 @@ TEST(RecycleBin, ABinThatIsALinkIsLeftWhole) {
     files.nodes["E:\\"].parentId = 9;
     files.AddDir("E:\\keep");
     files.nodes["E:\\keep"].fileId = 3;
-    files.AddDir(kBin);
+    files.AddDir(kBin, c.attributes);
     files.nodes[kBin].fileId = c.binId;
     files.nodes[kBin].parentId = c.binParentId;
     files.AddFile(kBin + "\\precious.doc");
