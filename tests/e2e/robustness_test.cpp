@@ -1147,3 +1147,51 @@ TEST_F(Robustness, HostWithPortPathOrAccountAndLocationsThatClimb) {
   EXPECT_TRUE(Deleted("e"));
   EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "<none>");
 }
+
+// A run under a umask that gives nobody any rights (0777), or everybody all
+// of them (0), by an ordinary user (root ignores modes, so as root the runs
+// are made as nobody): the private folders and files get 0700 and 0600, and
+// later adds, the query and the deletes all work.
+TEST_F(Robustness, AnyUmaskLeavesPrivateModesAndNothingBlocked) {
+  SM_REQUIRE_SAMBA(server);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(std::system(("chown -R 65534:65534 '" + box_->root + "'").c_str()), 0);
+  }
+  const auto as = [&](const std::string& mask, const std::vector<std::string>& args) {
+    std::vector<std::string> shell{"-c", "umask " + mask + " && exec \"$0\" \"$@\"", SHAREMAPPER_BINARY};
+    shell.insert(shell.end(), args.begin(), args.end());
+    if (!root) return box_->Command("/bin/sh", shell);
+    std::vector<std::string> full{"--reuid=65534", "--regid=65534", "--clear-groups", "--", "/bin/sh"};
+    full.insert(full.end(), shell.begin(), shell.end());
+    return box_->Command("/usr/bin/setpriv", full);
+  };
+  const auto modeOf = [](const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 07777;
+  };
+  for (const std::string mask : {"0777", "000"}) {
+    SCOPED_TRACE("umask " + mask);
+    ASSERT_EQ(std::system(("rm -rf '" + box_->config + "/sharemapper' '" + TableFolder() + "'").c_str()), 0);
+    for (const AddValues& values : {On("e", "pub\\docs"), On("f", "team", "Team")}) {
+      const e2e::Run add = as(mask, values.Args(false));
+      EXPECT_EQ(add.out, "add success\n") << box_->AppLog();
+      EXPECT_EQ(add.status, 0);
+    }
+    std::vector<Listed> drives;
+    EXPECT_TRUE(QueryList(as(mask, {"--outformat=json"}), drives));
+    EXPECT_EQ(Letters(drives), "EF");
+    ExpectDocsOnE(drives);
+    for (const std::string& path : {box_->config + "/sharemapper", TableFolder()}) {
+      EXPECT_EQ(modeOf(path), 0700u) << path;
+    }
+    for (const std::string& path : {StoreFile(), TableFile()}) EXPECT_EQ(modeOf(path), 0600u) << path;
+    for (const std::string drive : {"e", "f"}) {
+      const e2e::Run del = as(mask, {"--del", "--drive=" + drive});
+      EXPECT_EQ(del.out, "delete success\n");
+      EXPECT_EQ(del.status, 0);
+    }
+    EXPECT_TRUE(QueryList(as(mask, {"--outformat=json"}), drives));
+    EXPECT_EQ(Letters(drives), "");
+  }
+}

@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -135,6 +136,42 @@ TEST_F(ConnectionTableTest, ADamagedTableIsReportedAndKept) {
   std::ifstream in(file, std::ios::binary);
   const std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(garbage, after);
+}
+
+// The umask of the run never decides the modes: 0700 and 0600 under 0777
+// (which would leave 0000, stopping every later run) and under 0.
+TEST_F(ConnectionTableTest, ModesArePrivateWhateverTheUmask) {
+  for (const mode_t mask : {mode_t{0777}, mode_t{0}}) {
+    SCOPED_TRACE("umask " + std::to_string(mask));
+    posix::ResetConnectionTableForTests();
+    std::filesystem::remove_all(TableFolder());
+    const mode_t old = ::umask(mask);
+    const platform::ErrorCode inserted = posix::InsertConnection(Row('E', "srv", "pub", "bob"));
+    ::umask(old);
+    ASSERT_EQ(err::kSuccess, inserted);
+    EXPECT_EQ(0700u, nettest::ModeOf(TableFolder()));
+    EXPECT_EQ(0600u, nettest::ModeOf(TableFolder() + "/connections.db"));
+    posix::ResetConnectionTableForTests();
+    ConnectionRow found;
+    EXPECT_EQ(err::kSuccess, posix::FindConnection('E', found));
+    EXPECT_EQ(err::kSuccess, posix::DeleteConnection('E'));
+  }
+}
+
+// A folder and table of ours that lost their owner's rights (an earlier run
+// under umask 0777) get them back; the rows are still there.
+TEST_F(ConnectionTableTest, OwnFilesWithoutTheOwnersRightsAreRepaired) {
+  ASSERT_EQ(err::kSuccess, posix::InsertConnection(Row('E', "srv", "pub", "bob")));
+  posix::ResetConnectionTableForTests();
+  const std::string file = TableFolder() + "/connections.db";
+  ASSERT_EQ(0, ::chmod(file.c_str(), 0));
+  ASSERT_EQ(0, ::chmod(TableFolder().c_str(), 0));
+  ConnectionRow found;
+  EXPECT_EQ(err::kSuccess, posix::InsertConnection(Row('F', "srv", "team", "bob")));
+  EXPECT_EQ(0700u, nettest::ModeOf(TableFolder()));
+  EXPECT_EQ(0600u, nettest::ModeOf(file));
+  EXPECT_EQ(err::kSuccess, posix::FindConnection('E', found));
+  EXPECT_EQ((1u << 4) | (1u << 5), posix::ConnectedLetterMask());
 }
 
 // Without XDG_RUNTIME_DIR the table lives in a folder of the user's own

@@ -165,3 +165,46 @@ TEST(KeyStore, AStoreWithARollbackJournalKeepsWorking) {
 }
 
 }  // namespace
+
+namespace {
+
+fs::perms Perms(const fs::path& path) { return fs::symlink_status(path).permissions(); }
+
+void ExpectPrivateStore(const regtest::TempStore& store) {
+  EXPECT_EQ(fs::perms::owner_all, Perms(store.file.parent_path()));
+  for (const char* suffix : {"", "-wal", "-shm"}) {
+    const fs::path path = store.file.string() + suffix;
+    if (*suffix == '\0' || fs::exists(path)) {
+      EXPECT_EQ(fs::perms::owner_read | fs::perms::owner_write, Perms(path)) << path;
+    }
+  }
+}
+
+}  // namespace
+
+// The umask of the run never decides the modes (0777 would leave files no
+// later run could open), and a store that lost its owner's rights that way
+// gets them back, with what it held.
+TEST(KeyStore, ModesArePrivateWhateverTheUmaskAndAreRepaired) {
+  for (const mode_t mask : {mode_t{0777}, mode_t{0}}) {
+    SCOPED_TRACE("umask " + std::to_string(mask));
+    regtest::TempStore store;
+    std::string key = "Software\\Modes", name = "name", value = "kept";
+    const mode_t old = ::umask(mask);
+    const int added = DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, key, name, value);
+    ::umask(old);
+    ASSERT_EQ(1, added);
+    ExpectPrivateStore(store);
+
+    platform::posix::ResetKeyStore();
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+      std::error_code absent;  // a store without a log has no -wal, -shm
+      fs::permissions(store.file.string() + suffix, fs::perms::none, fs::perm_options::replace, absent);
+    }
+    fs::permissions(store.file.parent_path(), fs::perms::none);
+    value.clear();
+    EXPECT_EQ(1, DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, key, name, value));
+    EXPECT_EQ("kept", value);
+    ExpectPrivateStore(store);
+  }
+}

@@ -14,6 +14,7 @@
 
 #include "platform/posix/layer_log.h"
 #include "platform/posix/net_remote_name.h"
+#include "platform/posix/private_files.h"
 #include "platform/posix/sqlite_util.h"
 
 namespace platform {
@@ -97,6 +98,15 @@ bool Acceptable(const std::string& path, const struct stat& st, bool folder) {
   return true;
 }
 
+// A folder or file of ours without its owner's rights (made under a umask
+// of 0777, say) would fail every later run; they are given back.
+bool Repaired(const std::string& path, struct stat& st) {
+  if (RestoreOwnerRights(path, st, Logger())) return true;
+  const int error = errno;
+  Refuse("cannot give " + path + " its owner's rights back: " + std::strerror(error));
+  return false;
+}
+
 ErrorCode FromErrno(int error) {
   return (error == EACCES || error == EPERM || error == EROFS) ? err::kAccessDenied : err::kCantOpen;
 }
@@ -116,8 +126,8 @@ ErrorCode PrepareFolder(const std::string& folder, bool create, bool& absent) {
       absent = true;
       return err::kSuccess;
     }
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-      const int mkdirError = errno;
+    const int mkdirError = MakePrivateFolder(folder);
+    if (mkdirError != 0 && mkdirError != EEXIST) {
       Refuse("cannot create " + folder + ": " + std::strerror(mkdirError));
       return FromErrno(mkdirError);
     }
@@ -126,13 +136,8 @@ ErrorCode PrepareFolder(const std::string& folder, bool create, bool& absent) {
       Refuse(folder + ": " + std::strerror(statError));
       return FromErrno(statError);
     }
-    // A folder we have just made is ours; a umask that took the owner's own
-    // rights away is undone.
-    if (S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 0777) != 0700) {
-      if (::chmod(folder.c_str(), 0700) == 0) st.st_mode = (st.st_mode & ~07777u) | 0700;
-    }
   }
-  return Acceptable(folder, st, true) ? err::kSuccess : err::kAccessDenied;
+  return Repaired(folder, st) && Acceptable(folder, st, true) ? err::kSuccess : err::kAccessDenied;
 }
 
 ErrorCode PrepareFile(const std::string& file, bool create, bool& absent) {
@@ -148,20 +153,20 @@ ErrorCode PrepareFile(const std::string& file, bool create, bool& absent) {
       absent = true;
       return err::kSuccess;
     }
-    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0 && errno != EEXIST) {
-      const int openError = errno;
-      Refuse("cannot create " + file + ": " + std::strerror(openError));
-      return FromErrno(openError);
+    const int createError = CreatePrivateFile(file);
+    if (createError != 0 && createError != EEXIST) {
+      Refuse("cannot create " + file + ": " + std::strerror(createError));
+      return FromErrno(createError);
     }
-    if (fd >= 0) ::close(fd);
     if (::lstat(file.c_str(), &st) != 0) {
       const int statError = errno;
       Refuse(file + ": " + std::strerror(statError));
       return FromErrno(statError);
     }
   }
-  return Acceptable(file, st, false) ? err::kSuccess : err::kAccessDenied;
+  if (!Repaired(file, st) || !Acceptable(file, st, false)) return err::kAccessDenied;
+  RestoreCompanionRights(file, Logger());
+  return err::kSuccess;
 }
 
 ErrorCode FromSqlite(int rc, ErrorCode otherwise) {

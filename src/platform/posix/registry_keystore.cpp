@@ -16,6 +16,7 @@
 
 #include "platform/posix/last_error.h"
 #include "platform/posix/layer_log.h"
+#include "platform/posix/private_files.h"
 
 namespace platform {
 namespace posix {
@@ -116,11 +117,12 @@ int QueryInt(sqlite3* db, const char* sql, std::int64_t& value) {
 
 std::string FolderOf(const std::string& file) { return file.substr(0, file.rfind('/')); }
 
-// mkdir -p with mode 0700 for every folder it makes.
+// mkdir -p with mode 0700 for every folder it makes, whatever the umask.
 int MakeFolders(const std::string& folder) {
   for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
     const std::string prefix = folder.substr(0, slash);
-    if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return errno;
+    const int error = MakePrivateFolder(prefix);
+    if (error != 0 && error != EEXIST) return error;
     if (slash == std::string::npos) return 0;
   }
 }
@@ -268,6 +270,11 @@ KeyStore::State KeyStore::Open(Need need, ErrorCode& code) {
     code = Refuse(err::kAccessDenied, "the folder " + folder + " " + why + "; refusing to use it");
     return State::kFailed;
   }
+  if (!RestoreOwnerRights(folder, st, Logger())) {
+    code = Refuse(ErrnoToWindows(errno), "cannot give the folder " + folder + " its owner's rights back: " +
+                                             std::strerror(errno));
+    return State::kFailed;
+  }
   if ((st.st_mode & 077) != 0) ::chmod(folder.c_str(), 0700);  // best effort: keep others out
 
   if (::lstat(file_.c_str(), &st) != 0) {
@@ -278,12 +285,11 @@ KeyStore::State KeyStore::Open(Need need, ErrorCode& code) {
     if (need == Need::kRead) return State::kAbsent;
     // Another run may create it at the same moment; either one's empty file
     // does, and the layout is then made under the store's write lock.
-    const int fd = ::open(file_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0 && errno != EEXIST) {
-      code = Refuse(ErrnoToWindows(errno), std::string("cannot create the file: ") + std::strerror(errno));
+    const int error = CreatePrivateFile(file_);
+    if (error != 0 && error != EEXIST) {
+      code = Refuse(ErrnoToWindows(error), std::string("cannot create the file: ") + std::strerror(error));
       return State::kFailed;
     }
-    if (fd >= 0) ::close(fd);
     if (::lstat(file_.c_str(), &st) != 0) {
       code = Refuse(ErrnoToWindows(errno), std::string("cannot look at the file: ") + std::strerror(errno));
       return State::kFailed;
@@ -293,6 +299,12 @@ KeyStore::State KeyStore::Open(Need need, ErrorCode& code) {
     code = Refuse(err::kAccessDenied, std::string("the file ") + why + "; refusing to use it");
     return State::kFailed;
   }
+  if (!RestoreOwnerRights(file_, st, Logger())) {
+    code = Refuse(ErrnoToWindows(errno), std::string("cannot give the file its owner's rights back: ") +
+                                             std::strerror(errno));
+    return State::kFailed;
+  }
+  RestoreCompanionRights(file_, Logger());
 
   bool empty = false;
   code = OpenDatabase(file_, empty);
