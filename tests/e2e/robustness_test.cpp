@@ -622,7 +622,9 @@ TEST_F(Robustness, ServerFrozenDuringTheRecycleBinWalkEndsInSeconds) {
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(endedAt - frozenAt);
   frozen->Thaw();
   std::cout << "[ NOTE     ] the add ended " << took.count() << " ms after the server froze" << std::endl;
-  EXPECT_LT(took, std::chrono::seconds(20));
+  // One request timeout (5 s) and the connection's own (4 s), with room for
+  // a loaded machine.
+  EXPECT_LT(took, std::chrono::seconds(12));
   EXPECT_GT(Entries(bin), 0u) << "the walk finished after all";
 
   // Connected and recorded: a success, whatever became of the bin.
