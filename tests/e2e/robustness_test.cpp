@@ -1197,3 +1197,49 @@ TEST_F(Robustness, AnyUmaskLeavesPrivateModesAndNothingBlocked) {
     EXPECT_EQ(Letters(drives), "");
   }
 }
+
+// libsmbclient writes notes of its own to standard output ("Unable to follow
+// dfs referral", "Could not resolve ...") and, with the debug level a user's
+// smb.conf may ask for, pages of debug lines. Here a DFS link leads to a
+// loopback address where nothing listens, once inside the recycle bin that
+// the add empties and once as the location itself, with the library's most
+// verbose level set in every configuration a user could hand it: each run
+// still prints its one result line and nothing on standard error.
+TEST_F(Robustness, TheSmbLibraryPrintsNothingWhateverItsSettings) {
+  SM_REQUIRE_SAMBA(server);
+  const std::string home = box_->root + "/home";
+  ASSERT_EQ(std::system(("mkdir -p '" + home + "/.smb'").c_str()), 0);
+  WriteFile(home + "/.smb/smb.conf", "[global]\n  log level = 10\n  debug stdout = yes\n");
+  box_->env["HOME"] = home;
+  box_->env["SMB_CONF_PATH"] = home + "/.smb/smb.conf";
+
+  struct Case {
+    AddValues values;
+    std::string out;
+  };
+  const std::vector<Case> cases = {
+      {On("e", "dfs"), "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n"},
+      {On("f", "dfs\\away"), "{\"data\":{},\"errorCode\":20000,\"message\":\"" + kAddFailed + "\",\"success\":false}\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.values.location);
+    const Traced add = RunTraced(*box_, c.values.Args());
+    EXPECT_EQ(add.run.out, c.out);
+    EXPECT_EQ(add.run.err, "");
+    if (add.traced) {
+      // The referral was followed, and to the loopback range only.
+      bool referral = false;
+      for (const std::string& peer : add.peers) {
+        EXPECT_EQ(peer.rfind("127.", 0), 0u) << peer;
+        referral = referral || peer.rfind("127.0.0.9:", 0) == 0;
+      }
+      EXPECT_TRUE(referral);
+    }
+  }
+  const e2e::Run form = Run({});
+  EXPECT_EQ(form.err, "");
+  EXPECT_EQ(e2e::Lines(form.out).size(), 3u) << form.out;  // the header, E, "."
+  const e2e::Run del = Run({"--del", "--drive=e", "--outformat=json"});
+  EXPECT_EQ(del.out, "{\"data\":{},\"errorCode\":0,\"message\":\"delete success\",\"success\":true}\n");
+  EXPECT_EQ(del.err, "");
+}

@@ -22,6 +22,8 @@
 #              stay inside the share and shows them as plain entries)
 #   widelinks  writable, "wide links = yes": links lead anywhere
 #   nofollow   writable, "follow symlinks = no": links are not followed
+#   dfs        a DFS root whose link "away" (also in "$RECYCLE.BIN") refers to
+#              \\127.0.0.9\share, a loopback address where nothing listens
 #
 # Exit status: 0 on success, 77 when the server cannot be run here at all
 # (not root, smbd missing), 1 on any other failure (with a message on stderr).
@@ -164,6 +166,12 @@ write_config() {
   read only = no
   valid users = $TEST_USER
   follow symlinks = no
+
+[dfs]
+  path = $state/shares/dfs
+  read only = no
+  valid users = $TEST_USER
+  msdfs root = yes
 EOF
   # The client tools read this instead of the machine's smb.conf.
   cat >"$state/client.conf" <<EOF
@@ -186,10 +194,13 @@ ensure_account() {
 
 prepare_shares() {
   local share
-  for share in pub team ro denied links widelinks nofollow; do
+  for share in pub team ro denied links widelinks nofollow dfs; do
     mkdir -p "$state/shares/$share"
   done
   mkdir -p "$state/shares/pub/docs"
+  mkdir -p "$state/shares/dfs/\$RECYCLE.BIN"
+  ln -sfn 'msdfs:127.0.0.9\share' "$state/shares/dfs/away"
+  ln -sfn 'msdfs:127.0.0.9\share' "$state/shares/dfs/\$RECYCLE.BIN/away"
   chown -R "$TEST_USER:" "$state/shares"
 }
 

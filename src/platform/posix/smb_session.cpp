@@ -18,6 +18,7 @@
 #include <map>
 
 #include "platform/posix/layer_log.h"
+#include "platform/posix/library_output.h"
 #include "platform/posix/smb_api.h"
 
 namespace platform {
@@ -228,7 +229,10 @@ struct SmbSession::Impl {
   bool broken = false;
 
   ~Impl() {
-    if (context != nullptr) api.smbc_free_context(context, 1);
+    if (context != nullptr) {
+      const LibraryOutput quiet(Logger());
+      api.smbc_free_context(context, 1);
+    }
     Wipe(domain);
     Wipe(user);
     Wipe(password);
@@ -307,6 +311,8 @@ ErrorCode SmbSession::Connect(const RemoteName& name, const Account& account,
       password.size() > kMaxCredentialLength) {
     return err::kInvalidParameter;
   }
+  // Everything the library prints while it sets up and connects.
+  const LibraryOutput quiet(Logger());
 
   // The library comes first: without it nothing goes out on the network.
   const SmbApi* api = LoadSmbApi();
@@ -345,6 +351,7 @@ std::string SmbSession::UrlFor(const std::vector<std::string>& components) const
 }
 
 ErrorCode SmbSession::Exists(const std::string& url) {
+  const LibraryOutput quiet(Logger());
   if (impl_->broken) return err::kNetNameDeleted;
   struct stat st {};
   errno = 0;
@@ -353,6 +360,7 @@ ErrorCode SmbSession::Exists(const std::string& url) {
 }
 
 ErrorCode SmbSession::OpenDirectory(const std::string& url, std::unique_ptr<SmbDirectory>& out) {
+  const LibraryOutput quiet(Logger());
   out.reset();
   if (impl_->broken) return err::kNetNameDeleted;
   errno = 0;
@@ -367,6 +375,7 @@ ErrorCode SmbSession::OpenDirectory(const std::string& url, std::unique_ptr<SmbD
 }
 
 ErrorCode SmbSession::SetAttributes(const std::string& url, std::uint32_t attributes) {
+  const LibraryOutput quiet(Logger());
   const SmbApi& api = impl_->api;
   SMBCCTX* context = impl_->context;
   if (impl_->broken) return err::kNetNameDeleted;
@@ -395,6 +404,7 @@ ErrorCode SmbSession::SetAttributes(const std::string& url, std::uint32_t attrib
 }
 
 ErrorCode SmbSession::MakeDirectory(const std::string& url) {
+  const LibraryOutput quiet(Logger());
   if (impl_->broken) return err::kNetNameDeleted;
   errno = 0;
   if (impl_->api.smbc_getFunctionMkdir(impl_->context)(impl_->context, url.c_str(), 0755) == 0) return err::kSuccess;
@@ -404,6 +414,7 @@ ErrorCode SmbSession::MakeDirectory(const std::string& url) {
 }
 
 ErrorCode SmbSession::RemoveFile(const std::string& url) {
+  const LibraryOutput quiet(Logger());
   // libsmbclient's unlink removes an empty folder, and on a folder with
   // entries reports success while removing nothing. DeleteFileA refuses
   // folders, so this looks first.
@@ -422,6 +433,7 @@ ErrorCode SmbSession::RemoveFile(const std::string& url) {
 }
 
 ErrorCode SmbSession::RemoveDirectory(const std::string& url) {
+  const LibraryOutput quiet(Logger());
   if (impl_->broken) return err::kNetNameDeleted;
   errno = 0;
   if (impl_->api.smbc_getFunctionRmdir(impl_->context)(impl_->context, url.c_str()) == 0) return err::kSuccess;
@@ -430,6 +442,7 @@ ErrorCode SmbSession::RemoveDirectory(const std::string& url) {
 }
 
 ErrorCode SmbSession::ListFileIds(const std::string& url, std::vector<FileIdEntry>& entries) {
+  const LibraryOutput quiet(Logger());
   entries.clear();
   std::unique_ptr<SmbDirectory> dir;
   const ErrorCode code = OpenDirectory(url, dir);
@@ -459,11 +472,13 @@ SmbDirectory::SmbDirectory(std::shared_ptr<SmbSession> session, void* handle)
     : session_(std::move(session)), handle_(handle) {}
 
 SmbDirectory::~SmbDirectory() {
+  const LibraryOutput quiet(Logger());
   SMBCCTX* context = session_->impl_->context;
   session_->impl_->api.smbc_getFunctionClosedir(context)(context, static_cast<SMBCFILE*>(handle_));
 }
 
 bool SmbDirectory::Next(FindData& entry, ErrorCode& error) {
+  const LibraryOutput quiet(Logger());
   SMBCCTX* context = session_->impl_->context;
   struct stat st {};
   errno = 0;

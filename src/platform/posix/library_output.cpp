@@ -1,0 +1,89 @@
+#include "platform/posix/library_output.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <string>
+
+namespace platform {
+namespace posix {
+namespace {
+
+// What is kept of one guard's capture for the logger.
+constexpr std::size_t kMaxLogged = 64 * 1024;
+
+// A descriptor numbered 3 or above, so that it never takes the place of a
+// closed 1 or 2; the original is closed.
+int AboveStandard(int fd) {
+  if (fd < 0 || fd > 2) return fd;
+  const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
+  ::close(fd);
+  return moved;
+}
+
+int OpenCapture() {
+  int fd = ::memfd_create("libsmbclient-output", MFD_CLOEXEC);
+  if (fd < 0) fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  return AboveStandard(fd);
+}
+
+void Restore(int saved, int target) {
+  if (saved >= 0) {
+    while (::dup2(saved, target) < 0 && errno == EINTR) {
+    }
+    ::close(saved);
+  } else {
+    ::close(target);  // it was closed before
+  }
+}
+
+}  // namespace
+
+LibraryOutput::LibraryOutput(log4cxx::LoggerPtr logger) : logger_(std::move(logger)) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  capture_ = OpenCapture();
+  if (capture_ < 0) return;  // no descriptor left: nothing can be moved
+  savedOut_ = ::fcntl(1, F_DUPFD_CLOEXEC, 3);
+  savedErr_ = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
+  ::dup2(capture_, 1);
+  ::dup2(capture_, 2);
+}
+
+LibraryOutput::~LibraryOutput() {
+  if (capture_ < 0) return;
+  const int callerErrno = errno;  // what the library call left, for the caller
+  std::fflush(stdout);
+  std::fflush(stderr);
+  Restore(savedOut_, 1);
+  Restore(savedErr_, 2);
+
+  std::string text;
+  if (::lseek(capture_, 0, SEEK_SET) == 0) {
+    char buffer[4096];
+    for (;;) {
+      const ssize_t n = ::read(capture_, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      text.append(buffer, static_cast<std::size_t>(n));
+      if (text.size() >= kMaxLogged) break;
+    }
+  }
+  ::close(capture_);
+  if (!text.empty() && logger_->isDebugEnabled()) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+      std::size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      if (end > start) LOG4CXX_DEBUG(logger_, "libsmbclient printed: " << text.substr(start, end - start));
+      start = end + 1;
+    }
+  }
+  errno = callerErrno;
+}
+
+}  // namespace posix
+}  // namespace platform
