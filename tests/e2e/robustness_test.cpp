@@ -16,8 +16,11 @@
 #include <Poco/JSON/Parser.h>
 
 #include <dirent.h>
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -25,6 +28,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iostream>
@@ -1195,6 +1199,111 @@ TEST_F(Robustness, AnyUmaskLeavesPrivateModesAndNothingBlocked) {
     }
     EXPECT_TRUE(QueryList(as(mask, {"--outformat=json"}), drives));
     EXPECT_EQ(Letters(drives), "");
+  }
+}
+
+// ===========================================================================
+// What a caller or another local user can get out of a run
+
+// However the location is spelled, a delete removes that drive's record and
+// no other, and a later add of the share starts without stale values.
+TEST_F(Robustness, DeleteRemovesTheRecordOfEverySpelling) {
+  SM_REQUIRE_SAMBA(server);
+  AddValues other = On("f", "pub\\docs", "Other");
+  other.dsid = "88";
+  for (const char* spelling :
+       {"pub/docs", "pub\\.\\docs", "pub\\\\docs", "pub\\docs\\", "pub//docs", "pub\\docs/", "pub\\docs\\."}) {
+    ASSERT_TRUE(Added(other));
+    ASSERT_TRUE(Added(On("e", spelling))) << spelling;
+    ASSERT_TRUE(Deleted("e")) << spelling;
+    std::vector<Listed> drives = Query();
+    ASSERT_EQ(Letters(drives), "F") << spelling;
+    EXPECT_EQ(drives[0].volumename, "Other") << spelling;
+    EXPECT_EQ(drives[0].dsid, "88") << spelling;
+
+    // An empty dsid connects but writes no dsid: nothing older may show.
+    AddValues again = On("e", spelling);
+    again.dsid = "";
+    Run(again.Args());
+    drives = Query();
+    const Listed* e = FindDrive(drives, "E:");
+    ASSERT_NE(e, nullptr) << spelling;
+    EXPECT_EQ(e->dsid, "dummy") << spelling;
+    EXPECT_TRUE(Deleted("e"));
+    EXPECT_TRUE(Deleted("f"));
+  }
+}
+
+namespace {
+
+// Starts the program with args in the sandbox without waiting for it, with
+// core files allowed (written to its working directory).
+pid_t StartDumpable(const Sandbox& box, const std::vector<std::string>& args) {
+  const pid_t pid = ::fork();
+  if (pid != 0) return pid;
+  if (::chdir(box.cwd.c_str()) != 0) ::_exit(127);
+  struct rlimit unlimited {RLIM_INFINITY, RLIM_INFINITY};
+  ::setrlimit(RLIMIT_CORE, &unlimited);
+  const int null = ::open("/dev/null", O_WRONLY);
+  ::dup2(null, 1);
+  ::dup2(null, 2);
+  std::vector<std::string> words = args;
+  words.insert(words.begin(), SHAREMAPPER_BINARY);
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(&word[0]);
+  argv.push_back(nullptr);
+  ::execv(SHAREMAPPER_BINARY, argv.data());
+  ::_exit(127);
+}
+
+}  // namespace
+
+// Another local user polling /proc/<pid>/cmdline never sees the password
+// once the options are read, and a crash leaves no core file with it.
+TEST_F(Robustness, PasswordLeavesTheCommandLineAndCoreFiles) {
+  SM_REQUIRE_SAMBA(server);
+  const std::string password = smtest::SambaServer::Password();
+  for (int run = 0; run < 5; ++run) {
+    const pid_t pid = StartDumpable(*box_, On("e", "pub\\docs").Args());
+    ASSERT_GT(pid, 0);
+    std::size_t reads = 0;
+    bool concealed = false;
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+      const std::string line = e2e::ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
+      if (line.find("--password") == std::string::npos) continue;  // before exec
+      ++reads;
+      if (line.find(std::string(password.size(), 'X')) != std::string::npos) concealed = true;
+      if (concealed) {
+        EXPECT_EQ(line.find(password), std::string::npos) << "read " << reads;
+      }
+    }
+    EXPECT_TRUE(concealed) << "no read after the options were read, in " << reads;
+    Deleted("e");
+  }
+
+  if (e2e::ReadFile("/proc/sys/kernel/core_pattern").rfind("|", 0) == 0) {
+    GTEST_SKIP() << "core files go to a program here, not to the working directory";
+  }
+  bool crashed = false;
+  for (int attempt = 0; attempt < 5 && !crashed; ++attempt) {
+    const pid_t pid = StartDumpable(*box_, On("e", "pub\\docs").Args());
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+      const std::string line = e2e::ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
+      if (line.find(std::string(password.size(), 'X')) == std::string::npos) continue;
+      ::kill(pid, SIGABRT);
+      ::waitpid(pid, &status, 0);
+      break;
+    }
+    crashed = WIFSIGNALED(status);
+    Deleted("e");
+  }
+  ASSERT_TRUE(crashed);
+  for (const auto& entry : std::filesystem::directory_iterator(box_->cwd)) {
+    if (entry.path().filename().string().rfind("core", 0) != 0) continue;
+    EXPECT_EQ(e2e::ReadFile(entry.path().string()).find(password), std::string::npos) << entry.path();
   }
 }
 
