@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fakes.h"
+#include "log_capture.h"
 #include "log/applog.h"
 
 using VkSharemapper::AppLogFile;
@@ -43,9 +44,9 @@ TEST(AppLog, LineLayoutIsUnpadded) {
                                                                     << static_cast<std::uint32_t>(2250) << std::endl;
   }
   EXPECT_EQ(Slurp(fake.system.cwd + "Applog/VkSharemapper.log"),
-            "[5124]2024-3-7 9:5:2:17 VkSharemapper::SambaDisk::Mount:143  INFO:  mapping net disk sucessed\n"
-            "[18446744073709551615]2031-12-31 23:59:59:999 VkSharemapper::SambaDisk::Unmount:202  ERR:  "
-            "delete net disk failed, errno: 2250\n");
+            LogLineEnds("[5124]2024-3-7 9:5:2:17 VkSharemapper::SambaDisk::Mount:143  INFO:  mapping net disk sucessed\n"
+                        "[18446744073709551615]2031-12-31 23:59:59:999 VkSharemapper::SambaDisk::Unmount:202  ERR:  "
+                        "delete net disk failed, errno: 2250\n"));
 }
 
 TEST(AppLog, EachStartEmptiesTheFile) {
@@ -54,7 +55,7 @@ TEST(AppLog, EachStartEmptiesTheFile) {
   fake.system.cwd = FreshDir("truncate");
   { AppLogFile first; first << "old line" << std::endl; }
   { AppLogFile second; second << "new" << std::endl; }
-  EXPECT_EQ(Slurp(fake.system.cwd + "Applog/VkSharemapper.log"), "new\n");
+  EXPECT_EQ(Slurp(fake.system.cwd + "Applog/VkSharemapper.log"), LogLineEnds("new\n"));
 }
 
 TEST(AppLog, UnusableLocationsTurnTheLogOffQuietly) {

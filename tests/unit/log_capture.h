@@ -1,4 +1,5 @@
-// Reads what the application log gained since a mark.
+// Reads what the application log gained since a mark, line by line without
+// the line ends.
 #pragma once
 
 #include <fstream>
@@ -8,6 +9,20 @@
 
 #include "log/applog.h"
 
+// The text with every "\n" as the log writes its line end: CR LF on Windows.
+inline std::string LogLineEnds(const std::string& text) {
+#ifdef _WIN32
+  std::string out;
+  for (const char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+#else
+  return text;
+#endif
+}
+
 class LogCapture {
  public:
   LogCapture() : start_(Contents().size()) {}
@@ -15,7 +30,10 @@ class LogCapture {
   std::vector<std::string> Lines() const {
     std::vector<std::string> lines;
     std::istringstream in(Contents().substr(start_));
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();  // CR LF on Windows
+      lines.push_back(line);
+    }
     return lines;
   }
 

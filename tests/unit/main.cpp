@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 
@@ -24,6 +25,13 @@ int main(int argc, char** argv) {
   if (error) return 1;
   VkSharemapper::AppLog.Reopen();
   const int result = RUN_ALL_TESTS();
+  // The log keeps its file open, and Windows deletes no open file: turn the
+  // log off first (a plain file where its folder would be does that).
+  const fs::path closing = dir / "closing";
+  fs::create_directory(closing, error);
+  std::ofstream(closing / "Applog") << "not a folder";
+  fs::current_path(closing, error);
+  VkSharemapper::AppLog.Reopen();
   fs::current_path(fs::temp_directory_path(), error);
   fs::remove_all(dir, error);
   return result;

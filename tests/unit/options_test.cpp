@@ -12,6 +12,15 @@ using VkSharemapper::SmOption;
 
 namespace {
 
+// The parser's quotes around a name in its messages.
+std::string Quoted(const std::string& name) {
+#ifdef _WIN32
+  return "'" + name + "'";
+#else
+  return "\xE2\x80\x98" + name + "\xE2\x80\x99";
+#endif
+}
+
 struct Parsed {
   SmOption options;
   OptionOutcome outcome;
@@ -215,24 +224,24 @@ TEST(Options, ParseErrorIsLoggedAndReported) {
   Parsed p = Parse({"--foo"});
   EXPECT_FALSE(p.outcome.proceed);
   EXPECT_EQ(p.outcome.status, 20000);
-  EXPECT_EQ(p.outcome.output, "error parsing options: Option \xE2\x80\x98" "foo\xE2\x80\x99 does not exist\n");
+  EXPECT_EQ(p.outcome.output, "error parsing options: Option " + Quoted("foo") + " does not exist\n");
   ASSERT_EQ(log.Lines().size(), 1u);
   EXPECT_EQ(log.Lines()[0],
             "[5124]2024-3-7 9:5:2:17 VkSharemapper::SmOption::ProcOptions:141  ERR:  Option Failed. "
-            "Option \xE2\x80\x98" "foo\xE2\x80\x99 does not exist");
+            "Option " + Quoted("foo") + " does not exist");
 }
 
 TEST(Options, ParseErrorAsEnvelopeWhenJsonWasAskedFor) {
   Parsed p = Parse({"--outformat=json", "--add=yes"});
   EXPECT_EQ(p.outcome.status, 20000);
   EXPECT_EQ(p.outcome.output,
-            "{\"data\":{},\"errorCode\":20000,\"message\":\"error parsing options: Argument \xE2\x80\x98yes\xE2\x80\x99 "
-            "failed to parse\",\"success\":false}\n");
+            "{\"data\":{},\"errorCode\":20000,\"message\":\"error parsing options: Argument " + Quoted("yes") +
+                " failed to parse\",\"success\":false}\n");
   // --outformat=form, a bare --outformat, or one after "--" keep the plain line.
   EXPECT_EQ(Parse({"--outformat=form", "--foo"}).outcome.output.substr(0, 1), "e");
   EXPECT_EQ(Parse({"--foo", "--", "--outformat=json"}).outcome.output.substr(0, 1), "e");
   EXPECT_EQ(Parse({"--domain"}).outcome.output,
-            "error parsing options: Option \xE2\x80\x98" "domain\xE2\x80\x99 is missing an argument\n");
+            "error parsing options: Option " + Quoted("domain") + " is missing an argument\n");
 }
 
 TEST(Options, OverlongOptionWordIsRefusedNotParsed) {
@@ -249,15 +258,6 @@ TEST(Options, OverlongOptionWordIsRefusedNotParsed) {
 }
 
 namespace {
-
-// The parser's quotes around a name in its messages.
-std::string Quoted(const std::string& name) {
-#ifdef _WIN32
-  return "'" + name + "'";
-#else
-  return "\xE2\x80\x98" + name + "\xE2\x80\x99";
-#endif
-}
 
 std::string ParseError(const std::string& text) { return "error parsing options: " + text + "\n"; }
 

@@ -1,12 +1,16 @@
+// The files concern against the real system, on a folder shaped like a
+// recycle bin: a read-only file, a hidden system folder with a file inside,
+// and a dot file.
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <map>
 #include <string>
 
-#include "check.h"
 #include "platform/platform.h"
 #include "platform/win32/windows_api.h"
-#include "suite.h"
+#include "win32_support.h"
 
-namespace suite {
 namespace {
 
 namespace attr = platform::attr;
@@ -28,77 +32,94 @@ std::map<std::string, std::uint32_t> List(const std::string& dir, bool& endedCle
   return entries;
 }
 
-}  // namespace
+class Win32Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::Files& files = platform::files();
+    ASSERT_TRUE(files.MakeDirectory(bin_));
+    ASSERT_TRUE(files.MakeDirectory(sys_));
+    ASSERT_TRUE(win32test::WriteTextFile(readOnly_, "r"));
+    ASSERT_TRUE(win32test::WriteTextFile(keep_, ""));
+    ASSERT_TRUE(win32test::WriteTextFile(inner_, "i"));
+    ASSERT_TRUE(files.SetAttributes(readOnly_, attr::kReadOnly));
+    ASSERT_TRUE(files.SetAttributes(sys_, attr::kHidden | attr::kSystem));
+  }
+  void TearDown() override { win32test::RemoveTree(bin_); }
 
-void FilesTests() {
-  check::Section("Files");
-  platform::Files& files = platform::files();
+  const std::string bin_ = win32test::ScratchDir() + "\\$RECYCLE.BIN";
+  const std::string readOnly_ = bin_ + "\\readonly.txt";
+  const std::string keep_ = bin_ + "\\.keep";
+  const std::string sys_ = bin_ + "\\S-1-5-21";
+  const std::string inner_ = sys_ + "\\$I123.txt";
+};
 
-  // A folder shaped like a recycle bin: a read-only file, a hidden system
-  // folder with a file inside, and a dot file.
-  const std::string bin = ScratchDir() + "\\$RECYCLE.BIN";
-  const std::string readOnly = bin + "\\readonly.txt";
-  const std::string keep = bin + "\\.keep";
-  const std::string sys = bin + "\\S-1-5-21";
-  const std::string inner = sys + "\\$I123.txt";
-  CHECK(files.MakeDirectory(bin));
-  CHECK(files.MakeDirectory(sys));
-  CHECK(WriteTextFile(readOnly, "r") && WriteTextFile(keep, "") && WriteTextFile(inner, "i"));
-  CHECK(files.SetAttributes(readOnly, attr::kReadOnly));
-  CHECK(files.SetAttributes(sys, attr::kHidden | attr::kSystem));
-
+TEST_F(Win32Files, ListingGivesEveryEntryWithItsAttributes) {
   bool endedCleanly = false;
-  std::map<std::string, std::uint32_t> entries = List(bin, endedCleanly);
-  CHECK(endedCleanly);  // the listing ended with ERROR_NO_MORE_FILES
-  CHECK_EQ(entries.size(), 5u);
-  CHECK(entries.count(".") == 1 && entries.count("..") == 1);
-  CHECK(entries.count(".keep") == 1 && (entries[".keep"] & attr::kDirectory) == 0);
-  CHECK(entries.count("readonly.txt") == 1);
-  CHECK_EQ(entries["readonly.txt"] & (attr::kReadOnly | attr::kDirectory), attr::kReadOnly);
-  CHECK(entries.count("S-1-5-21") == 1);
+  std::map<std::string, std::uint32_t> entries = List(bin_, endedCleanly);
+  EXPECT_TRUE(endedCleanly);  // the listing ended with ERROR_NO_MORE_FILES
+  EXPECT_EQ(entries.size(), 5u);
+  EXPECT_TRUE(entries.count(".") == 1 && entries.count("..") == 1);
+  ASSERT_EQ(entries.count(".keep"), 1u);
+  EXPECT_EQ(entries[".keep"] & attr::kDirectory, 0u);
+  ASSERT_EQ(entries.count("readonly.txt"), 1u);
+  EXPECT_EQ(entries["readonly.txt"] & (attr::kReadOnly | attr::kDirectory), attr::kReadOnly);
+  ASSERT_EQ(entries.count("S-1-5-21"), 1u);
   const std::uint32_t dirBits = attr::kDirectory | attr::kHidden | attr::kSystem;
-  CHECK_EQ(entries["S-1-5-21"] & dirBits, dirBits);
+  EXPECT_EQ(entries["S-1-5-21"] & dirBits, dirBits);
 
-  entries = List(sys, endedCleanly);
-  CHECK(endedCleanly && entries.size() == 3u && entries.count("$I123.txt") == 1);
-
-  // _access: existence whatever the kind; write access follows read-only.
-  CHECK_EQ(files.Access(readOnly, 0), 0);
-  CHECK_EQ(files.Access(sys, 0), 0);
-  CHECK_EQ(files.Access(readOnly, 4), 0);
-  CHECK_EQ(files.Access(readOnly, 2), -1);
-  CHECK_EQ(files.Access(readOnly, 1), 0);  // no such mode on Windows: treated as existence
-  CHECK_EQ(files.Access(bin + "\\absent", 0), -1);
-
-  // A read-only file cannot be deleted until the attribute is cleared.
-  CHECK(!files.RemoveFile(readOnly));
-  CHECK_EQ(files.LastError(), err::kAccessDenied);
-  CHECK(files.SetAttributes(readOnly, attr::kNormal));
-  CHECK(files.RemoveFile(readOnly));
-  CHECK_EQ(files.Access(readOnly, 0), -1);
-  CHECK(!files.RemoveFile(readOnly));
-  CHECK_EQ(files.LastError(), err::kFileNotFound);
-
-  // Directories go only once empty; hidden and system bits do not stop it.
-  CHECK(!files.RemoveDir(sys));
-  CHECK_EQ(files.LastError(), err::kDirNotEmpty);
-  CHECK(files.RemoveFile(inner));
-  CHECK(files.RemoveDir(sys));
-  CHECK(!files.RemoveDir(bin));  // .keep is still there
-  CHECK(files.RemoveFile(keep));
-  CHECK(files.RemoveDir(bin));
-  CHECK_EQ(files.Access(bin, 0), -1);
-
-  // A directory that cannot be listed, and the invalid handle it yields.
-  platform::FindData data;
-  CHECK_EQ(files.FindFirst(bin + "\\*.*", data), platform::kInvalidFind);
-  const platform::ErrorCode listError = files.LastError();
-  CHECK(listError == err::kPathNotFound || listError == err::kFileNotFound);
-  CHECK(!files.FindNext(platform::kInvalidFind, data));
-  CHECK_EQ(files.LastError(), err::kInvalidHandle);
-  CHECK(!files.FindEnd(platform::kInvalidFind));
-
-  RemoveTree(bin);
+  entries = List(sys_, endedCleanly);
+  EXPECT_TRUE(endedCleanly);
+  EXPECT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries.count("$I123.txt"), 1u);
 }
 
-}  // namespace suite
+// _access: existence whatever the kind; write access follows read-only.
+TEST_F(Win32Files, AccessTellsExistenceAndWriteAccess) {
+  platform::Files& files = platform::files();
+  EXPECT_EQ(files.Access(readOnly_, 0), 0);
+  EXPECT_EQ(files.Access(sys_, 0), 0);
+  EXPECT_EQ(files.Access(readOnly_, 4), 0);
+  EXPECT_EQ(files.Access(readOnly_, 2), -1);
+  EXPECT_EQ(files.Access(readOnly_, 1), 0);  // no such mode on Windows: treated as existence
+  EXPECT_EQ(files.Access(bin_ + "\\absent", 0), -1);
+}
+
+TEST_F(Win32Files, ReadOnlyFileGoesOnlyOnceTheAttributeIsCleared) {
+  platform::Files& files = platform::files();
+  EXPECT_FALSE(files.RemoveFile(readOnly_));
+  EXPECT_EQ(files.LastError(), err::kAccessDenied);
+  EXPECT_TRUE(files.SetAttributes(readOnly_, attr::kNormal));
+  EXPECT_TRUE(files.RemoveFile(readOnly_));
+  EXPECT_EQ(files.Access(readOnly_, 0), -1);
+  EXPECT_FALSE(files.RemoveFile(readOnly_));
+  EXPECT_EQ(files.LastError(), err::kFileNotFound);
+}
+
+// Directories go only once empty; hidden and system bits do not stop it.
+TEST_F(Win32Files, DirectoriesGoOnlyOnceEmpty) {
+  platform::Files& files = platform::files();
+  ASSERT_TRUE(files.SetAttributes(readOnly_, attr::kNormal));
+  ASSERT_TRUE(files.RemoveFile(readOnly_));
+  EXPECT_FALSE(files.RemoveDir(sys_));
+  EXPECT_EQ(files.LastError(), err::kDirNotEmpty);
+  EXPECT_TRUE(files.RemoveFile(inner_));
+  EXPECT_TRUE(files.RemoveDir(sys_));
+  EXPECT_FALSE(files.RemoveDir(bin_));  // .keep is still there
+  EXPECT_TRUE(files.RemoveFile(keep_));
+  EXPECT_TRUE(files.RemoveDir(bin_));
+  EXPECT_EQ(files.Access(bin_, 0), -1);
+}
+
+// A directory that cannot be listed, and the invalid handle it yields.
+TEST_F(Win32Files, MissingDirectoryGivesTheInvalidHandle) {
+  platform::Files& files = platform::files();
+  platform::FindData data;
+  EXPECT_EQ(files.FindFirst(bin_ + "\\absent\\*.*", data), platform::kInvalidFind);
+  const platform::ErrorCode listError = files.LastError();
+  EXPECT_TRUE(listError == err::kPathNotFound || listError == err::kFileNotFound) << listError;
+  EXPECT_FALSE(files.FindNext(platform::kInvalidFind, data));
+  EXPECT_EQ(files.LastError(), err::kInvalidHandle);
+  EXPECT_FALSE(files.FindEnd(platform::kInvalidFind));
+}
+
+}  // namespace

@@ -1,13 +1,15 @@
+// The registry concern and the process token against the real system.
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "check.h"
 #include "platform/platform.h"
 #include "platform/win32/windows_api.h"
-#include "suite.h"
+#include "win32_support.h"
 
-namespace suite {
 namespace {
 
 namespace err = platform::err;
@@ -79,66 +81,91 @@ bool PrivilegeEnabled(platform::TokenHandle token, const char* name) {
   return false;
 }
 
-}  // namespace
+// A key tree of this process's own below HKEY_CURRENT_USER\Software, removed
+// before and after each test.
+class Win32Registry : public ::testing::Test {
+ protected:
+  void SetUp() override { ::RegDeleteTreeA(HKEY_CURRENT_USER, base_.c_str()); }
+  void TearDown() override { ::RegDeleteTreeA(HKEY_CURRENT_USER, base_.c_str()); }
 
-void RegistryTests() {
-  check::Section("Registry");
-  platform::Registry& registry = platform::registry();
-  const std::string base =
+  // Creates the record key and returns it open.
+  platform::KeyHandle CreateRecord() {
+    platform::KeyHandle key = 0;
+    EXPECT_EQ(platform::registry().CreateKey(record_, reg::kKeyAllAccess, key), err::kSuccess);
+    return key;
+  }
+
+  const std::string base_ =
       "Software\\SharemapperLayerTest-" + std::to_string(::GetCurrentProcessId());
-  const std::string record = base + "\\MountPoints2\\##srv#pub#docs";
-  ::RegDeleteTreeA(HKEY_CURRENT_USER, base.c_str());
+  const std::string record_ = base_ + "\\MountPoints2\\##srv#pub#docs";
+};
 
+TEST_F(Win32Registry, MissingKeyIsNotFoundAndHandleCleared) {
   platform::KeyHandle key = 1;
-  CHECK_EQ(registry.OpenKey(base, reg::kKeyAllAccess, key), err::kFileNotFound);
-  CHECK_EQ(key, 0u);
+  EXPECT_EQ(platform::registry().OpenKey(base_, reg::kKeyAllAccess, key), err::kFileNotFound);
+  EXPECT_EQ(key, 0u);
+}
 
-  // Creation makes the missing parents; values are replaced in place and
-  // come back with exactly the bytes stored, no terminator added.
-  CHECK_EQ(registry.CreateKey(record, reg::kKeyAllAccess, key), err::kSuccess);
-  if (!CHECK(key != 0)) return;
+// Creation makes the missing parents; values are replaced in place and come
+// back with exactly the bytes stored, no terminator added.
+TEST_F(Win32Registry, ValuesAreReplacedInPlace) {
+  platform::Registry& registry = platform::registry();
+  platform::KeyHandle key = CreateRecord();
+  ASSERT_NE(key, 0u);
   std::string text;
   std::uint32_t size = 0;
-  CHECK_EQ(Write(key, "_LabelFromReg", "Docs"), err::kSuccess);
-  CHECK_EQ(Read(key, "_LabelFromReg", text, size), err::kSuccess);
-  CHECK_EQ(text, std::string("Docs"));
-  CHECK_EQ(Write(key, "_LabelFromReg", "Photos 2024"), err::kSuccess);
-  CHECK_EQ(Read(key, "_LabelFromReg", text, size), err::kSuccess);
-  CHECK_EQ(text, std::string("Photos 2024"));
-  CHECK_EQ(Write(key, "_LabelFromReg", "Old"), err::kSuccess);  // shorter than before
-  CHECK_EQ(Read(key, "_LabelFromReg", text, size), err::kSuccess);
-  CHECK_EQ(text, std::string("Old"));
-  CHECK_EQ(Read(key, "_VkUserId", text, size), err::kFileNotFound);
-
-  // A value larger than the helpers' 4096-byte buffer is refused, and the
-  // size it needs is reported. With its stored terminator, a text of 4095
-  // characters is the longest that still fits.
-  CHECK_EQ(Write(key, "big", std::string(5000, 'x')), err::kSuccess);
-  CHECK_EQ(Read(key, "big", text, size), err::kMoreData);
-  CHECK(size >= 5000u);
-  CHECK_EQ(Write(key, "edge", std::string(4095, 'y')), err::kSuccess);
-  CHECK_EQ(Read(key, "edge", text, size), err::kSuccess);
-  CHECK_EQ(text, std::string(4095, 'y'));
-  CHECK_EQ(Write(key, "edge", std::string(4096, 'y')), err::kSuccess);
-  CHECK_EQ(Read(key, "edge", text, size), err::kMoreData);
-  CHECK_EQ(registry.CloseKey(key), err::kSuccess);
+  EXPECT_EQ(Write(key, "_LabelFromReg", "Docs"), err::kSuccess);
+  EXPECT_EQ(Read(key, "_LabelFromReg", text, size), err::kSuccess);
+  EXPECT_EQ(text, "Docs");
+  EXPECT_EQ(Write(key, "_LabelFromReg", "Photos 2024"), err::kSuccess);
+  EXPECT_EQ(Read(key, "_LabelFromReg", text, size), err::kSuccess);
+  EXPECT_EQ(text, "Photos 2024");
+  EXPECT_EQ(Write(key, "_LabelFromReg", "Old"), err::kSuccess);  // shorter than before
+  EXPECT_EQ(Read(key, "_LabelFromReg", text, size), err::kSuccess);
+  EXPECT_EQ(text, "Old");
+  EXPECT_EQ(Read(key, "_VkUserId", text, size), err::kFileNotFound);
+  EXPECT_EQ(registry.CloseKey(key), err::kSuccess);
 
   // The record is found again by a fresh open.
-  CHECK_EQ(registry.OpenKey(record, reg::kKeyRead, key), err::kSuccess);
-  CHECK_EQ(Read(key, "_LabelFromReg", text, size), err::kSuccess);
-  CHECK_EQ(text, std::string("Old"));
+  EXPECT_EQ(registry.OpenKey(record_, reg::kKeyRead, key), err::kSuccess);
+  EXPECT_EQ(Read(key, "_LabelFromReg", text, size), err::kSuccess);
+  EXPECT_EQ(text, "Old");
   registry.CloseKey(key);
+}
 
-  // Enumeration: each subkey once, then ERROR_NO_MORE_ITEMS; a name buffer
-  // too small for the name is refused.
-  platform::KeyHandle sub = 0;
-  CHECK_EQ(registry.CreateKey(base + "\\MountPoints2\\##srv#pub", reg::kKeyAllAccess, sub),
-           err::kSuccess);
-  registry.CloseKey(sub);
-  CHECK_EQ(registry.OpenKey(base + "\\MountPoints2", reg::kKeyRead, key), err::kSuccess);
+// A value larger than the helpers' 4096-byte buffer is refused, and the size
+// it needs is reported. With its stored terminator, a text of 4095
+// characters is the longest that still fits.
+TEST_F(Win32Registry, ValueBeyondTheBufferIsRefusedWithItsSize) {
+  platform::KeyHandle key = CreateRecord();
+  ASSERT_NE(key, 0u);
+  std::string text;
+  std::uint32_t size = 0;
+  EXPECT_EQ(Write(key, "big", std::string(5000, 'x')), err::kSuccess);
+  EXPECT_EQ(Read(key, "big", text, size), err::kMoreData);
+  EXPECT_GE(size, 5000u);
+  EXPECT_EQ(Write(key, "edge", std::string(4095, 'y')), err::kSuccess);
+  EXPECT_EQ(Read(key, "edge", text, size), err::kSuccess);
+  EXPECT_EQ(text, std::string(4095, 'y'));
+  EXPECT_EQ(Write(key, "edge", std::string(4096, 'y')), err::kSuccess);
+  EXPECT_EQ(Read(key, "edge", text, size), err::kMoreData);
+  platform::registry().CloseKey(key);
+}
+
+// Enumeration: each subkey once, then ERROR_NO_MORE_ITEMS; a name buffer too
+// small for the name is refused.
+TEST_F(Win32Registry, EnumerationGivesEachSubkeyOnce) {
+  platform::Registry& registry = platform::registry();
+  registry.CloseKey(CreateRecord());
+  platform::KeyHandle key = 0;
+  ASSERT_EQ(registry.CreateKey(base_ + "\\MountPoints2\\##srv#pub", reg::kKeyAllAccess, key),
+            err::kSuccess);
+  registry.CloseKey(key);
+  ASSERT_EQ(registry.OpenKey(base_ + "\\MountPoints2", reg::kKeyRead, key), err::kSuccess);
   std::set<std::string> names;
   char name[260];
   std::uint32_t index = 0;
+  std::uint32_t size = 0;
   platform::ErrorCode status = err::kSuccess;
   for (;; ++index) {
     size = sizeof name;
@@ -146,46 +173,58 @@ void RegistryTests() {
     if (status != err::kSuccess) break;
     names.insert(std::string(name, size));
   }
-  CHECK_EQ(status, err::kNoMoreItems);
-  CHECK_EQ(index, 2u);
-  CHECK(names == (std::set<std::string>{"##srv#pub", "##srv#pub#docs"}));
+  EXPECT_EQ(status, err::kNoMoreItems);
+  EXPECT_EQ(index, 2u);
+  EXPECT_EQ(names, (std::set<std::string>{"##srv#pub", "##srv#pub#docs"}));
   size = 4;
-  CHECK_EQ(registry.EnumKey(key, 0, name, size), err::kMoreData);
+  EXPECT_EQ(registry.EnumKey(key, 0, name, size), err::kMoreData);
   registry.CloseKey(key);
-
-  // A key with subkeys cannot be deleted in one step; depth first it goes.
-  CHECK(registry.DeleteKey(base) != err::kSuccess);
-  CHECK(registry.DeleteKey(base + "\\MountPoints2") != err::kSuccess);
-  CHECK_EQ(registry.OpenKey(record, reg::kKeyRead, key), err::kSuccess);
-  registry.CloseKey(key);
-  CHECK(DeleteTree(base));
-  CHECK_EQ(registry.OpenKey(base, reg::kKeyRead, key), err::kFileNotFound);
-  CHECK_EQ(registry.DeleteKey(base), err::kFileNotFound);
-
-  // The hive itself is never deleted, whatever path reaches the layer.
-  CHECK_EQ(registry.DeleteKey(""), err::kInvalidParameter);
-  CHECK_EQ(registry.DeleteKey("\\"), err::kInvalidParameter);
-  CHECK_EQ(registry.OpenKey("Software", reg::kKeyRead, key), err::kSuccess);
-  registry.CloseKey(key);
-
-  // The process token and the backup privilege.
-  platform::TokenHandle token = 0;
-  const std::uint32_t tokenAccess = reg::kTokenAdjustPrivileges | reg::kTokenQuery;
-  if (CHECK(registry.OpenProcessToken(tokenAccess, token) && token != 0)) {
-    const bool enabled = registry.EnablePrivilege(token, "SeBackupPrivilege");
-    if (IsWine()) CHECK(enabled);  // Wine's user holds every privilege
-    // Success means the token now has it enabled; an account without the
-    // privilege must be told so.
-    CHECK_EQ(PrivilegeEnabled(token, "SeBackupPrivilege"), enabled);
-    if (!enabled) {
-      CHECK_EQ(registry.LastError(), static_cast<platform::ErrorCode>(ERROR_NOT_ALL_ASSIGNED));
-    }
-    CHECK(!registry.EnablePrivilege(token, "SeNoSuchPrivilege"));
-    CHECK_EQ(registry.LastError(), static_cast<platform::ErrorCode>(ERROR_NO_SUCH_PRIVILEGE));
-    registry.CloseToken(token);
-  }
-
-  ::RegDeleteTreeA(HKEY_CURRENT_USER, base.c_str());
 }
 
-}  // namespace suite
+// A key with subkeys cannot be deleted in one step; depth first it goes.
+TEST_F(Win32Registry, KeyTreeGoesDepthFirst) {
+  platform::Registry& registry = platform::registry();
+  registry.CloseKey(CreateRecord());
+  platform::KeyHandle key = 0;
+  EXPECT_NE(registry.DeleteKey(base_), err::kSuccess);
+  EXPECT_NE(registry.DeleteKey(base_ + "\\MountPoints2"), err::kSuccess);
+  EXPECT_EQ(registry.OpenKey(record_, reg::kKeyRead, key), err::kSuccess);
+  registry.CloseKey(key);
+  EXPECT_TRUE(DeleteTree(base_));
+  EXPECT_EQ(registry.OpenKey(base_, reg::kKeyRead, key), err::kFileNotFound);
+  EXPECT_EQ(registry.DeleteKey(base_), err::kFileNotFound);
+}
+
+// The hive itself is never deleted, whatever path reaches the layer.
+TEST_F(Win32Registry, HiveIsNeverDeleted) {
+  platform::Registry& registry = platform::registry();
+  EXPECT_EQ(registry.DeleteKey(""), err::kInvalidParameter);
+  EXPECT_EQ(registry.DeleteKey("\\"), err::kInvalidParameter);
+  platform::KeyHandle key = 0;
+  EXPECT_EQ(registry.OpenKey("Software", reg::kKeyRead, key), err::kSuccess);
+  registry.CloseKey(key);
+}
+
+// The process token and the backup privilege.
+TEST(Win32Privilege, BackupPrivilegeIsEnabledOrRefusedAsNotAssigned) {
+  platform::Registry& registry = platform::registry();
+  platform::TokenHandle token = 0;
+  const std::uint32_t tokenAccess = reg::kTokenAdjustPrivileges | reg::kTokenQuery;
+  ASSERT_TRUE(registry.OpenProcessToken(tokenAccess, token));
+  ASSERT_NE(token, 0u);
+  const bool enabled = registry.EnablePrivilege(token, "SeBackupPrivilege");
+  if (win32test::IsWine()) {
+    EXPECT_TRUE(enabled);  // Wine's user holds every privilege
+  }
+  // Success means the token now has it enabled; an account without the
+  // privilege must be told so.
+  EXPECT_EQ(PrivilegeEnabled(token, "SeBackupPrivilege"), enabled);
+  if (!enabled) {
+    EXPECT_EQ(registry.LastError(), static_cast<platform::ErrorCode>(ERROR_NOT_ALL_ASSIGNED));
+  }
+  EXPECT_FALSE(registry.EnablePrivilege(token, "SeNoSuchPrivilege"));
+  EXPECT_EQ(registry.LastError(), static_cast<platform::ErrorCode>(ERROR_NO_SUCH_PRIVILEGE));
+  registry.CloseToken(token);
+}
+
+}  // namespace

@@ -1,11 +1,14 @@
+// The system concern, and the files operations the application log uses at
+// start-up, against the real system.
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <string>
 
-#include "check.h"
 #include "platform/platform.h"
 #include "platform/win32/windows_api.h"
-#include "suite.h"
+#include "win32_support.h"
 
-namespace suite {
 namespace {
 
 DWORD WINAPI ReportThreadId(LPVOID out) {
@@ -13,62 +16,71 @@ DWORD WINAPI ReportThreadId(LPVOID out) {
   return 0;
 }
 
-}  // namespace
+// Restores the working directory a test changes.
+class WorkingDirectory : public ::testing::Test {
+ protected:
+  void SetUp() override { ::GetCurrentDirectoryA(MAX_PATH + 1, saved_); }
+  void TearDown() override { ::SetCurrentDirectoryA(saved_); }
 
-void SystemTests() {
-  check::Section("System");
-  platform::System& sys = platform::system();
+ private:
+  char saved_[MAX_PATH + 1] = {};
+};
 
-  const std::uint32_t drives = sys.LogicalDrives();
-  CHECK((drives & (1u << 2)) != 0);  // C:
-  CHECK_EQ(drives & ~0x3FFFFFFu, 0u);
-
-  const platform::LocalTime now = sys.LocalTimeNow();
-  CHECK(now.year >= 2024 && now.year < 2200);
-  CHECK(now.month >= 1 && now.month <= 12);
-  CHECK(now.day >= 1 && now.day <= 31);
-  CHECK(now.hour < 24 && now.minute < 60 && now.second < 60 && now.milliseconds < 1000);
-
-  // The number belongs to the calling thread: another thread gets its own.
-  const std::uint64_t mainId = sys.CurrentThreadId();
-  CHECK(mainId != 0);
-  CHECK_EQ(mainId, static_cast<std::uint64_t>(::GetCurrentThreadId()));
-  std::uint64_t otherId = 0;
-  const HANDLE thread = ::CreateThread(nullptr, 0, ReportThreadId, &otherId, 0, nullptr);
-  if (CHECK(thread != nullptr)) {
-    ::WaitForSingleObject(thread, INFINITE);
-    ::CloseHandle(thread);
-    CHECK(otherId != 0 && otherId != mainId);
-  }
-
-  // The working directory always ends in one backslash, also at a drive's
-  // root where the system itself already supplies it.
-  char saved[MAX_PATH + 1] = {};
-  ::GetCurrentDirectoryA(MAX_PATH + 1, saved);
-  std::string cwd;
-  CHECK(sys.CurrentDirectory(cwd));
-  CHECK(!cwd.empty() && cwd.back() == '\\');
-  if (CHECK(::SetCurrentDirectoryA(ScratchDir().c_str()))) {
-    CHECK(sys.CurrentDirectory(cwd));
-    CHECK_EQ(cwd, ScratchDir() + "\\");
-  }
-  if (CHECK(::SetCurrentDirectoryA("C:\\"))) {
-    CHECK(sys.CurrentDirectory(cwd));
-    CHECK_EQ(cwd, std::string("C:\\"));
-  }
-  ::SetCurrentDirectoryA(saved);
-
-  // What the application log does at start-up: test, create, test again.
-  platform::Files& files = platform::files();
-  const std::string logDir = ScratchDir() + "\\Applog";
-  CHECK_EQ(files.Access(logDir, 0), -1);
-  CHECK(files.MakeDirectory(logDir));
-  CHECK_EQ(files.Access(logDir, 0), 0);
-  CHECK(!files.MakeDirectory(logDir));
-  CHECK_EQ(files.LastError(), platform::err::kAlreadyExists);
-  // Only the last component is created.
-  CHECK(!files.MakeDirectory(ScratchDir() + "\\missing\\Applog"));
-  CHECK_EQ(files.LastError(), platform::err::kPathNotFound);
+TEST(Win32System, LogicalDrivesHoldCAndNothingBeyondZ) {
+  const std::uint32_t drives = platform::system().LogicalDrives();
+  EXPECT_NE(drives & (1u << 2), 0u);  // C:
+  EXPECT_EQ(drives & ~0x3FFFFFFu, 0u);
 }
 
-}  // namespace suite
+TEST(Win32System, LocalTimeIsPlausible) {
+  const platform::LocalTime now = platform::system().LocalTimeNow();
+  EXPECT_TRUE(now.year >= 2024 && now.year < 2200);
+  EXPECT_TRUE(now.month >= 1 && now.month <= 12);
+  EXPECT_TRUE(now.day >= 1 && now.day <= 31);
+  EXPECT_TRUE(now.hour < 24 && now.minute < 60 && now.second < 60 && now.milliseconds < 1000);
+}
+
+TEST(Win32System, ThreadIdBelongsToTheCallingThread) {
+  platform::System& sys = platform::system();
+  const std::uint64_t mainId = sys.CurrentThreadId();
+  EXPECT_NE(mainId, 0u);
+  EXPECT_EQ(mainId, static_cast<std::uint64_t>(::GetCurrentThreadId()));
+  std::uint64_t otherId = 0;
+  const HANDLE thread = ::CreateThread(nullptr, 0, ReportThreadId, &otherId, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  ::WaitForSingleObject(thread, INFINITE);
+  ::CloseHandle(thread);
+  EXPECT_NE(otherId, 0u);
+  EXPECT_NE(otherId, mainId);
+}
+
+// The working directory always ends in one backslash, also at a drive's root
+// where the system itself already supplies it.
+TEST_F(WorkingDirectory, EndsInOneBackslash) {
+  platform::System& sys = platform::system();
+  std::string cwd;
+  ASSERT_TRUE(sys.CurrentDirectory(cwd));
+  EXPECT_TRUE(!cwd.empty() && cwd.back() == '\\');
+  ASSERT_TRUE(::SetCurrentDirectoryA(win32test::ScratchDir().c_str()));
+  ASSERT_TRUE(sys.CurrentDirectory(cwd));
+  EXPECT_EQ(cwd, win32test::ScratchDir() + "\\");
+  ASSERT_TRUE(::SetCurrentDirectoryA("C:\\"));
+  ASSERT_TRUE(sys.CurrentDirectory(cwd));
+  EXPECT_EQ(cwd, "C:\\");
+}
+
+// What the application log does at start-up: test, create, test again.
+TEST(Win32System, LogDirectoryIsTestedAndCreated) {
+  platform::Files& files = platform::files();
+  const std::string logDir = win32test::ScratchDir() + "\\Applog";
+  EXPECT_EQ(files.Access(logDir, 0), -1);
+  EXPECT_TRUE(files.MakeDirectory(logDir));
+  EXPECT_EQ(files.Access(logDir, 0), 0);
+  EXPECT_FALSE(files.MakeDirectory(logDir));
+  EXPECT_EQ(files.LastError(), platform::err::kAlreadyExists);
+  // Only the last component is created.
+  EXPECT_FALSE(files.MakeDirectory(win32test::ScratchDir() + "\\missing\\Applog"));
+  EXPECT_EQ(files.LastError(), platform::err::kPathNotFound);
+}
+
+}  // namespace

@@ -1,37 +1,52 @@
+// The text concern against the real system: labels arrive in the ANSI code
+// page, as a narrow-character program receives its arguments and reads
+// registry strings, and leave as UTF-8.
+#include <gtest/gtest.h>
+
 #include <string>
 
-#include "check.h"
 #include "platform/platform.h"
 #include "platform/win32/windows_api.h"
-#include "suite.h"
 
-namespace suite {
+namespace {
 
-void TextTests() {
-  check::Section("Text");
-  platform::Text& text = platform::text();
+// The expected bytes below are those of code page 1252, the ANSI page of a
+// US-English system; Wine picks it from the locale the test runner sets.
+class Win32Text : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(::GetACP(), 1252u); }
+};
 
-  // The expected bytes below are those of code page 437, the OEM page of a
-  // US-English system; Wine picks it from the locale the harness sets.
-  if (!CHECK_EQ(::GetOEMCP(), 437u)) return;
+struct Conversion {
+  const char* ansi;
+  const char* utf8;
+};
 
-  CHECK_EQ(text.OemToUtf8(""), std::string());
-  CHECK_EQ(text.OemToUtf8("Docs 2024"), std::string("Docs 2024"));
-  CHECK_EQ(text.OemToUtf8("\x82"), std::string("\xC3\xA9"));             // e acute
-  CHECK_EQ(text.OemToUtf8("\xE1"), std::string("\xC3\x9F"));             // sharp s
-  CHECK_EQ(text.OemToUtf8("\xB0"), std::string("\xE2\x96\x91"));         // light shade
-  CHECK_EQ(text.OemToUtf8("Caf\x82 \x9A"), std::string("Caf\xC3\xA9 \xC3\x9C"));
-  // The text ends at its first zero byte.
-  CHECK_EQ(text.OemToUtf8(std::string("ab\0cd", 5)), std::string("ab"));
-
-  // Every byte of the page has a character: no byte is lost or left as is.
-  bool allConverted = true;
-  for (int byte = 0x80; byte <= 0xFF; ++byte) {
-    const std::string utf8 = text.OemToUtf8(std::string(1, static_cast<char>(byte)));
-    const bool lead = !utf8.empty() && (static_cast<unsigned char>(utf8[0]) & 0xC0) == 0xC0;
-    if (utf8.size() < 2 || utf8.size() > 3 || !lead) allConverted = false;
+TEST_F(Win32Text, AnsiBytesBecomeUtf8) {
+  const Conversion cases[] = {
+      {"", ""},
+      {"Docs 2024", "Docs 2024"},
+      {"\xE9", "\xC3\xA9"},                     // e acute
+      {"\xDF", "\xC3\x9F"},                     // sharp s
+      {"\x80", "\xE2\x82\xAC"},                 // euro sign
+      {"Caf\xE9 \xDC", "Caf\xC3\xA9 \xC3\x9C"},  // not read as code page 437 (CafΘ)
+  };
+  for (const Conversion& c : cases) {
+    EXPECT_EQ(platform::text().OemToUtf8(c.ansi), c.utf8) << c.ansi;
   }
-  CHECK(allConverted);
 }
 
-}  // namespace suite
+TEST_F(Win32Text, TextEndsAtItsFirstZeroByte) {
+  EXPECT_EQ(platform::text().OemToUtf8(std::string("ab\0cd", 5)), "ab");
+}
+
+// Every byte of the page has a character: no byte is lost or left as is.
+TEST_F(Win32Text, EveryHighByteBecomesOneCharacter) {
+  for (int byte = 0x80; byte <= 0xFF; ++byte) {
+    const std::string utf8 = platform::text().OemToUtf8(std::string(1, static_cast<char>(byte)));
+    const bool lead = !utf8.empty() && (static_cast<unsigned char>(utf8[0]) & 0xC0) == 0xC0;
+    EXPECT_TRUE(utf8.size() >= 2 && utf8.size() <= 3 && lead) << "byte " << byte;
+  }
+}
+
+}  // namespace
