@@ -51,6 +51,8 @@ void Sandbox::Use() const {
   for (const auto& kv : env) ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
 }
 
+std::string BinaryName() { return SHAREMAPPER_BINARY; }
+
 Run Sandbox::Sharemapper(const std::vector<std::string>& args) const { return Command(SHAREMAPPER_BINARY, args); }
 
 Run Sandbox::Command(const std::string& program, const std::vector<std::string>& args) const {
@@ -120,6 +122,12 @@ std::string Sandbox::AppLog() const { return ReadFile(cwd + "/Applog/VkSharemapp
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool WriteFile(const std::string& path, const std::string& content) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << content;
+  return static_cast<bool>(out);
 }
 
 std::vector<std::string> Lines(const std::string& text) {
