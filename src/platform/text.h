@@ -1,4 +1,5 @@
-// Conversion of text in the OEM code page to UTF-8.
+// Conversion of a label to UTF-8 from the code page the program's texts are
+// in: the ANSI code page on Windows, the locale's character set on Linux.
 #pragma once
 
 #include <string>
@@ -9,8 +10,8 @@ class Text {
  public:
   virtual ~Text() = default;
 
-  // MultiByteToWideChar(CP_OEMCP) then WideCharToMultiByte(CP_UTF8). Returns
-  // an empty text when the conversion fails.
+  // On Windows MultiByteToWideChar(CP_ACP) then WideCharToMultiByte(CP_UTF8).
+  // Returns an empty text when the conversion fails.
   virtual std::string OemToUtf8(const std::string& text) = 0;
 };
 

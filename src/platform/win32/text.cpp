@@ -1,5 +1,9 @@
-// Windows implementation of the text concern: OEM code page to UTF-8 through
-// UTF-16, the way the system converts it.
+// Windows implementation of the text concern: the process's ANSI code page
+// to UTF-8 through UTF-16, the way the system converts it. A narrow-character
+// program receives its arguments, and reads registry strings through the A
+// functions, in the ANSI code page (CP_ACP); reading them as the OEM page
+// would turn every character above 127 into another one (a label "Caf\xE9"
+// of page 1252 would come back as "Caf\u0398" of page 437).
 #include <string>
 #include <vector>
 
@@ -14,10 +18,10 @@ class WinText : public Text {
   std::string OemToUtf8(const std::string& text) override {
     // The source is read up to its first zero byte (length -1), so both
     // counts below include the terminator.
-    const int wideCount = ::MultiByteToWideChar(CP_OEMCP, 0, text.c_str(), -1, nullptr, 0);
+    const int wideCount = ::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
     if (wideCount <= 0) return std::string();
     std::vector<wchar_t> wide(static_cast<std::size_t>(wideCount) + 1, L'\0');
-    if (::MultiByteToWideChar(CP_OEMCP, 0, text.c_str(), -1, wide.data(), wideCount) <= 0) {
+    if (::MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, wide.data(), wideCount) <= 0) {
       return std::string();
     }
 
