@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds the Windows program on Linux and tests it under Wine:
+#
+#   scripts/build-windows.sh [--sources DIR]
+#
+# Sets up the machine (scripts/setup.sh), cross-builds the dependencies into
+# their cache (scripts/win32-deps/build.sh; --sources names the folder of
+# their source archives), configures and builds the Windows build tree
+# (build-win, or $SHAREMAPPER_WIN_BUILD) with mingw-w64, runs its tests under
+# wine64 in a Wine prefix below that tree, makes the zip and checks it. The
+# last line printed is the path of the zip.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$(pwd)
+
+bash scripts/setup.sh
+
+jobs=${SHAREMAPPER_JOBS:-$(nproc 2>/dev/null || echo 2)}
+build=${SHAREMAPPER_WIN_BUILD:-build-win}
+case "$build" in /*) ;; *) build=$repo/$build ;; esac
+
+echo "== Windows dependencies"
+prefix=$(SHAREMAPPER_JOBS=$jobs bash scripts/win32-deps/build.sh "$@" | tail -n 1)
+echo "$prefix"
+
+echo "== Windows build ($build)"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
+  -DSHAREMAPPER_WIN32_PREFIX="$prefix" \
+  -DSHAREMAPPER_LICENCE_DIR="$prefix/share/licences" >/dev/null
+cmake --build "$build" -j"$jobs"
+
+# Every Wine prefix of the build tree is left without a running wineserver.
+stop_wine() {
+  local p
+  for p in "$build"/wineprefix*; do
+    [ -d "$p" ] && WINEPREFIX=$p /usr/lib/wine/wineserver -k 2>/dev/null || true
+  done
+}
+trap stop_wine EXIT
+
+echo "== Windows tests (under Wine)"
+(cd "$build" && ctest --output-on-failure -j"$jobs" --timeout 600)
+
+echo "== Windows package"
+(cd "$build" && cpack -G ZIP >/dev/null)
+zip=$build/sharemapper-$(sed -n 's/^project(sharemapper VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-win64.zip
+bash packaging/windows/check_zip.sh "$zip" "$build/wineprefix"
+echo "$zip"
