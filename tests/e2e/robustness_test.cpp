@@ -626,9 +626,11 @@ TEST_F(Robustness, ServerFrozenDuringTheRecycleBinWalkEndsInSeconds) {
   const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(endedAt - frozenAt);
   frozen->Thaw();
   std::cout << "[ NOTE     ] the add ended " << took.count() << " ms after the server froze" << std::endl;
-  // One request timeout (5 s) and the connection's own (4 s), with room for
-  // a loaded machine.
-  EXPECT_LT(took, std::chrono::seconds(12));
+  // The walk makes no call after the one that got no answer; that one call
+  // may wait, inside libsmbclient, for its check of the connection, its
+  // request and an attempt to connect anew (5 s each). With room for a
+  // loaded machine.
+  EXPECT_LT(took, std::chrono::seconds(20));
   EXPECT_GT(Entries(bin), 0u) << "the walk finished after all";
 
   // Connected and recorded: a success, whatever became of the bin.

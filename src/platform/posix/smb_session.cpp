@@ -227,6 +227,8 @@ struct SmbSession::Impl {
   std::string password;
   // Set once the server stopped answering or the connection broke.
   bool broken = false;
+  // When the operation under way began (see Begin).
+  std::chrono::steady_clock::time_point started;
 
   ~Impl() {
     if (context != nullptr) {
@@ -283,10 +285,25 @@ struct SmbSession::Impl {
   // each time. Every later operation fails at once with
   // ERROR_NETNAME_DELETED.
   ErrorCode FileError(int error) {
-    if (!IsNetworkFailure(error)) return SmbFileErrorToWindows(error);
+    if (!Unanswered(error)) return SmbFileErrorToWindows(error);
     if (!broken) LOG4CXX_DEBUG(Logger(), "the server at " << server << " stopped answering: " << std::strerror(error));
     broken = true;
-    return error == ETIMEDOUT ? err::kSemTimeout : err::kNetNameDeleted;
+    return IsNetworkFailure(error) && error != ETIMEDOUT ? err::kNetNameDeleted : err::kSemTimeout;
+  }
+
+  // Starts an operation; false when the session is already over.
+  bool Begin() {
+    started = std::chrono::steady_clock::now();
+    return !broken;
+  }
+
+  // Whether the operation begun last failed for want of an answer. A
+  // request that times out does not always say so: libsmbclient may try
+  // another way and report that one's errno (a refusal, a missing file).
+  // A failure after as long as the request timeout is taken for one.
+  bool Unanswered(int error) const {
+    return IsNetworkFailure(error) ||
+           std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(kRequestTimeoutMs);
   }
 
   // Opens and closes a folder: 0 or the errno of the failure.
@@ -352,7 +369,7 @@ std::string SmbSession::UrlFor(const std::vector<std::string>& components) const
 
 ErrorCode SmbSession::Exists(const std::string& url) {
   const LibraryOutput quiet(Logger());
-  if (impl_->broken) return err::kNetNameDeleted;
+  if (!impl_->Begin()) return err::kNetNameDeleted;
   struct stat st {};
   errno = 0;
   if (impl_->api.smbc_getFunctionStat(impl_->context)(impl_->context, url.c_str(), &st) == 0) return err::kSuccess;
@@ -362,13 +379,13 @@ ErrorCode SmbSession::Exists(const std::string& url) {
 ErrorCode SmbSession::OpenDirectory(const std::string& url, std::unique_ptr<SmbDirectory>& out) {
   const LibraryOutput quiet(Logger());
   out.reset();
-  if (impl_->broken) return err::kNetNameDeleted;
+  if (!impl_->Begin()) return err::kNetNameDeleted;
   errno = 0;
   SMBCFILE* dir = impl_->api.smbc_getFunctionOpendir(impl_->context)(impl_->context, url.c_str());
   if (dir == nullptr) {
     const int error = errno != 0 ? errno : EIO;
     // A folder that is not there: the path, not a file, is missing.
-    return error == ENOENT ? err::kPathNotFound : impl_->FileError(error);
+    return error == ENOENT && !impl_->Unanswered(error) ? err::kPathNotFound : impl_->FileError(error);
   }
   out.reset(new SmbDirectory(shared_from_this(), dir));
   return err::kSuccess;
@@ -378,7 +395,7 @@ ErrorCode SmbSession::SetAttributes(const std::string& url, std::uint32_t attrib
   const LibraryOutput quiet(Logger());
   const SmbApi& api = impl_->api;
   SMBCCTX* context = impl_->context;
-  if (impl_->broken) return err::kNetNameDeleted;
+  if (!impl_->Begin()) return err::kNetNameDeleted;
   struct stat st {};
   errno = 0;
   if (api.smbc_getFunctionStat(context)(context, url.c_str(), &st) != 0) {
@@ -405,12 +422,12 @@ ErrorCode SmbSession::SetAttributes(const std::string& url, std::uint32_t attrib
 
 ErrorCode SmbSession::MakeDirectory(const std::string& url) {
   const LibraryOutput quiet(Logger());
-  if (impl_->broken) return err::kNetNameDeleted;
+  if (!impl_->Begin()) return err::kNetNameDeleted;
   errno = 0;
   if (impl_->api.smbc_getFunctionMkdir(impl_->context)(impl_->context, url.c_str(), 0755) == 0) return err::kSuccess;
   const int error = errno != 0 ? errno : EIO;
   // A missing parent folder: the path is not there.
-  return error == ENOENT ? err::kPathNotFound : impl_->FileError(error);
+  return error == ENOENT && !impl_->Unanswered(error) ? err::kPathNotFound : impl_->FileError(error);
 }
 
 ErrorCode SmbSession::RemoveFile(const std::string& url) {
@@ -418,7 +435,7 @@ ErrorCode SmbSession::RemoveFile(const std::string& url) {
   // libsmbclient's unlink removes an empty folder, and on a folder with
   // entries reports success while removing nothing. DeleteFileA refuses
   // folders, so this looks first.
-  if (impl_->broken) return err::kNetNameDeleted;
+  if (!impl_->Begin()) return err::kNetNameDeleted;
   struct stat st {};
   errno = 0;
   if (impl_->api.smbc_getFunctionStat(impl_->context)(impl_->context, url.c_str(), &st) != 0) {
@@ -429,16 +446,16 @@ ErrorCode SmbSession::RemoveFile(const std::string& url) {
   if (impl_->api.smbc_getFunctionUnlink(impl_->context)(impl_->context, url.c_str()) == 0) return err::kSuccess;
   const int error = errno != 0 ? errno : EIO;
   // The server's "cannot delete" (a read-only file) arrives as EINVAL.
-  return error == EINVAL ? err::kAccessDenied : impl_->FileError(error);
+  return error == EINVAL && !impl_->Unanswered(error) ? err::kAccessDenied : impl_->FileError(error);
 }
 
 ErrorCode SmbSession::RemoveDirectory(const std::string& url) {
   const LibraryOutput quiet(Logger());
-  if (impl_->broken) return err::kNetNameDeleted;
+  if (!impl_->Begin()) return err::kNetNameDeleted;
   errno = 0;
   if (impl_->api.smbc_getFunctionRmdir(impl_->context)(impl_->context, url.c_str()) == 0) return err::kSuccess;
   const int error = errno != 0 ? errno : EIO;
-  return error == EINVAL ? err::kAccessDenied : impl_->FileError(error);
+  return error == EINVAL && !impl_->Unanswered(error) ? err::kAccessDenied : impl_->FileError(error);
 }
 
 ErrorCode SmbSession::ListFileIds(const std::string& url, std::vector<FileIdEntry>& entries) {
@@ -479,6 +496,8 @@ SmbDirectory::~SmbDirectory() {
 
 bool SmbDirectory::Next(FindData& entry, ErrorCode& error) {
   const LibraryOutput quiet(Logger());
+  // The entries come from memory: the listing was read when it was opened.
+  session_->impl_->Begin();
   SMBCCTX* context = session_->impl_->context;
   struct stat st {};
   errno = 0;
