@@ -37,6 +37,7 @@ constexpr ErrorCode kNoNetwork = 1222;
   X(smbc_setOptionUserData)                \
   X(smbc_getOptionUserData)                \
   X(smbc_setFunctionAuthDataWithContext)   \
+  X(smbc_setFunctionCheckServer)           \
   X(smbc_setOptionNoAutoAnonymousLogin)    \
   X(smbc_setOptionUseKerberos)             \
   X(smbc_setOptionFallbackAfterKerberos)   \

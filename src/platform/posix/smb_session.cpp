@@ -17,6 +17,7 @@
 #include <cstring>
 #include <map>
 
+#include "platform/posix/call_deadline.h"
 #include "platform/posix/layer_log.h"
 #include "platform/posix/library_output.h"
 #include "platform/posix/smb_api.h"
@@ -50,6 +51,13 @@ void DebugToLogger(void*, int level, const char* message) {
     LOG4CXX_TRACE(logger, "libsmbclient[" << level << "]: " << (message ? message : ""));
   }
 }
+
+// libsmbclient checks a cached connection before each call by sending an
+// echo and, when that gets no answer, connects anew: against a server that
+// stopped answering, one call would wait for the echo, for the new
+// connection and for its own request. The connection is taken as sound
+// instead; the call's own request times out, and that ends the session.
+int ConnectionIsSound(SMBCCTX*, SMBCSRV*) { return 0; }
 
 void Wipe(std::string& secret) {
   if (!secret.empty()) explicit_bzero(&secret[0], secret.size());
@@ -229,6 +237,9 @@ struct SmbSession::Impl {
   bool broken = false;
   // When the operation under way began (see Begin).
   std::chrono::steady_clock::time_point started;
+  // No call waits longer than one request timeout, however many requests
+  // it makes.
+  CallDeadline deadline{std::chrono::milliseconds(kRequestTimeoutMs)};
 
   ~Impl() {
     if (context != nullptr) {
@@ -261,6 +272,7 @@ struct SmbSession::Impl {
     api.smbc_setOptionDebugToStderr(context, 1);
     api.smbc_setOptionUserData(context, this);
     api.smbc_setFunctionAuthDataWithContext(context, &Impl::Authenticate);
+    api.smbc_setFunctionCheckServer(context, ConnectionIsSound);
     // Only the given account: no anonymous retry, no Kerberos, no ticket
     // cache, no stored hash.
     api.smbc_setOptionNoAutoAnonymousLogin(context, 1);
@@ -286,23 +298,46 @@ struct SmbSession::Impl {
   // ERROR_NETNAME_DELETED.
   ErrorCode FileError(int error) {
     if (!Unanswered(error)) return SmbFileErrorToWindows(error);
-    if (!broken) LOG4CXX_DEBUG(Logger(), "the server at " << server << " stopped answering: " << std::strerror(error));
+    const bool timedOut = deadline.Passed() || !IsNetworkFailure(error) || error == ETIMEDOUT;
+    if (!broken) {
+      LOG4CXX_DEBUG(Logger(), "the server at " << server << " stopped answering: "
+                                                << (timedOut ? std::strerror(ETIMEDOUT) : std::strerror(error)));
+    }
     broken = true;
-    return IsNetworkFailure(error) && error != ETIMEDOUT ? err::kNetNameDeleted : err::kSemTimeout;
+    return timedOut ? err::kSemTimeout : err::kNetNameDeleted;
   }
 
   // Starts an operation; false when the session is already over.
   bool Begin() {
     started = std::chrono::steady_clock::now();
-    return !broken;
+    if (broken) return false;
+    deadline.Start();
+    return true;
   }
+
+  // One operation, from its Begin to the end of the scope, with the
+  // library's output kept off the program's streams.
+  class Call {
+   public:
+    explicit Call(Impl& impl) : impl_(impl), quiet_(Logger()), open_(impl.Begin()) {}
+    ~Call() { impl_.deadline.Stop(); }
+    Call(const Call&) = delete;
+    Call& operator=(const Call&) = delete;
+    // False when the session was already over.
+    bool open() const { return open_; }
+
+   private:
+    Impl& impl_;
+    const LibraryOutput quiet_;
+    const bool open_;
+  };
 
   // Whether the operation begun last failed for want of an answer. A
   // request that times out does not always say so: libsmbclient may try
   // another way and report that one's errno (a refusal, a missing file).
   // A failure after as long as the request timeout is taken for one.
-  bool Unanswered(int error) const {
-    return IsNetworkFailure(error) ||
+  bool Unanswered(int error) {
+    return IsNetworkFailure(error) || deadline.Passed() ||
            std::chrono::steady_clock::now() - started >= std::chrono::milliseconds(kRequestTimeoutMs);
   }
 
@@ -343,6 +378,7 @@ ErrorCode SmbSession::Connect(const RemoteName& name, const Account& account,
   impl->domain = account.domain;
   impl->user = account.user;
   impl->password = password;
+  const std::vector<int> before = SocketsConnectedTo(impl->server, kSmbPort);
   if (!impl->Create()) return err::kNotEnoughMemory;
 
   const std::string url = BuildSmbUrl(impl->server, name.share, name.components);
@@ -357,6 +393,12 @@ ErrorCode SmbSession::Connect(const RemoteName& name, const Account& account,
     const int ipcError = impl->Probe(BuildSmbUrl(impl->server, "IPC$", {}));
     return IsAuthError(ipcError) ? err::kLogonFailure : err::kAccessDenied;
   }
+  // The connection the library made for this session.
+  std::vector<int> ours = SocketsConnectedTo(impl->server, kSmbPort);
+  ours.erase(std::remove_if(ours.begin(), ours.end(),
+                            [&](int fd) { return std::find(before.begin(), before.end(), fd) != before.end(); }),
+             ours.end());
+  impl->deadline.Watch(std::move(ours));
   out.reset(new SmbSession(std::move(impl), name));
   return err::kSuccess;
 }
@@ -368,8 +410,8 @@ std::string SmbSession::UrlFor(const std::vector<std::string>& components) const
 }
 
 ErrorCode SmbSession::Exists(const std::string& url) {
-  const LibraryOutput quiet(Logger());
-  if (!impl_->Begin()) return err::kNetNameDeleted;
+  const Impl::Call call(*impl_);
+  if (!call.open()) return err::kNetNameDeleted;
   struct stat st {};
   errno = 0;
   if (impl_->api.smbc_getFunctionStat(impl_->context)(impl_->context, url.c_str(), &st) == 0) return err::kSuccess;
@@ -377,9 +419,9 @@ ErrorCode SmbSession::Exists(const std::string& url) {
 }
 
 ErrorCode SmbSession::OpenDirectory(const std::string& url, std::unique_ptr<SmbDirectory>& out) {
-  const LibraryOutput quiet(Logger());
   out.reset();
-  if (!impl_->Begin()) return err::kNetNameDeleted;
+  const Impl::Call call(*impl_);
+  if (!call.open()) return err::kNetNameDeleted;
   errno = 0;
   SMBCFILE* dir = impl_->api.smbc_getFunctionOpendir(impl_->context)(impl_->context, url.c_str());
   if (dir == nullptr) {
@@ -392,10 +434,10 @@ ErrorCode SmbSession::OpenDirectory(const std::string& url, std::unique_ptr<SmbD
 }
 
 ErrorCode SmbSession::SetAttributes(const std::string& url, std::uint32_t attributes) {
-  const LibraryOutput quiet(Logger());
   const SmbApi& api = impl_->api;
   SMBCCTX* context = impl_->context;
-  if (!impl_->Begin()) return err::kNetNameDeleted;
+  const Impl::Call call(*impl_);
+  if (!call.open()) return err::kNetNameDeleted;
   struct stat st {};
   errno = 0;
   if (api.smbc_getFunctionStat(context)(context, url.c_str(), &st) != 0) {
@@ -421,8 +463,8 @@ ErrorCode SmbSession::SetAttributes(const std::string& url, std::uint32_t attrib
 }
 
 ErrorCode SmbSession::MakeDirectory(const std::string& url) {
-  const LibraryOutput quiet(Logger());
-  if (!impl_->Begin()) return err::kNetNameDeleted;
+  const Impl::Call call(*impl_);
+  if (!call.open()) return err::kNetNameDeleted;
   errno = 0;
   if (impl_->api.smbc_getFunctionMkdir(impl_->context)(impl_->context, url.c_str(), 0755) == 0) return err::kSuccess;
   const int error = errno != 0 ? errno : EIO;
@@ -431,11 +473,11 @@ ErrorCode SmbSession::MakeDirectory(const std::string& url) {
 }
 
 ErrorCode SmbSession::RemoveFile(const std::string& url) {
-  const LibraryOutput quiet(Logger());
   // libsmbclient's unlink removes an empty folder, and on a folder with
   // entries reports success while removing nothing. DeleteFileA refuses
   // folders, so this looks first.
-  if (!impl_->Begin()) return err::kNetNameDeleted;
+  const Impl::Call call(*impl_);
+  if (!call.open()) return err::kNetNameDeleted;
   struct stat st {};
   errno = 0;
   if (impl_->api.smbc_getFunctionStat(impl_->context)(impl_->context, url.c_str(), &st) != 0) {
@@ -450,8 +492,8 @@ ErrorCode SmbSession::RemoveFile(const std::string& url) {
 }
 
 ErrorCode SmbSession::RemoveDirectory(const std::string& url) {
-  const LibraryOutput quiet(Logger());
-  if (!impl_->Begin()) return err::kNetNameDeleted;
+  const Impl::Call call(*impl_);
+  if (!call.open()) return err::kNetNameDeleted;
   errno = 0;
   if (impl_->api.smbc_getFunctionRmdir(impl_->context)(impl_->context, url.c_str()) == 0) return err::kSuccess;
   const int error = errno != 0 ? errno : EIO;
@@ -495,9 +537,8 @@ SmbDirectory::~SmbDirectory() {
 }
 
 bool SmbDirectory::Next(FindData& entry, ErrorCode& error) {
-  const LibraryOutput quiet(Logger());
   // The entries come from memory: the listing was read when it was opened.
-  session_->impl_->Begin();
+  const SmbSession::Impl::Call call(*session_->impl_);
   SMBCCTX* context = session_->impl_->context;
   struct stat st {};
   errno = 0;
