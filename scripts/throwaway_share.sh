@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034  # sets variables for the script that sources it
 # Sourced by the demo and the benchmark: sets up the machine, builds
 # sharemapper, and starts a throwaway Samba share on 127.0.0.1 with a private
 # key store, connection table and working directory, all removed on exit.
@@ -15,8 +16,10 @@ sm="$top/build/src/sharemapper"
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/sharemapper-$1.XXXXXX")
 fixture="$top/tests/samba/samba_fixture.sh"
-share_user=smtest
-share_password=Sm-Test-Pass1
+# shellcheck source=tests/samba/test_account
+. "$top/tests/samba/test_account"
+share_user=$TEST_USER
+share_password=$TEST_PASSWORD
 cleanup() {
   bash "$fixture" stop "$work/server" >/dev/null 2>&1 || true
   rm -rf "$work"

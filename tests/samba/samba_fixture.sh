@@ -29,8 +29,8 @@
 # (not root, smbd missing), 1 on any other failure (with a message on stderr).
 set -euo pipefail
 
-TEST_USER=smtest
-TEST_PASSWORD='Sm-Test-Pass1'
+# shellcheck source=tests/samba/test_account
+. "$(dirname "$0")/test_account"
 LISTEN_ADDRESS=127.0.0.1
 PORT=445
 START_TIMEOUT=20
@@ -70,9 +70,14 @@ running_pid() {
   fi
 }
 
-# Who listens on the port, as "ss" shows it (empty when nobody does).
+# Who listens where the test server must, as "ss" shows it (empty when
+# nobody does): on $LISTEN_ADDRESS:$PORT itself, or on the port of every
+# address (which takes that one too). A server on another address's port
+# 445 is no obstacle.
 listener() {
-  ss -Hltnp "sport = :$PORT" 2>/dev/null || true
+  ss -Hltnp "sport = :$PORT" 2>/dev/null |
+    awk -v here="$LISTEN_ADDRESS:$PORT" -v port="$PORT" \
+      '$4 == here || $4 == "0.0.0.0:" port || $4 == "*:" port || $4 == "[::]:" port' || true
 }
 
 # True when the port is held by the test server of another build tree (its
@@ -257,8 +262,8 @@ do_stop() {
   # smbd runs as the leader of its own process group; its session children
   # are in the same group.
   kill -TERM -- "-$pid" 2>/dev/null || kill -TERM "$pid" 2>/dev/null || true
-  local i
-  for i in $(seq 1 50); do
+  local _
+  for _ in $(seq 1 50); do
     if ! kill -0 -- "-$pid" 2>/dev/null; then
       rm -f "$pidfile"
       return 0

@@ -47,8 +47,9 @@ class SambaServer {
   const std::string& Error() const { return error_; }
 
   static std::string Host() { return "127.0.0.1"; }
-  static std::string User() { return "smtest"; }
-  static std::string Password() { return "Sm-Test-Pass1"; }
+  // The account of tests/samba/test_account.
+  static std::string User() { return SM_SAMBA_TEST_USER; }
+  static std::string Password() { return SM_SAMBA_TEST_PASSWORD; }
   // The writable shares "pub" (with the folder "docs") and "team", the
   // read-only share "ro", and "denied", which the test account may not use.
   std::string RemoteName(const std::string& share) const;  // "\\127.0.0.1\share"
