@@ -7,6 +7,7 @@
 #   - the instructions each executes (valgrind's callgrind: they do not drift
 #     with the machine's load) and its peak memory.
 # Prints a Markdown table. Needs root (the test server switches users).
+# shellcheck source=scripts/throwaway_share.sh
 source "$(dirname "$0")/throwaway_share.sh" bench
 runs=${BENCH_RUNS:-30}
 
@@ -14,12 +15,12 @@ bash "$fixture" start "$work/server" >/dev/null
 
 user=$share_user
 pass=$share_password
-add_args=(--add --domain= --user=$user --password=$pass --host=127.0.0.1 --location='pub\docs'
+add_args=(--add --domain= "--user=$user" "--password=$pass" --host=127.0.0.1 --location='pub\docs'
   --volume=Bench --userid=1 --dsid=2)
 
 # 26 drives for the query: every letter.
 for letter in {A..Z}; do
-  "$sm" "${add_args[@]}" --drive=$letter --outformat=json >/dev/null
+  "$sm" "${add_args[@]}" "--drive=$letter" --outformat=json >/dev/null
 done
 count=$("$sm" --outformat=json | grep -o '"drive"' | wc -l)
 [ "$count" -eq 26 ] || { echo "expected 26 mapped drives, got $count" >&2; exit 1; }
@@ -45,7 +46,7 @@ ins_form=$(instructions "$sm")
 ins_json=$(instructions "$sm" --outformat=json)
 
 # Free the letters again, then time add and delete of one drive.
-for letter in {A..Z}; do "$sm" --del --drive=$letter >/dev/null; done
+for letter in {A..Z}; do "$sm" --del "--drive=$letter" >/dev/null; done
 
 add_cmd="$q $(printf '%q ' "${add_args[@]}") --drive=E"
 del_cmd="$q --del --drive=E"

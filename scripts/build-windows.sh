@@ -34,7 +34,7 @@ cmake --build "$build" -j"$jobs"
 stop_wine() {
   local p
   for p in "$build"/wineprefix*; do
-    [ -d "$p" ] && WINEPREFIX=$p /usr/lib/wine/wineserver -k 2>/dev/null || true
+    if [ -d "$p" ]; then WINEPREFIX=$p /usr/lib/wine/wineserver -k 2>/dev/null || true; fi
   done
 }
 trap stop_wine EXIT

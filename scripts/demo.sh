@@ -3,6 +3,7 @@
 # throwaway Samba share on 127.0.0.1, maps it with --add (JSON), lists the
 # drives (form table), deletes the drive, stops the share and removes every
 # trace (server state, key store, connection table, log).
+# shellcheck source=scripts/throwaway_share.sh
 source "$(dirname "$0")/throwaway_share.sh" demo
 
 echo "# starting a throwaway Samba share //127.0.0.1/pub"

@@ -10,7 +10,7 @@ packages=(
   samba samba-vfs-modules smbclient
   mingw-w64 wine64
   clang libclang-rt-14-dev
-  hyperfine time valgrind
+  hyperfine time valgrind shellcheck
 )
 
 missing=()

@@ -11,6 +11,10 @@ bash scripts/setup.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
+echo "== shell scripts"
+shellcheck -x scripts/*.sh scripts/win32-deps/build.sh tests/samba/samba_fixture.sh tests/fuzz/*.sh \
+  cmake/*.sh packaging/windows/*.sh tests/wine_provider/*.sh .ci/run
+
 echo "== build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"

@@ -27,7 +27,7 @@ trap 'rm -rf "$work"' EXIT
 cd "$work/$top"
 
 # Nothing but system DLLs: the program is linked statically.
-imports=$(x86_64-w64-mingw32-objdump -p sharemapper.exe | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort -u)
+imports=$(x86_64-w64-mingw32-objdump -p sharemapper.exe | sed -n 's/^\s*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | sort -u)
 for dll in $imports; do
   case "$dll" in
     kernel32.dll|advapi32.dll|mpr.dll|msvcrt.dll|ws2_32.dll|user32.dll|shell32.dll|rpcrt4.dll|mswsock.dll|odbc32.dll|ole32.dll|iphlpapi.dll|api-ms-win-*) ;;
@@ -37,6 +37,7 @@ done
 
 # --help, byte for byte. The listing names the program by its full path,
 # which under Wine is the Linux path on drive Z:.
+# shellcheck disable=SC1003  # a single backslash in quotes, not an escape
 program="Z:$(pwd | tr / '\\')\\sharemapper.exe"
 "$emulator" "$prefix" sharemapper.exe --help >help.out
 PROGRAM=$program python3 -c 'import os,sys; sys.stdout.buffer.write(open(sys.argv[1],"rb").read().replace(b"@PROGRAM@", os.environ["PROGRAM"].encode()))' \
