@@ -4,8 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <ostream>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/win32/windows_api.h"
@@ -120,6 +125,53 @@ TEST_F(Win32Files, MissingDirectoryGivesTheInvalidHandle) {
   EXPECT_FALSE(files.FindNext(platform::kInvalidFind, data));
   EXPECT_EQ(files.LastError(), err::kInvalidHandle);
   EXPECT_FALSE(files.FindEnd(platform::kInvalidFind));
+}
+
+// The ids the walk compares: a folder's entry in its parent and its own "."
+// carry one id, and its ".." carries the parent's; a missing folder is an
+// error, not an empty listing.
+TEST_F(Win32Files, FileIdsTieEveryFolderToItsParent) {
+  platform::Files& files = platform::files();
+  std::vector<platform::FileIdEntry> top;
+  ASSERT_EQ(files.ListFileIds(bin_, top), err::kSuccess);
+  std::vector<platform::FileIdEntry> inner;
+  ASSERT_EQ(files.ListFileIds(sys_, inner), err::kSuccess);
+  auto id = [](const std::vector<platform::FileIdEntry>& in, const std::string& name) {
+    for (const auto& e : in) {
+      if (e.name == name) return e.fileId;
+    }
+    return std::uint64_t{0};
+  };
+  ASSERT_NE(id(top, "S-1-5-21"), 0u);
+  EXPECT_EQ(id(inner, "."), id(top, "S-1-5-21"));
+  EXPECT_EQ(id(inner, ".."), id(top, "."));
+  EXPECT_NE(id(top, "readonly.txt"), id(top, ".keep"));
+  for (const auto& e : top) EXPECT_EQ(e.reparseTag, 0u) << e.name;
+
+  std::vector<platform::FileIdEntry> none;
+  EXPECT_NE(files.ListFileIds(bin_ + "\\absent", none), err::kSuccess);
+  EXPECT_TRUE(none.empty());
+}
+
+// The application log: a plain file of its own is emptied and written with
+// CR LF line ends; a folder or a device where the log should be turns the
+// log off instead of writing into it.
+TEST_F(Win32Files, LogFileIsAPlainFileOrNothing) {
+  platform::Files& files = platform::files();
+  const std::string log = bin_ + "\\VkSharemapper.log";
+  ASSERT_TRUE(win32test::WriteTextFile(log, "an older run's lines\n"));
+  {
+    std::unique_ptr<std::streambuf> buffer = files.OpenLogFile(log);
+    ASSERT_NE(buffer, nullptr);
+    std::ostream out(buffer.get());
+    out << "line 1" << std::endl;
+  }
+  std::ifstream in(log, std::ios::binary);
+  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(written, "line 1\r\n");
+
+  EXPECT_EQ(files.OpenLogFile(sys_), nullptr);
+  EXPECT_EQ(files.OpenLogFile("NUL"), nullptr);
 }
 
 }  // namespace

@@ -83,4 +83,19 @@ TEST(Win32System, LogDirectoryIsTestedAndCreated) {
   EXPECT_EQ(files.LastError(), platform::err::kPathNotFound);
 }
 
+// The secret goes from both copies of the process's command line that other
+// processes can read; the name of this test program stands in for it.
+TEST(Win32System, SecretIsOverwrittenInTheCommandLine) {
+  const std::string secret = "win32_layer_tests";
+  if (std::string(::GetCommandLineA()).find(secret) == std::string::npos) {
+    GTEST_SKIP() << "the command line does not name the program: " << ::GetCommandLineA();
+  }
+  platform::system().ProtectSecret(secret);
+  const std::string narrow = ::GetCommandLineA();
+  EXPECT_EQ(narrow.find(secret), std::string::npos) << narrow;
+  EXPECT_NE(narrow.find(std::string(secret.size(), 'X')), std::string::npos) << narrow;
+  const std::wstring wide = ::GetCommandLineW();
+  EXPECT_EQ(wide.find(std::wstring(secret.begin(), secret.end())), std::wstring::npos);
+}
+
 }  // namespace
