@@ -40,9 +40,11 @@ done
 # shellcheck disable=SC1003  # a single backslash in quotes, not an escape
 program="Z:$(pwd | tr / '\\')\\sharemapper.exe"
 "$emulator" "$prefix" sharemapper.exe --help >help.out
-PROGRAM=$program python3 -c 'import os,sys; sys.stdout.buffer.write(open(sys.argv[1],"rb").read().replace(b"@PROGRAM@", os.environ["PROGRAM"].encode()))' \
-  "$here/help.golden" >help.expected
-cmp help.out help.expected || fail "--help differs from $here/help.golden: $(diff <(od -c help.expected) <(od -c help.out) | head -10)"
+# The tests' golden listing, with Windows line ends.
+golden=$here/../../tests/support/golden/help.txt
+PROGRAM=$program python3 -c 'import os,sys; sys.stdout.buffer.write(open(sys.argv[1],"rb").read().replace(b"@PROGRAM@", os.environ["PROGRAM"].encode()).replace(b"\n", b"\r\n"))' \
+  "$golden" >help.expected
+cmp help.out help.expected || fail "--help differs from $golden: $(diff <(od -c help.expected) <(od -c help.out) | head -10)"
 
 # The query with no drives, as JSON with CR LF.
 "$emulator" "$prefix" sharemapper.exe --outformat=json >query.out

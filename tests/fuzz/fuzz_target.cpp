@@ -44,6 +44,7 @@
 #include "disk/mapping_record.h"
 #include "disk/query.h"
 #include "fakes.h"
+#include "support/golden.h"
 #include "utils/vkreg.h"
 
 using namespace VkSharemapper;
@@ -223,39 +224,9 @@ void CheckColumnFill(std::size_t length) {
 
 // ------------------------------------------------------------- command line
 
-const std::string kHelpListing = std::string(
-    "Sharemapper - command line options\n"
-    "Usage:\n"
-    "  ") + kProgram + " [OPTION...]\n"
-    "\n"
-    "      --help                    Print help\n"
-    "      --add                     mount drive\n"
-    "      --del                     delete drive\n"
-    "  -q, --query                   query list (default: true)\n"
-    "      --outformat [=arg(=form)]\n"
-    "                                out format,json|form (default: form)\n"
-    "\n"
-    "\n";
+const std::string kHelpListing = golden::HelpListing(kProgram);
 
-std::string DfsListing(const std::string& usage) {
-  return std::string(
-             "Sharemapper - command line options\n"
-             "Usage:\n"
-             "  ") + kProgram + " " + usage + "\n"
-         "\n"
-         " dfs options:\n"
-         "  -d, --domain arg    must,domain value (default: )\n"
-         "  -u, --user arg      user value (default: )\n"
-         "  -p, --password arg  password value (default: )\n"
-         "  -h, --host arg      host; e.g. 127.0.0.1 (default: )\n"
-         "  -l, --location arg  location path; e.g. user\\12345  (default: )\n"
-         "      --drive arg     drive letter; e.g. E:,auto * (default: )\n"
-         "  -v, --volume arg    drive name; e.g. my docment (default: )\n"
-         "      --userid arg    user id (default: )\n"
-         "      --dsid arg      disk session id (default: )\n"
-         "\n"
-         "\n";
-}
+std::string DfsListing(const std::string& usage) { return golden::DfsListing(kProgram, usage); }
 
 const char* const kDriveMessages[] = {"drive arg empty", "drive arg wrong", "system error,none availabe letter"};
 

@@ -6,6 +6,7 @@
 #include "cli/options.h"
 #include "fakes.h"
 #include "log_capture.h"
+#include "support/golden.h"
 
 using VkSharemapper::OptionOutcome;
 using VkSharemapper::SmOption;
@@ -41,38 +42,10 @@ std::vector<std::string> AddArgs(const std::string& drive) {
           "--drive=" + drive, "--volume=Docs", "--userid=1001", "--dsid=77"};
 }
 
-const char* const kHelpListing =
-    "Sharemapper - command line options\n"
-    "Usage:\n"
-    "  /opt/sm/sharemapper [OPTION...]\n"
-    "\n"
-    "      --help                    Print help\n"
-    "      --add                     mount drive\n"
-    "      --del                     delete drive\n"
-    "  -q, --query                   query list (default: true)\n"
-    "      --outformat [=arg(=form)]\n"
-    "                                out format,json|form (default: form)\n"
-    "\n"
-    "\n";
+const std::string kProgram = "/opt/sm/sharemapper";
+const std::string kHelpListing = golden::HelpListing(kProgram);
 
-std::string DfsListing(const std::string& usage) {
-  return "Sharemapper - command line options\n"
-         "Usage:\n"
-         "  /opt/sm/sharemapper " + usage + "\n"
-         "\n"
-         " dfs options:\n"
-         "  -d, --domain arg    must,domain value (default: )\n"
-         "  -u, --user arg      user value (default: )\n"
-         "  -p, --password arg  password value (default: )\n"
-         "  -h, --host arg      host; e.g. 127.0.0.1 (default: )\n"
-         "  -l, --location arg  location path; e.g. user\\12345  (default: )\n"
-         "      --drive arg     drive letter; e.g. E:,auto * (default: )\n"
-         "  -v, --volume arg    drive name; e.g. my docment (default: )\n"
-         "      --userid arg    user id (default: )\n"
-         "      --dsid arg      disk session id (default: )\n"
-         "\n"
-         "\n";
-}
+std::string DfsListing(const std::string& usage) { return golden::DfsListing(kProgram, usage); }
 
 }  // namespace
 
