@@ -26,7 +26,7 @@ echo "$prefix"
 echo "== Windows build ($build)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
-  -DSHAREMAPPER_WIN32_PREFIX="$prefix" \
+  -DSHAREMAPPER_WIN32_PREFIX="$prefix" -DSHAREMAPPER_WERROR=ON \
   -DSHAREMAPPER_LICENCE_DIR="$prefix/share/licences" >/dev/null
 cmake --build "$build" -j"$jobs"
 

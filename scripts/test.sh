@@ -16,7 +16,7 @@ shellcheck -x scripts/*.sh scripts/win32-deps/build.sh tests/samba/samba_fixture
   cmake/*.sh packaging/windows/*.sh tests/wine_provider/*.sh .ci/run
 
 echo "== build"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHAREMAPPER_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 echo "== tests"
 (cd build && ctest --output-on-failure -j"$jobs" --timeout 600)
@@ -25,7 +25,7 @@ echo "== Windows build"
 bash scripts/build-windows.sh
 
 echo "== sanitizer build"
-cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSHAREMAPPER_SANITIZE=ON >/dev/null
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSHAREMAPPER_SANITIZE=ON -DSHAREMAPPER_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
 echo "== sanitizer tests"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \

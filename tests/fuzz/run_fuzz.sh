@@ -8,7 +8,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 seconds=${FUZZ_SECONDS:-60}
 
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DSHAREMAPPER_FUZZ=ON -DSHAREMAPPER_TESTS=ON \
+  -DSHAREMAPPER_FUZZ=ON -DSHAREMAPPER_TESTS=ON -DSHAREMAPPER_WERROR=ON \
   -DFUZZ_SECONDS="$seconds" >/dev/null
 cmake --build build-fuzz -j"$jobs" --target sharemapper_fuzz
 (cd build-fuzz && ctest --output-on-failure -R '^fuzz_inputs$')
