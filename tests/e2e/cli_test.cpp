@@ -8,7 +8,7 @@
 #include <iostream>
 #include <regex>
 
-#include "runner.h"
+#include "support/runner.h"
 #include "support/golden.h"
 
 using e2e::kFailureStatus;

@@ -16,7 +16,7 @@
 #include "platform/platform.h"
 #include "platform/posix/connection_table.h"
 #include "platform/posix/registry_store.h"
-#include "runner.h"
+#include "support/runner.h"
 #include "samba/samba_server.h"
 #include "utils/vkreg.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "runner.h"
+#include "support/runner.h"
 
 namespace {
 

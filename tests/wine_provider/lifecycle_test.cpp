@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "e2e/runner.h"
+#include "support/runner.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "runner.h"
+#include "support/runner.h"
 
 #include <fcntl.h>
 #include <poll.h>

@@ -1,6 +1,6 @@
 // The runner on Windows (and under Wine): CreateProcess with pipes for both
 // output streams, the exit status as Windows reports it.
-#include "runner.h"
+#include "support/runner.h"
 
 #include <windows.h>
 
