@@ -1,0 +1,167 @@
+// What the portable code relies on from the registry concern, checked
+// against every implementation of it: the fake the unit tests use, and this
+// build's real layer (the key store on Linux, the registry under Windows or
+// Wine). The same cases on each show that the fake answers as the real
+// layers do.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "fakes.h"
+#include "platform/platform.h"
+#include "support/runner.h"
+
+namespace {
+
+namespace err = platform::err;
+namespace reg = platform::reg;
+
+// Where the cases write: a key of their own, removed after each case.
+const std::string kRoot = "Software\\SharemapperSeamTest";
+
+struct FakeLayer {
+  platform::Registry& registry() { return fake; }
+  fakes::FakeRegistry fake;
+};
+
+struct RealLayer {
+  platform::Registry& registry() {
+    // The key store of a sandbox, removed at exit: the user's own is never
+    // touched.
+    static const e2e::Sandbox box("seam");
+    static const bool used = (box.Use(), true);
+    (void)used;
+    return platform::RealRegistry();
+  }
+};
+
+template <typename Layer>
+class RegistryConformance : public ::testing::Test {
+ protected:
+  void TearDown() override { RemoveTree(kRoot); }
+
+  platform::Registry& registry() { return layer_.registry(); }
+
+  platform::KeyHandle Create(const std::string& path) {
+    platform::KeyHandle key = 0;
+    EXPECT_EQ(registry().CreateKey(path, reg::kKeyAllAccess, key), err::kSuccess) << path;
+    return key;
+  }
+
+  platform::ErrorCode Open(const std::string& path) {
+    platform::KeyHandle key = 0;
+    const platform::ErrorCode code = registry().OpenKey(path, reg::kKeyRead, key);
+    if (code == err::kSuccess) registry().CloseKey(key);
+    return code;
+  }
+
+  std::vector<std::string> Subkeys(platform::KeyHandle key) {
+    std::vector<std::string> names;
+    for (std::uint32_t index = 0;; ++index) {
+      char name[256];
+      std::uint32_t size = sizeof name;
+      const platform::ErrorCode code = registry().EnumKey(key, index, name, size);
+      if (code != err::kSuccess) {
+        EXPECT_EQ(code, err::kNoMoreItems);
+        return names;
+      }
+      EXPECT_EQ(size, std::strlen(name));
+      names.emplace_back(name, size);
+    }
+  }
+
+  void RemoveTree(const std::string& path) {
+    platform::KeyHandle key = 0;
+    if (registry().OpenKey(path, reg::kKeyAllAccess, key) != err::kSuccess) return;
+    const std::vector<std::string> children = Subkeys(key);
+    registry().CloseKey(key);
+    for (const std::string& child : children) RemoveTree(path + "\\" + child);
+    registry().DeleteKey(path);
+  }
+
+  Layer layer_;
+};
+
+using Layers = ::testing::Types<FakeLayer, RealLayer>;
+class LayerNames {
+ public:
+  template <typename T>
+  static std::string GetName(int) {
+    return std::is_same<T, FakeLayer>::value ? "Fake" : "Real";
+  }
+};
+TYPED_TEST_SUITE(RegistryConformance, Layers, LayerNames);
+
+TYPED_TEST(RegistryConformance, MissingKeyIsFileNotFound) {
+  EXPECT_EQ(this->Open(kRoot + "\\absent"), err::kFileNotFound);
+}
+
+TYPED_TEST(RegistryConformance, CreateKeyMakesItsMissingParents) {
+  this->registry().CloseKey(this->Create(kRoot + "\\a\\b"));
+  EXPECT_EQ(this->Open(kRoot + "\\a"), err::kSuccess);
+  EXPECT_EQ(this->Open(kRoot + "\\a\\b"), err::kSuccess);
+}
+
+TYPED_TEST(RegistryConformance, KeyAndValueNamesIgnoreCase) {
+  const platform::KeyHandle key = this->Create(kRoot + "\\MixedCase");
+  ASSERT_EQ(this->registry().SetValue(key, "Label", reg::kTypeSz, "Docs", 5), err::kSuccess);
+  this->registry().CloseKey(key);
+  platform::KeyHandle again = 0;
+  ASSERT_EQ(this->registry().OpenKey(kRoot + "\\MIXEDCASE", reg::kKeyRead, again), err::kSuccess);
+  char buffer[16] = {};
+  std::uint32_t type = 0;
+  std::uint32_t size = sizeof buffer;
+  EXPECT_EQ(this->registry().QueryValue(again, "LABEL", type, buffer, size), err::kSuccess);
+  EXPECT_STREQ(buffer, "Docs");
+  this->registry().CloseKey(again);
+}
+
+// A value comes back with its type and the number of bytes stored; a buffer
+// too small gets ERROR_MORE_DATA and the size it would need.
+TYPED_TEST(RegistryConformance, QueryValueFollowsTheBufferSizeProtocol) {
+  const platform::KeyHandle key = this->Create(kRoot);
+  ASSERT_EQ(this->registry().SetValue(key, "_LabelFromReg", reg::kTypeSz, "Team\0", 5), err::kSuccess);
+  char buffer[64];
+  std::uint32_t type = 0;
+  std::uint32_t size = sizeof buffer;
+  ASSERT_EQ(this->registry().QueryValue(key, "_LabelFromReg", type, buffer, size), err::kSuccess);
+  EXPECT_EQ(type, reg::kTypeSz);
+  EXPECT_EQ(size, 5u);
+  EXPECT_EQ(std::string(buffer, size), std::string("Team\0", 5));
+
+  char small[2];
+  size = sizeof small;
+  EXPECT_EQ(this->registry().QueryValue(key, "_LabelFromReg", type, small, size), err::kMoreData);
+  EXPECT_EQ(size, 5u);
+
+  size = sizeof buffer;
+  EXPECT_EQ(this->registry().QueryValue(key, "absent", type, buffer, size), err::kFileNotFound);
+  this->registry().CloseKey(key);
+}
+
+// Subkeys come in the order of their names, whatever the case and the order
+// they were made in; the index past the last gives ERROR_NO_MORE_ITEMS, and
+// a name buffer too small ERROR_MORE_DATA.
+TYPED_TEST(RegistryConformance, SubkeysEnumerateByName) {
+  for (const char* name : {"c", "A", "b"}) this->registry().CloseKey(this->Create(kRoot + "\\" + name));
+  const platform::KeyHandle key = this->Create(kRoot);
+  EXPECT_EQ(this->Subkeys(key), (std::vector<std::string>{"A", "b", "c"}));
+  char name[1];
+  std::uint32_t size = sizeof name;
+  EXPECT_EQ(this->registry().EnumKey(key, 0, name, size), err::kMoreData);
+  this->registry().CloseKey(key);
+}
+
+TYPED_TEST(RegistryConformance, DeleteKeyRefusesAKeyWithSubkeys) {
+  this->registry().CloseKey(this->Create(kRoot + "\\parent\\child"));
+  EXPECT_EQ(this->registry().DeleteKey(kRoot + "\\parent"), err::kAccessDenied);
+  EXPECT_EQ(this->Open(kRoot + "\\parent\\child"), err::kSuccess);
+  EXPECT_EQ(this->registry().DeleteKey(kRoot + "\\parent\\child"), err::kSuccess);
+  EXPECT_EQ(this->registry().DeleteKey(kRoot + "\\parent"), err::kSuccess);
+  EXPECT_EQ(this->registry().DeleteKey(kRoot + "\\parent"), err::kFileNotFound);
+}
+
+}  // namespace
