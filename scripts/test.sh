@@ -11,25 +11,29 @@ bash scripts/setup.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
-echo "== shell scripts"
+# Each step's heading says how long the run has taken so far.
+step() { echo "== $1 (at ${SECONDS} s)"; }
+
+step "shell scripts"
 shellcheck -x scripts/*.sh scripts/win32-deps/build.sh tests/samba/samba_fixture.sh tests/fuzz/*.sh \
   cmake/*.sh packaging/windows/*.sh tests/wine_provider/*.sh .ci/run
 
-echo "== build"
+step "build"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSHAREMAPPER_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
-echo "== tests"
+step "tests"
 (cd build && ctest --output-on-failure -j"$jobs" --timeout 600)
 
-echo "== Windows build"
+step "Windows build"
 bash scripts/build-windows.sh
 
-echo "== sanitizer build"
+step "sanitizer build"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DSHAREMAPPER_SANITIZE=ON -DSHAREMAPPER_WERROR=ON >/dev/null
 cmake --build build-asan -j"$jobs"
-echo "== sanitizer tests"
+step "sanitizer tests"
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --output-on-failure -j"$jobs" --timeout 600 -E 'bench')
 
-echo "== fuzzing (bounded)"
+step "fuzzing (bounded)"
 FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash tests/fuzz/run_fuzz.sh
+step "done"
