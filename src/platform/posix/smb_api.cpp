@@ -5,7 +5,6 @@
 #include <mutex>
 #include <string>
 
-#include "platform/posix/layer_log.h"
 
 namespace platform {
 namespace posix {
@@ -19,17 +18,7 @@ namespace {
 #endif
 #endif
 
-// Loading the library is most of an add's cost: it brings in about a
-// hundred Samba libraries, almost all linked to be bound at once, so the
-// dynamic loader looks up tens of thousands of symbols.
-//   RTLD_LAZY: whatever can wait until it is called does. Each function we
-//     call is still looked up below, so a library without one is refused
-//     before any session.
-//   RTLD_LOCAL: its symbols stay out of the program's global scope.
-//   RTLD_DEEPBIND: the Samba libraries find their own symbols among
-//     themselves first instead of searching this program's libraries before
-//     them, which saves about a sixth of an add's instructions. Not in a
-//     sanitizer build, whose allocator must stay the one everybody calls.
+// Lazy, local, and (but in a sanitizer build) deep-bound: see README.
 #ifdef SM_SANITIZED
 constexpr int kOpenFlags = RTLD_LAZY | RTLD_LOCAL;
 #else
@@ -41,8 +30,7 @@ struct Loader {
   std::string library = kSmbLibrary;
   bool tried = false;
   bool loaded = false;
-  // Filled only by a complete load, and only ever with the addresses of a
-  // library that stays in memory: sessions keep pointing here.
+  // Only a complete load fills it; sessions keep pointing here.
   SmbApi table;
 };
 
@@ -51,30 +39,22 @@ Loader& State() {
   return state;
 }
 
-log4cxx::LoggerPtr Logger() {
-  static log4cxx::LoggerPtr logger = LayerLogger("Sharemapper.Smb");
-  return logger;
-}
-
 std::string LastDlError() {
   const char* text = ::dlerror();
   return text != nullptr ? text : "unknown reason";
 }
 
-// Loads the library and looks every function up. False, with the reason
-// logged, when either fails; the library is then let go again.
+// False, with the reason logged, when the library or a function is missing.
 bool Load(const std::string& library, SmbApi& out) {
   void* handle = ::dlopen(library.c_str(), kOpenFlags);
   if (handle == nullptr) {
-    LOG4CXX_ERROR(Logger(), "cannot load " << library << ": " << LastDlError()
+    LOG4CXX_ERROR(SmbLogger(), "cannot load " << library << ": " << LastDlError()
                                            << "; SMB connections are not available (Windows error "
                                            << kNoNetwork << ")");
     return false;
   }
   SmbApi api;
   const char* missing = nullptr;
-  // The cast from the object pointer dlsym answers to a function pointer is
-  // what POSIX guarantees to work.
 #define SM_SMB_RESOLVE(name)                                                     \
   if (missing == nullptr) {                                                      \
     api.name = reinterpret_cast<decltype(api.name)>(::dlsym(handle, #name));     \
@@ -83,7 +63,7 @@ bool Load(const std::string& library, SmbApi& out) {
   SM_SMB_FUNCTIONS(SM_SMB_RESOLVE)
 #undef SM_SMB_RESOLVE
   if (missing != nullptr) {
-    LOG4CXX_ERROR(Logger(), library << " has no function " << missing
+    LOG4CXX_ERROR(SmbLogger(), library << " has no function " << missing
                                     << "; SMB connections are not available (Windows error " << kNoNetwork
                                     << ")");
     ::dlclose(handle);
@@ -95,13 +75,18 @@ bool Load(const std::string& library, SmbApi& out) {
 
 }  // namespace
 
+log4cxx::LoggerPtr SmbLogger() {
+  static log4cxx::LoggerPtr logger = LayerLogger("Sharemapper.Smb");
+  return logger;
+}
+
 const SmbApi* LoadSmbApi() {
   Loader& state = State();
   std::lock_guard<std::mutex> lock(state.mutex);
   if (!state.tried) {
     state.tried = true;
     state.loaded = Load(state.library, state.table);
-    if (state.loaded) LOG4CXX_DEBUG(Logger(), "loaded " << state.library);
+    if (state.loaded) LOG4CXX_DEBUG(SmbLogger(), "loaded " << state.library);
   }
   return state.loaded ? &state.table : nullptr;
 }

@@ -1,29 +1,20 @@
-// libsmbclient, loaded when the first SMB session is made.
-//
-// The program is not linked against libsmbclient: the library and the
-// hundred-odd Samba libraries it needs would be loaded and bound at every
-// start, although only a run that connects a drive uses them. Instead the
-// functions below are looked up in the library the first time a session is
-// set up, and the table is kept until the process ends (the library is
-// never unloaded: sessions and their memory stay valid until exit).
-//
-// The header is still compiled against, so every pointer in the table has
-// exactly the type the installed library declares.
+// libsmbclient, loaded when the first SMB session is made and never
+// unloaded (see README); its header is compiled against, so every pointer
+// has the type the installed library declares.
 #pragma once
 
 #include <libsmbclient.h>
 
 #include "platform/errors.h"
+#include "platform/posix/layer_log.h"
 
 namespace platform {
 namespace posix {
 
-// The library's file name, as its package installs it (the major version is
-// the ABI the header describes).
+// As its package installs it; the major version is the header's ABI.
 constexpr const char* kSmbLibrary = "libsmbclient.so.0";
 
-// Returned when libsmbclient cannot be loaded or lacks a function we use:
-// ERROR_NO_NETWORK (1222), "the network is not present or not started".
+// ERROR_NO_NETWORK: libsmbclient cannot be loaded or lacks a function.
 constexpr ErrorCode kNoNetwork = 1222;
 
 // Every libsmbclient function the SMB layer calls.
@@ -62,15 +53,15 @@ struct SmbApi {
 #undef SM_SMB_MEMBER
 };
 
-// The functions, loading the library on the first call. Null when it cannot
-// be loaded or lacks one of them; the cause then goes to the
-// "Sharemapper.Smb" logger (once: later calls answer null straight away).
+// The functions, loading the library on the first call; null (the cause
+// logged once) when it cannot be loaded or lacks one of them.
 const SmbApi* LoadSmbApi();
 
-// For tests: forget the outcome of the last load, so that the next
-// LoadSmbApi tries `library` (null: kSmbLibrary). A library loaded before
-// stays in memory.
+// For tests: the next LoadSmbApi tries `library` (null: kSmbLibrary).
 void ResetSmbApiForTests(const char* library);
+
+// The "Sharemapper.Smb" logger.
+log4cxx::LoggerPtr SmbLogger();
 
 }  // namespace posix
 }  // namespace platform

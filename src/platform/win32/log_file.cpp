@@ -1,5 +1,6 @@
 #include "platform/win32/log_file.h"
 
+#include "platform/log_buffer.h"
 #include "platform/win32/windows_api.h"
 
 namespace platform {
@@ -7,55 +8,33 @@ namespace win32 {
 namespace {
 
 // Writes to a file handle it owns, a newline as CR LF (the log is a text
-// file). Each flush goes out at once; after a failed write (a full disk) it
-// takes nothing more, so the stream above it goes bad and later lines are
-// lost.
-class HandleBuffer : public std::streambuf {
+// file).
+class HandleBuffer : public LogBuffer {
  public:
-  explicit HandleBuffer(HANDLE handle) : handle_(handle) { setp(buffer_, buffer_ + sizeof buffer_); }
+  explicit HandleBuffer(HANDLE handle) : handle_(handle) {}
   ~HandleBuffer() override {
     Drain();
     ::CloseHandle(handle_);
   }
-  HandleBuffer(const HandleBuffer&) = delete;
-  HandleBuffer& operator=(const HandleBuffer&) = delete;
 
  protected:
-  int_type overflow(int_type c) override {
-    if (!Drain()) return traits_type::eof();
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-      *pptr() = traits_type::to_char_type(c);
-      pbump(1);
+  bool Write(const char* data, std::size_t size) override {
+    std::string text;
+    for (std::size_t i = 0; i < size; ++i) {
+      if (data[i] == '\n') text += '\r';
+      text += data[i];
     }
-    return traits_type::not_eof(c);
+    for (std::size_t done = 0; done < text.size();) {
+      DWORD written = 0;
+      const DWORD length = static_cast<DWORD>(text.size() - done);
+      if (!::WriteFile(handle_, text.data() + done, length, &written, nullptr) || written == 0) return false;
+      done += written;
+    }
+    return true;
   }
-
-  int sync() override { return Drain() ? 0 : -1; }
 
  private:
-  bool Drain() {
-    std::string text;
-    for (const char* next = pbase(); next < pptr(); ++next) {
-      if (*next == '\n') text += '\r';
-      text += *next;
-    }
-    setp(buffer_, buffer_ + sizeof buffer_);
-    std::size_t done = 0;
-    while (!failed_ && done < text.size()) {
-      DWORD written = 0;
-      const DWORD size = static_cast<DWORD>(text.size() - done);
-      if (!::WriteFile(handle_, text.data() + done, size, &written, nullptr) || written == 0) {
-        failed_ = true;
-      } else {
-        done += written;
-      }
-    }
-    return !failed_;
-  }
-
   HANDLE handle_;
-  bool failed_ = false;
-  char buffer_[1024];
 };
 
 }  // namespace
