@@ -5,11 +5,9 @@
 //   $XDG_RUNTIME_DIR/sharemapper/connections.db  when XDG_RUNTIME_DIR names a
 //                                                 folder owned by the user;
 //   ${TMPDIR:-/tmp}/sharemapper-<uid>/connections.db  otherwise.
-// The folder is created 0700 and refused (access denied, with a diagnostic on
-// the "Sharemapper.Connections" logger) when it is a symbolic link, is not a
-// folder, belongs to someone else or is open to group or others. The file is
-// 0600. A row holds the drive letter, the remote name, the host and share and
-// the account, never a password.
+// Folder and file are private (private_files.h); a refusal is described on
+// the "Sharemapper.Connections" logger. A row holds the drive letter, the
+// remote name, the host and share and the account, never a password.
 //
 // Reading never creates anything: with no folder or no file there are simply
 // no connections. Writes run in immediate transactions, so two processes
@@ -59,12 +57,11 @@ ErrorCode DeleteConnection(char letter);
 // environment.
 std::string ConnectionTableFolder();
 
-// Table failures, as Windows numbers:
-//   kAccessDenied (5)  the folder or file is refused (link, owner, mode)
-//   kCantOpen (1011)   the database cannot be opened or is not a database
-//   kCantRead (1012)   a query failed
-//   kCantWrite (1013)  a change failed and was rolled back
-//   kBusy (170)        another process held the table past the busy timeout
+// Table failures are Windows numbers: kAccessDenied (5) for a folder or file
+// refused (see private_files.h), an errno's number when it cannot be looked
+// at or made, SQLite's failures as SqliteError maps them (sqlite_util.h;
+// kBusy (170) when another process held the table past the busy timeout),
+// and kCantOpen (1011) for a file that is no sound database.
 
 // Closes the database and forgets its location, so that the next call looks
 // at the environment again. For tests that change XDG_RUNTIME_DIR or TMPDIR.
