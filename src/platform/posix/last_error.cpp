@@ -6,7 +6,11 @@ namespace platform {
 namespace posix {
 namespace {
 
-thread_local ErrorCode t_lastError = err::kSuccess;
+// The thread's slot, as GetLastError keeps it.
+ErrorCode& Slot() {
+  thread_local ErrorCode code = err::kSuccess;
+  return code;
+}
 
 // What local files and SMB shares alike answer.
 constexpr ErrnoCase kShared[] = {
@@ -27,8 +31,8 @@ constexpr ErrnoCase kShared[] = {
 
 }  // namespace
 
-ErrorCode GetLastError() { return t_lastError; }
-void SetLastError(ErrorCode code) { t_lastError = code; }
+ErrorCode GetLastError() { return Slot(); }
+void SetLastError(ErrorCode code) { Slot() = code; }
 
 ErrorCode ErrnoToWindows(int error, std::initializer_list<ErrnoCase> cases, ErrorCode fallback, bool shared) {
   for (const ErrnoCase& entry : cases) {
@@ -54,10 +58,7 @@ ErrorCode ErrnoToWindows(int error) {
                         err::kInvalidParameter);
 }
 
-ErrorCode SetLastErrorFromErrno(int error) {
-  t_lastError = ErrnoToWindows(error);
-  return t_lastError;
-}
+ErrorCode SetLastErrorFromErrno(int error) { return Slot() = ErrnoToWindows(error); }
 
 }  // namespace posix
 }  // namespace platform
