@@ -56,45 +56,42 @@ bool ValidLetter(char letter) { return letter >= 'A' && letter <= 'Z'; }
 
 // This process's connection to the table, opened on first use and kept
 // until exit or a reset.
-class Table {
- public:
-  // Opens the table; with none there and `create` false, 0 and no database:
-  // there are no connections.
-  ErrorCode Open(bool create) {
-    if (db_.IsOpen()) return err::kSuccess;
-    const std::string file = FolderForEnvironment() + "/connections.db";
-    bool absent = false;
-    std::string why;
-    const ErrorCode code = PreparePrivateFile(file, create, absent, why, Logger());
-    if (code != err::kSuccess) LOG4CXX_ERROR(Logger(), "connection table refused: " << why);
-    if (code != err::kSuccess || absent) return code;
-    int rc = db_.Open(file, kBusyTimeoutMs);
-    if (rc == SQLITE_OK) rc = db_.Exec(kSchema);
-    if (rc == SQLITE_OK) return err::kSuccess;
-    LOG4CXX_ERROR(Logger(), "cannot use " << file << ": " << db_.Describe(rc));
-    db_.Close();
-    return Failure(rc);
-  }
+Database& Connection() {
+  static Database db;
+  return db;
+}
 
-  // The checks of a new row, in the caller's transaction when it has one.
-  ErrorCode Conflicts(const ConnectionRow& row) {
-    Statement taken(db_, "SELECT 1 FROM connections WHERE letter = ?1");
-    int rc = taken.Bind(1, std::string(1, row.letter)).Step();
-    if (rc == SQLITE_ROW) return err::kAlreadyAssigned;
-    // Windows allows one set of credentials per server in a logon session.
-    Statement other(db_,
-                    "SELECT 1 FROM connections WHERE host = ?1 COLLATE NOCASE AND account <> ?2 COLLATE NOCASE");
-    if (rc == SQLITE_DONE) rc = other.Bind(1, row.host).Bind(2, row.account).Step();
-    if (rc == SQLITE_ROW) return err::kSessionCredentialConflict;
-    return rc == SQLITE_DONE ? err::kSuccess : Failure(rc);
-  }
+// The open table; null with `code` 0 when there is none and `create` is
+// false: then there are no connections.
+Database* Open(bool create, ErrorCode& code) {
+  Database& db = Connection();
+  code = err::kSuccess;
+  if (db.IsOpen()) return &db;
+  const std::string file = FolderForEnvironment() + "/connections.db";
+  bool absent = false;
+  std::string why;
+  code = PreparePrivateFile(file, create, absent, why, Logger());
+  if (code != err::kSuccess) LOG4CXX_ERROR(Logger(), "connection table refused: " << why);
+  if (code != err::kSuccess || absent) return nullptr;
+  int rc = db.Open(file, kBusyTimeoutMs);
+  if (rc == SQLITE_OK) rc = db.Exec(kSchema);
+  if (rc == SQLITE_OK) return &db;
+  LOG4CXX_ERROR(Logger(), "cannot use " << file << ": " << db.Describe(rc));
+  db.Close();
+  code = Failure(rc);
+  return nullptr;
+}
 
-  Database db_;
-};
-
-Table& TheTable() {
-  static Table table;
-  return table;
+// The checks of a new row, in the caller's transaction when it has one.
+ErrorCode Conflicts(Database& db, const ConnectionRow& row) {
+  Statement taken(db, "SELECT 1 FROM connections WHERE letter = ?1");
+  int rc = taken.Bind(1, std::string(1, row.letter)).Step();
+  if (rc == SQLITE_ROW) return err::kAlreadyAssigned;
+  // Windows allows one set of credentials per server in a logon session.
+  Statement other(db, "SELECT 1 FROM connections WHERE host = ?1 COLLATE NOCASE AND account <> ?2 COLLATE NOCASE");
+  if (rc == SQLITE_DONE) rc = other.Bind(1, row.host).Bind(2, row.account).Step();
+  if (rc == SQLITE_ROW) return err::kSessionCredentialConflict;
+  return rc == SQLITE_DONE ? err::kSuccess : Failure(rc);
 }
 
 }  // namespace
@@ -102,9 +99,10 @@ Table& TheTable() {
 std::string ConnectionTableFolder() { return FolderForEnvironment(); }
 
 std::uint32_t ConnectedLetterMask() {
-  Table& table = TheTable();
-  if (table.Open(false) != err::kSuccess || !table.db_.IsOpen()) return 0;
-  Statement select(table.db_, "SELECT letter FROM connections");
+  ErrorCode code = err::kSuccess;
+  Database* db = Open(false, code);
+  if (db == nullptr) return 0;
+  Statement select(*db, "SELECT letter FROM connections");
   std::uint32_t mask = 0;
   int rc;
   while ((rc = select.Step()) == SQLITE_ROW) {
@@ -115,11 +113,10 @@ std::uint32_t ConnectedLetterMask() {
 }
 
 ErrorCode FindConnection(char letter, ConnectionRow& row) {
-  if (!ValidLetter(letter)) return err::kNotConnected;
-  Table& table = TheTable();
-  const ErrorCode code = table.Open(false);
-  if (code != err::kSuccess || !table.db_.IsOpen()) return code != err::kSuccess ? code : err::kNotConnected;
-  Statement select(table.db_, "SELECT remote_name, host, share, account FROM connections WHERE letter = ?1");
+  ErrorCode code = err::kNotConnected;
+  Database* db = ValidLetter(letter) ? Open(false, code) : nullptr;
+  if (db == nullptr) return code != err::kSuccess ? code : err::kNotConnected;
+  Statement select(*db, "SELECT remote_name, host, share, account FROM connections WHERE letter = ?1");
   const int rc = select.Bind(1, std::string(1, letter)).Step();
   if (rc == SQLITE_DONE) return err::kNotConnected;
   if (rc != SQLITE_ROW) return Failure(rc);
@@ -132,48 +129,43 @@ ErrorCode FindConnection(char letter, ConnectionRow& row) {
 }
 
 ErrorCode CheckNewConnection(const ConnectionRow& row) {
-  if (!ValidLetter(row.letter)) return err::kBadDevice;
-  Table& table = TheTable();
-  const ErrorCode code = table.Open(false);
-  if (code != err::kSuccess || !table.db_.IsOpen()) return code;
-  return table.Conflicts(row);
+  ErrorCode code = err::kBadDevice;
+  Database* db = ValidLetter(row.letter) ? Open(false, code) : nullptr;
+  return db == nullptr ? code : Conflicts(*db, row);
 }
 
 ErrorCode InsertConnection(const ConnectionRow& row) {
-  if (!ValidLetter(row.letter)) return err::kBadDevice;
-  Table& table = TheTable();
-  ErrorCode code = table.Open(true);
-  if (code != err::kSuccess) return code;
-  Database& db = table.db_;
+  ErrorCode code = err::kBadDevice;
+  Database* db = ValidLetter(row.letter) ? Open(true, code) : nullptr;
+  if (db == nullptr) return code;
   // The checks and the insertion see the same table: IMMEDIATE takes the
   // write lock before the first read.
-  int rc = db.Run("BEGIN IMMEDIATE");
+  int rc = db->Run("BEGIN IMMEDIATE");
   if (rc != SQLITE_OK) return Failure(rc);
-  code = table.Conflicts(row);
+  code = Conflicts(*db, row);
   if (code == err::kSuccess) {
-    Statement insert(db, "INSERT INTO connections (letter, remote_name, host, share, account)"
-                         " VALUES (?1, ?2, ?3, ?4, ?5)");
+    Statement insert(*db, "INSERT INTO connections (letter, remote_name, host, share, account)"
+                          " VALUES (?1, ?2, ?3, ?4, ?5)");
     insert.Bind(1, std::string(1, row.letter)).Bind(2, row.remoteName).Bind(3, row.host);
     rc = insert.Bind(4, row.share).Bind(5, row.account).Step();
-    if (rc == SQLITE_DONE) rc = db.Run("COMMIT");
+    if (rc == SQLITE_DONE) rc = db->Run("COMMIT");
     code = rc == SQLITE_OK ? err::kSuccess : (rc & 0xFF) == SQLITE_CONSTRAINT ? err::kAlreadyAssigned : Failure(rc);
   }
-  db.Rollback();
+  db->Rollback();
   return code;
 }
 
 ErrorCode DeleteConnection(char letter) {
-  if (!ValidLetter(letter)) return err::kNotConnected;
-  Table& table = TheTable();
-  const ErrorCode code = table.Open(false);
-  if (code != err::kSuccess || !table.db_.IsOpen()) return code != err::kSuccess ? code : err::kNotConnected;
-  Statement remove(table.db_, "DELETE FROM connections WHERE letter = ?1");
+  ErrorCode code = err::kNotConnected;
+  Database* db = ValidLetter(letter) ? Open(false, code) : nullptr;
+  if (db == nullptr) return code != err::kSuccess ? code : err::kNotConnected;
+  Statement remove(*db, "DELETE FROM connections WHERE letter = ?1");
   const int rc = remove.Bind(1, std::string(1, letter)).Step();
   if (rc != SQLITE_DONE) return Failure(rc);
-  return table.db_.Changes() > 0 ? err::kSuccess : err::kNotConnected;
+  return db->Changes() > 0 ? err::kSuccess : err::kNotConnected;
 }
 
-void ResetConnectionTableForTests() { TheTable().db_.Close(); }
+void ResetConnectionTableForTests() { Connection().Close(); }
 
 }  // namespace posix
 }  // namespace platform

@@ -30,38 +30,35 @@ struct ConnectionRow {
   std::string account;      // "DOMAIN\user" or "user", as given
 };
 
+// Table failures are Windows numbers: kAccessDenied (5) for a folder or file
+// refused (private_files.h), an errno's number when it cannot be looked at
+// or made, SQLite's as SqliteError maps them (sqlite_util.h; kBusy (170)
+// when another process held it past the busy timeout), and kCantOpen (1011)
+// for a file that is no sound database.
+
 // Bit mask of the drive letters that have a connection (bit 0 is A:); 0 when
 // the table is absent or cannot be read.
 std::uint32_t ConnectedLetterMask();
 
-// The row of `letter` ('A'..'Z'). 0 with `row` filled, kNotConnected (2250)
-// when there is none, or the number of a table failure.
+// The row of `letter`: 0 with `row` filled, kNotConnected (2250) when there
+// is none, or a table failure.
 ErrorCode FindConnection(char letter, ConnectionRow& row);
 
 // The checks a new connection must pass, read-only, made before any network
 // traffic: kAlreadyAssigned (85) when the letter has a row,
-// kSessionCredentialConflict (1219) when a row for the same host (compared
-// without regard to case) carries another account (likewise), else 0 (or a
-// table failure).
+// kSessionCredentialConflict (1219) when a row for the same host carries
+// another account (both compared without regard to case), else 0 (or a
+// table failure). InsertConnection makes them again and writes the row, in
+// one immediate transaction; the table is left unchanged on any failure.
 ErrorCode CheckNewConnection(const ConnectionRow& row);
-
-// Writes the row after the same checks, all in one immediate transaction:
-// 0, 85, 1219, or a table failure (the table is left unchanged).
 ErrorCode InsertConnection(const ConnectionRow& row);
 
 // Deletes the row of `letter`: 0, kNotConnected (2250) when there is none, or
 // a table failure.
 ErrorCode DeleteConnection(char letter);
 
-// The folder that holds (or would hold) the table, for the current
-// environment.
+// The folder that holds (or would hold) the table in this environment.
 std::string ConnectionTableFolder();
-
-// Table failures are Windows numbers: kAccessDenied (5) for a folder or file
-// refused (see private_files.h), an errno's number when it cannot be looked
-// at or made, SQLite's failures as SqliteError maps them (sqlite_util.h;
-// kBusy (170) when another process held the table past the busy timeout),
-// and kCantOpen (1011) for a file that is no sound database.
 
 // Closes the database and forgets its location, so that the next call looks
 // at the environment again. For tests that change XDG_RUNTIME_DIR or TMPDIR.

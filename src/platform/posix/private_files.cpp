@@ -14,19 +14,6 @@ namespace platform {
 namespace posix {
 namespace {
 
-// With 077 a new entry gets exactly the mode it is made with. The program
-// runs on one thread, so nothing else creates files meanwhile.
-class PrivateUmask {
- public:
-  PrivateUmask() : saved_(::umask(077)) {}
-  ~PrivateUmask() { ::umask(saved_); }
-  PrivateUmask(const PrivateUmask&) = delete;
-  PrivateUmask& operator=(const PrivateUmask&) = delete;
-
- private:
-  mode_t saved_;
-};
-
 std::string Octal(mode_t mode) {
   std::ostringstream out;
   out << '0' << std::oct << (mode & 07777);
@@ -38,19 +25,23 @@ ErrorCode Failed(int error, const std::string& what, std::string& why) {
   return ErrnoToWindows(error);
 }
 
-// mkdir -p, or a new empty file never made through a link. 0 or errno.
+// mkdir -p, or a new empty file never made through a link; 0 or errno. The
+// umask of 077 gives new entries exactly these modes; the program runs on
+// one thread, so nothing else creates files meanwhile.
 int Make(const std::string& path, bool folder) {
-  const PrivateUmask mask;
+  const mode_t saved = ::umask(077);
+  int error = 0;
   if (!folder) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return errno;
-    ::close(fd);
-    return 0;
+    error = fd < 0 ? errno : 0;
+    if (fd >= 0) ::close(fd);
   }
-  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) return errno;
-    if (slash == std::string::npos) return 0;
+  for (std::size_t slash = path.find('/', 1); folder; slash = path.find('/', slash + 1)) {
+    if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) error = errno;
+    if (error != 0 || slash == std::string::npos) break;
   }
+  ::umask(saved);
+  return error;
 }
 
 // Gives an entry of the user's the owner's rights its kind needs back, the

@@ -181,7 +181,6 @@ class KeyStore {
       if (rc != SQLITE_ROW) return err::kFileNotFound;
       type = static_cast<std::uint32_t>(value.Int(0));
       data = value.Bytes(1);
-      rc = SQLITE_OK;
       return err::kSuccess;
     });
   }
@@ -197,7 +196,6 @@ class KeyStore {
       rc = subkey.Bind(1, path.Bytes(0)).Bind(2, std::int64_t{index}).Step();
       if (rc != SQLITE_ROW) return err::kNoMoreItems;
       name = subkey.Bytes(0);
-      rc = SQLITE_OK;
       return err::kSuccess;
     });
   }
@@ -211,8 +209,8 @@ class KeyStore {
 
   // Runs `body` in one transaction (for kWrite holding the write lock from
   // its start) and commits it; on any failure nothing of it stays. `body`
-  // leaves SQLite's result in `rc`: its answer counts when that is
-  // SQLITE_OK or SQLITE_DONE. `absent` is the answer when there is no store.
+  // leaves SQLite's result in `rc`: its answer counts unless that is a
+  // failure. `absent` is the answer when there is no store.
   template <typename Body>
   ErrorCode Transact(Need need, ErrorCode absent, const char* what, Body body) {
     ErrorCode code = err::kSuccess;
@@ -220,7 +218,7 @@ class KeyStore {
     if (state != State::kOpen) return state == State::kAbsent ? absent : code;
     int rc = db_.Run(need == Need::kWrite ? "BEGIN IMMEDIATE" : "BEGIN");
     if (rc == SQLITE_OK) code = body(rc);
-    if (rc == SQLITE_OK || rc == SQLITE_DONE) rc = db_.Run("COMMIT");
+    if (Stepped(rc) == SQLITE_OK) rc = db_.Run("COMMIT");
     db_.Rollback();
     return rc == SQLITE_OK ? code : Fail(rc, what);
   }
@@ -293,25 +291,18 @@ class KeyStore {
     return code;
   }
 
-  // All in one read transaction: read apart, they could straddle another
-  // run's setting up of the store and seem to disagree.
+  // One statement, so one read transaction: read apart, the three could
+  // straddle another run's setting up of the store and seem to disagree.
   ErrorCode CheckLayout(bool& empty, std::int64_t& version) {
-    std::int64_t values[3] = {0, 0, 0};
-    const char* const queries[3] = {"PRAGMA application_id", "PRAGMA user_version",
-                                    "SELECT count(*) FROM sqlite_master"};
-    const bool own = !db_.InTransaction();
-    int rc = own ? db_.Run("BEGIN") : SQLITE_OK;
-    for (int i = 0; rc == SQLITE_OK && i < 3; ++i) {
-      Statement statement(db_, queries[i]);
-      rc = statement.Step();
-      values[i] = statement.Int(0);
-      rc = rc == SQLITE_ROW ? SQLITE_OK : rc == SQLITE_DONE ? SQLITE_CORRUPT : rc;
+    Statement layout(db_, "SELECT a.application_id, u.user_version, (SELECT count(*) FROM sqlite_master)"
+                          " FROM pragma_application_id AS a, pragma_user_version AS u");
+    const int rc = layout.Step();
+    if (rc != SQLITE_ROW) {
+      return Fail(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc, "cannot read the file as a key store; it is left as it is");
     }
-    if (own) db_.Rollback();
-    if (rc != SQLITE_OK) return Fail(rc, "cannot read the file as a key store; it is left as it is");
-    version = values[1];
-    empty = values[0] == 0 && version == 0 && values[2] == 0;
-    if (!empty && values[0] != kApplicationId) {
+    version = layout.Int(1);
+    empty = layout.Int(0) == 0 && version == 0 && layout.Int(2) == 0;
+    if (!empty && layout.Int(0) != kApplicationId) {
       return Refuse(err::kBadDb, "the file is not a Sharemapper key store; it is left as it is");
     }
     if (!empty && version != 1 && version != kSchemaVersion) {
