@@ -6,7 +6,6 @@
 #include <string>
 
 #include "platform/errors.h"
-#include "platform/system.h"
 
 namespace platform {
 
@@ -54,13 +53,6 @@ class Registry {
 
   // RegCloseKey.
   virtual ErrorCode CloseKey(KeyHandle key) = 0;
-
-  // Stubs, only while the older POSIX key store still overrides them (the
-  // token is System's; no caller reads the registry's last error).
-  virtual bool OpenProcessToken(std::uint32_t, TokenHandle&) { return false; }
-  virtual bool EnablePrivilege(TokenHandle, const std::string&) { return false; }
-  virtual void CloseToken(TokenHandle) {}
-  virtual ErrorCode LastError() { return err::kSuccess; }
 };
 
 }  // namespace platform
