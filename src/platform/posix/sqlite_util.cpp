@@ -190,7 +190,6 @@ Statement& Statement::BindBlob(int index, const char* data, std::uint32_t size) 
 int Statement::Step() { return rc_ != SQLITE_OK ? rc_ : sqlite3_step(stmt_); }
 
 std::int64_t Statement::Int(int column) { return sqlite3_column_int64(stmt_, column); }
-bool Statement::IsNull(int column) { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
 
 std::string Statement::Bytes(int column) {
   const void* data = sqlite3_column_blob(stmt_, column);

@@ -72,7 +72,6 @@ class Statement {
   int Step();  // SQLITE_ROW, SQLITE_DONE or a failure
 
   std::int64_t Int(int column);
-  bool IsNull(int column);
   std::string Bytes(int column);
 
  private:
