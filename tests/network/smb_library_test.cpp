@@ -16,7 +16,7 @@
 #include "network_test_support.h"
 #include "platform/platform.h"
 #include "platform/posix/connection_table.h"
-#include "platform/posix/smb_api.h"
+#include "platform/posix/smb_session.h"
 
 namespace {
 

@@ -2,7 +2,9 @@
 
 #include <arpa/inet.h>
 #include <dirent.h>
+#include <dlfcn.h>
 #include <fcntl.h>
+#include <libsmbclient.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -19,15 +21,135 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "platform/posix/last_error.h"
 #include "platform/posix/library_output.h"
-#include "platform/posix/smb_api.h"
 
 namespace platform {
 namespace posix {
 namespace {
+
+log4cxx::LoggerPtr SmbLogger() {
+  static log4cxx::LoggerPtr logger = LayerLogger("Sharemapper.Smb");
+  return logger;
+}
+
+// libsmbclient is opened at the first session and never unloaded (see
+// README); its header is compiled against, so every pointer below has the
+// type the installed library declares.
+// Every libsmbclient function the SMB layer calls.
+#define SM_SMB_FUNCTIONS(X)                \
+  X(smbc_new_context)                      \
+  X(smbc_free_context)                     \
+  X(smbc_init_context)                     \
+  X(smbc_setDebug)                         \
+  X(smbc_setLogCallback)                   \
+  X(smbc_setOptionDebugToStderr)           \
+  X(smbc_setOptionUserData)                \
+  X(smbc_getOptionUserData)                \
+  X(smbc_setFunctionAuthDataWithContext)   \
+  X(smbc_setFunctionCheckServer)           \
+  X(smbc_setOptionNoAutoAnonymousLogin)    \
+  X(smbc_setOptionUseKerberos)             \
+  X(smbc_setOptionFallbackAfterKerberos)   \
+  X(smbc_setOptionUseCCache)               \
+  X(smbc_setOptionUseNTHash)               \
+  X(smbc_setTimeout)                       \
+  X(smbc_setPort)                          \
+  X(smbc_getFunctionOpendir)               \
+  X(smbc_getFunctionClosedir)              \
+  X(smbc_getFunctionReaddirPlus2)          \
+  X(smbc_getFunctionStat)                  \
+  X(smbc_getFunctionChmod)                 \
+  X(smbc_getFunctionSetxattr)              \
+  X(smbc_getFunctionMkdir)                 \
+  X(smbc_getFunctionUnlink)                \
+  X(smbc_getFunctionRmdir)
+
+// One pointer per function, named like it: api.smbc_new_context().
+struct SmbApi {
+#define SM_SMB_MEMBER(name) decltype(&::name) name = nullptr;
+  SM_SMB_FUNCTIONS(SM_SMB_MEMBER)
+#undef SM_SMB_MEMBER
+};
+
+#if defined(__SANITIZE_ADDRESS__)
+#define SM_SANITIZED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
+#define SM_SANITIZED 1
+#endif
+#endif
+
+// Lazy, local, and (but in a sanitizer build) deep-bound: see README.
+#ifdef SM_SANITIZED
+constexpr int kOpenFlags = RTLD_LAZY | RTLD_LOCAL;
+#else
+constexpr int kOpenFlags = RTLD_LAZY | RTLD_LOCAL | RTLD_DEEPBIND;
+#endif
+
+struct Loader {
+  std::mutex mutex;
+  std::string library = kSmbLibrary;
+  bool tried = false;
+  bool loaded = false;
+  // Only a complete load fills it; sessions keep pointing here.
+  SmbApi table;
+};
+
+Loader& State() {
+  static Loader state;
+  return state;
+}
+
+std::string LastDlError() {
+  const char* text = ::dlerror();
+  return text != nullptr ? text : "unknown reason";
+}
+
+// False, with the reason logged, when the library or a function is missing.
+bool Load(const std::string& library, SmbApi& out) {
+  void* handle = ::dlopen(library.c_str(), kOpenFlags);
+  if (handle == nullptr) {
+    LOG4CXX_ERROR(SmbLogger(), "cannot load " << library << ": " << LastDlError()
+                                           << "; SMB connections are not available (Windows error "
+                                           << kNoNetwork << ")");
+    return false;
+  }
+  SmbApi api;
+  const char* missing = nullptr;
+#define SM_SMB_RESOLVE(name)                                                     \
+  if (missing == nullptr) {                                                      \
+    api.name = reinterpret_cast<decltype(api.name)>(::dlsym(handle, #name));     \
+    if (api.name == nullptr) missing = #name;                                    \
+  }
+  SM_SMB_FUNCTIONS(SM_SMB_RESOLVE)
+#undef SM_SMB_RESOLVE
+  if (missing != nullptr) {
+    LOG4CXX_ERROR(SmbLogger(), library << " has no function " << missing
+                                    << "; SMB connections are not available (Windows error " << kNoNetwork
+                                    << ")");
+    ::dlclose(handle);
+    return false;
+  }
+  out = api;
+  return true;
+}
+
+// The functions, loading the library on the first call; null (the cause
+// logged once) when it cannot be loaded or lacks one of them.
+const SmbApi* LoadSmbApi() {
+  Loader& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  if (!state.tried) {
+    state.tried = true;
+    state.loaded = Load(state.library, state.table);
+    if (state.loaded) LOG4CXX_DEBUG(SmbLogger(), "loaded " << state.library);
+  }
+  return state.loaded ? &state.table : nullptr;
+}
 
 constexpr std::uint16_t kSmbPort = 445;  // never NetBIOS's 139
 constexpr int kConnectTimeoutMs = 4000;  // the whole TCP connection attempt
@@ -560,6 +682,14 @@ std::shared_ptr<SmbSession> Drives::Session(char letter) {
 Drives& UserDrives() {
   static Drives* drives = new Drives;
   return *drives;
+}
+
+void ResetSmbApiForTests(const char* library) {
+  Loader& state = State();
+  std::lock_guard<std::mutex> lock(state.mutex);
+  state.library = library != nullptr ? library : kSmbLibrary;
+  state.tried = false;
+  state.loaded = false;
 }
 
 }  // namespace posix

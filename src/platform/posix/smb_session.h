@@ -16,6 +16,15 @@
 namespace platform {
 namespace posix {
 
+// libsmbclient as its package installs it (the major version is the
+// header's ABI), and ERROR_NO_NETWORK for when it cannot be loaded or lacks
+// a function.
+constexpr const char* kSmbLibrary = "libsmbclient.so.0";
+constexpr ErrorCode kNoNetwork = 1222;
+
+// For tests: the next session loads `library` (null: kSmbLibrary) anew.
+void ResetSmbApiForTests(const char* library);
+
 class SmbDirectory;
 
 class SmbSession : public std::enable_shared_from_this<SmbSession> {
