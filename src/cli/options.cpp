@@ -58,13 +58,6 @@ std::string Listing(cxxopts::Options& options, const std::vector<std::string>& g
   return text;
 }
 
-std::string UpperAscii(std::string text) {
-  for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return text;
-}
-
 // Before the parse has succeeded the output format is unknown; a caller that
 // asked for JSON with --outformat=VALUE gets its error as an envelope.
 bool WantsJsonBeforeParse(const std::vector<std::string>& args) {
@@ -209,7 +202,7 @@ OptionOutcome SmOption::Process(int argc, char** argv) {
 
       const std::string value = result["drive"].as<std::string>();
       if (value.empty()) return Report(form, "drive arg empty");
-      const char first = UpperAscii(value)[0];
+      const char first = platform::ToUpperAscii(value[0]);
       if (first >= 'A' && first <= 'Z') {
         driveName[0] = first;
         drive = driveName;
@@ -232,7 +225,7 @@ OptionOutcome SmOption::Process(int argc, char** argv) {
       }
       const std::string value = result["drive"].as<std::string>();
       if (!value.empty()) {
-        driveName[0] = UpperAscii(value)[0];
+        driveName[0] = platform::ToUpperAscii(value[0]);
         driveGiven = true;
       }
       drive = driveName;

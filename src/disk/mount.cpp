@@ -33,7 +33,7 @@ bool SambaDisk::Mount(std::string& errorText) {
   const std::string account = domain.empty() ? user : domain + "\\" + user;
 
   platform::ErrorCode code;
-  if (remoteName.size() + 1 > kMaxPath) {
+  if (remoteName.size() + 1 > platform::kMaxPath) {
     // Windows takes remote names up to MAX_PATH; a longer one is refused
     // before anything reaches the network.
     code = platform::err::kFilenameExcedRange;

@@ -1,7 +1,6 @@
 #include "disk/recycle_bin.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdint>
 #include <vector>
 
@@ -15,13 +14,8 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
   return dir + "\\" + name;
 }
 
-bool FitsMaxPath(const std::string& path) { return path.size() + 1 <= kMaxPath; }
+bool FitsMaxPath(const std::string& path) { return path.size() + 1 <= platform::kMaxPath; }
 
-bool SameName(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
 
 // What the server said a failed call met: it stopped answering in time, or
 // the connection to it is gone. Every further call would wait as long again.
@@ -64,7 +58,7 @@ struct FolderIds {
   // Whether another entry than `name` has the file id `id`.
   bool Shared(const std::string& name, std::uint64_t id) const {
     for (const platform::FileIdEntry& entry : entries) {
-      if (entry.fileId == id && !SameName(entry.name, name)) return true;
+      if (entry.fileId == id && !platform::EqualsIgnoreCase(entry.name, name)) return true;
     }
     return false;
   }
@@ -95,7 +89,7 @@ class TreeWalk {
       if (!Read(above, outer)) return false;
       std::uint64_t id = 0;
       for (const platform::FileIdEntry& entry : outer.entries) {
-        if (!SameName(entry.name, name)) continue;
+        if (!platform::EqualsIgnoreCase(entry.name, name)) continue;
         // A junction or symbolic link in place of the folder: left.
         if ((entry.attributes & platform::attr::kReparsePoint) != 0) return false;
         id = entry.fileId;

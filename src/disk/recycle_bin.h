@@ -18,7 +18,4 @@ bool deleteDirectoryTree(const std::string& path);
 // end). The result is that of the last removal, or true after a complete walk.
 bool deleteDirectoryContents(const std::string& dir);
 
-// Longest path, terminator included, that the walk handles.
-constexpr std::size_t kMaxPath = 260;
-
 }  // namespace VkSharemapper

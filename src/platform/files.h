@@ -3,6 +3,7 @@
 // ("E:\dir\file") they are resolved through the network connection.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <streambuf>
@@ -12,6 +13,9 @@
 #include "platform/errors.h"
 
 namespace platform {
+
+// MAX_PATH: the longest path, terminator included, that a call takes.
+constexpr std::size_t kMaxPath = 260;
 
 // File attribute bits, as Windows numbers them.
 namespace attr {

@@ -1,6 +1,6 @@
 // The one seam between the program and the operating system. Each concern
 // has an interface; the accessors below hand out the build's real
-// implementation unless a test has installed a fake.
+// implementation unless a test has put a fake in its place.
 #pragma once
 
 #include "platform/errors.h"
@@ -18,19 +18,39 @@ Registry& registry();
 Network& network();
 Text& text();
 
-// Test hooks: install a replacement (nullptr restores the real one). Each
-// returns what was installed before, so a test can put it back.
-System* InstallSystem(System* fake);
-Files* InstallFiles(Files* fake);
-Registry* InstallRegistry(Registry* fake);
-Network* InstallNetwork(Network* fake);
-Text* InstallText(Text* fake);
+// For tests: while it lives, the given implementations (any of the five
+// concerns, in any order) stand in for the layer; a null one means the real
+// implementation, a concern not given stays as it was. Its end puts back
+// what was there before.
+class Override {
+ public:
+  template <typename... Fakes>
+  explicit Override(Fakes*... fakes) : previous_(Current()) {
+    Layer layer = previous_;
+    (Put(layer, fakes), ...);
+    Current() = layer;
+  }
+  ~Override() { Current() = previous_; }
+  Override(const Override&) = delete;
+  Override& operator=(const Override&) = delete;
 
-// The build's real implementations, one definition per platform.
-System& RealSystem();
-Files& RealFiles();
-Registry& RealRegistry();
-Network& RealNetwork();
-Text& RealText();
+  struct Layer {
+    System* system = nullptr;
+    Files* files = nullptr;
+    Registry* registry = nullptr;
+    Network* network = nullptr;
+    Text* text = nullptr;
+  };
+  static Layer& Current();
+
+ private:
+  static void Put(Layer& layer, System* fake) { layer.system = fake; }
+  static void Put(Layer& layer, Files* fake) { layer.files = fake; }
+  static void Put(Layer& layer, Registry* fake) { layer.registry = fake; }
+  static void Put(Layer& layer, Network* fake) { layer.network = fake; }
+  static void Put(Layer& layer, Text* fake) { layer.text = fake; }
+
+  Layer previous_;
+};
 
 }  // namespace platform

@@ -1,5 +1,5 @@
 // The per-user key store: keys with subkeys and named values, all below
-// HKEY_CURRENT_USER, plus the process token used to enable a privilege.
+// HKEY_CURRENT_USER.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,6 @@
 namespace platform {
 
 using KeyHandle = std::uintptr_t;
-using TokenHandle = std::uintptr_t;
 
 // Access masks and value types, as Windows numbers them.
 namespace reg {
@@ -19,8 +18,6 @@ constexpr std::uint32_t kKeyAllAccess = 0xF003F;  // KEY_ALL_ACCESS
 constexpr std::uint32_t kTypeNone = 0;            // REG_NONE
 constexpr std::uint32_t kTypeSz = 1;              // REG_SZ
 constexpr std::uint32_t kTypeBinary = 3;          // REG_BINARY
-constexpr std::uint32_t kTokenAdjustPrivileges = 0x20;
-constexpr std::uint32_t kTokenQuery = 0x8;
 }  // namespace reg
 
 class Registry {
@@ -56,19 +53,6 @@ class Registry {
 
   // RegCloseKey.
   virtual ErrorCode CloseKey(KeyHandle key) = 0;
-
-  // OpenProcessToken(GetCurrentProcess(), access, &token): true on success.
-  virtual bool OpenProcessToken(std::uint32_t access, TokenHandle& token) = 0;
-
-  // LookupPrivilegeValueA(NULL, name) and AdjustTokenPrivileges with that one
-  // privilege enabled. True when both calls succeeded.
-  virtual bool EnablePrivilege(TokenHandle token, const std::string& name) = 0;
-
-  // CloseHandle on the token.
-  virtual void CloseToken(TokenHandle token) = 0;
-
-  // GetLastError for the calling thread.
-  virtual ErrorCode LastError() = 0;
 };
 
 }  // namespace platform

@@ -1,10 +1,18 @@
-// Drives in use, local time, thread number and the working directory.
+// Drives in use, local time, thread number, the working directory and the
+// process token used to enable a privilege.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 namespace platform {
+
+using TokenHandle = std::uintptr_t;
+
+namespace token {
+constexpr std::uint32_t kAdjustPrivileges = 0x20;  // TOKEN_ADJUST_PRIVILEGES
+constexpr std::uint32_t kQuery = 0x8;              // TOKEN_QUERY
+}  // namespace token
 
 // Local wall-clock time to the millisecond (the fields of a SYSTEMTIME).
 struct LocalTime {
@@ -41,6 +49,16 @@ class System {
   // copy of the command line that the system keeps for other processes to
   // read.
   virtual void ProtectSecret(const std::string& secret) = 0;
+
+  // OpenProcessToken(GetCurrentProcess(), access, &token): true on success.
+  virtual bool OpenProcessToken(std::uint32_t access, TokenHandle& token) = 0;
+
+  // LookupPrivilegeValueA(NULL, name) and AdjustTokenPrivileges with that one
+  // privilege enabled. True when both calls succeeded.
+  virtual bool EnablePrivilege(TokenHandle token, const std::string& name) = 0;
+
+  // CloseHandle on the token.
+  virtual void CloseToken(TokenHandle token) = 0;
 };
 
 }  // namespace platform

@@ -36,13 +36,14 @@ bool NamesRoot(const std::string& path) {
 // privilege could be enabled is not checked: only a token that cannot be
 // opened stops the caller. The token is closed again straight away; the
 // privilege stays enabled in the process.
-bool EnableBackupPrivilege(platform::Registry& registry) {
+bool EnableBackupPrivilege() {
+  platform::System& system = platform::system();
   platform::TokenHandle token = 0;
-  if (!registry.OpenProcessToken(platform::reg::kTokenAdjustPrivileges | platform::reg::kTokenQuery, token)) {
+  if (!system.OpenProcessToken(platform::token::kAdjustPrivileges | platform::token::kQuery, token)) {
     return false;
   }
-  registry.EnablePrivilege(token, kBackupPrivilege);
-  registry.CloseToken(token);
+  system.EnablePrivilege(token, kBackupPrivilege);
+  system.CloseToken(token);
   return true;
 }
 
@@ -58,7 +59,7 @@ int addRegisterKey(HKEY /*root*/, std::string& subKey, std::string& valueName, s
   }
 
   platform::Registry& registry = platform::registry();
-  if (!EnableBackupPrivilege(registry)) {
+  if (!EnableBackupPrivilege()) {
     SM_DIAG_ERROR(g_logger, 32, "get current process failed");
     return 0;
   }
@@ -142,7 +143,7 @@ int ReadRegisterKey(HKEY /*root*/, std::string& subKey, std::string& valueName, 
   }
 
   platform::Registry& registry = platform::registry();
-  if (!EnableBackupPrivilege(registry)) {
+  if (!EnableBackupPrivilege()) {
     SM_DIAG_ERROR(g_logger, 213, "get current process failed");
     return 0;
   }

@@ -40,7 +40,7 @@
 #include <vector>
 
 #include "platform/posix/connection_table.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/registry.h"
 #include "support/runner.h"
 #include "samba/samba_server.h"
 #include "utils/vkreg.h"

@@ -15,7 +15,7 @@
 
 #include "platform/platform.h"
 #include "platform/posix/connection_table.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/registry.h"
 #include "support/runner.h"
 #include "samba/samba_server.h"
 #include "utils/vkreg.h"

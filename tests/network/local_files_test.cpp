@@ -28,7 +28,7 @@ std::string Slurp(const std::string& path) {
 
 // Every entry of a listing, by name, and the error that ended it.
 std::map<std::string, std::uint32_t> List(const std::string& pattern, platform::ErrorCode& end) {
-  platform::Files& files = platform::RealFiles();
+  platform::Files& files = platform::files();
   std::map<std::string, std::uint32_t> entries;
   platform::FindData data;
   const platform::FindHandle handle = files.FindFirst(pattern, data);
@@ -60,7 +60,7 @@ class LocalFilesTest : public nettest::PrivateTableTest {
     ASSERT_EQ(0, ::symlink((dir_ / "outside/keep.txt").c_str(), (dir_ / "bin/filelink").c_str()));
   }
 
-  platform::Files& files_ = platform::RealFiles();
+  platform::Files& files_ = platform::files();
   nettest::TempDir dir_;
 };
 

@@ -96,10 +96,10 @@ class PrivateTableTest : public ::testing::Test {
     ::chmod(runtime_.path().c_str(), 0700);
     xdg_.emplace("XDG_RUNTIME_DIR", runtime_.path().c_str());
     platform::posix::ResetConnectionTableForTests();
-    platform::posix::DetachAllSessions();
+    platform::posix::UserDrives().DetachAll();
   }
   void TearDown() override {
-    platform::posix::DetachAllSessions();
+    platform::posix::UserDrives().DetachAll();
     platform::posix::ResetConnectionTableForTests();
     xdg_.reset();
   }

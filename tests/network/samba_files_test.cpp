@@ -25,7 +25,7 @@ namespace err = platform::err;
 namespace posix = platform::posix;
 
 std::map<std::string, std::uint32_t> List(const std::string& pattern, platform::ErrorCode& end) {
-  platform::Files& files = platform::RealFiles();
+  platform::Files& files = platform::files();
   std::map<std::string, std::uint32_t> entries;
   platform::FindData data;
   const platform::FindHandle handle = files.FindFirst(pattern, data);
@@ -93,8 +93,8 @@ class SambaFilesTest : public nettest::PrivateTableTest {
     return resource;
   }
 
-  platform::Network& network_ = platform::RealNetwork();
-  platform::Files& files_ = platform::RealFiles();
+  platform::Network& network_ = platform::network();
+  platform::Files& files_ = platform::files();
   smtest::SambaServer* server_ = nullptr;
   nettest::TempDir outside_;
   std::string bin_;
@@ -208,7 +208,7 @@ TEST_F(SambaFilesTest, WhatALinkLeadsToIsNeverTouched) {
 TEST_F(SambaFilesTest, OnlyTheProcessThatConnectedReachesTheFiles) {
   // A process that did not make the connection holds no credentials: it
   // still sees the drive, but its files are out of reach.
-  posix::DetachAllSessions();
+  posix::UserDrives().DetachAll();
   char buffer[80];
   std::uint32_t length = sizeof buffer;
   EXPECT_EQ(err::kSuccess, network_.GetConnection("E:", buffer, length));
@@ -254,10 +254,10 @@ TEST_F(SambaLinksTest, FileIdsShowWhereAFollowedLinkLeads) {
   resource.type = platform::net::kTypeDisk;
   resource.localName = "E:";
   resource.remoteName = server.RemoteName("links");
-  ASSERT_EQ(err::kSuccess, platform::RealNetwork().AddConnection(resource, smtest::SambaServer::Password(),
+  ASSERT_EQ(err::kSuccess, platform::network().AddConnection(resource, smtest::SambaServer::Password(),
                                                                   smtest::SambaServer::User(),
                                                                   platform::net::kConnectTemporary));
-  platform::Files& files = platform::RealFiles();
+  platform::Files& files = platform::files();
   auto ids = [&](const std::string& dir) {
     std::vector<platform::FileIdEntry> entries;
     EXPECT_EQ(err::kSuccess, files.ListFileIds(dir, entries)) << dir;

@@ -55,10 +55,10 @@ class SambaNetworkTest : public nettest::PrivateTableTest {
     char buffer[80];
     std::uint32_t length = sizeof buffer;
     EXPECT_EQ(err::kNotConnected, network_.GetConnection(drive, buffer, length)) << drive;
-    EXPECT_EQ(-1, platform::RealFiles().Access(drive + "\\", 0)) << drive;
+    EXPECT_EQ(-1, platform::files().Access(drive + "\\", 0)) << drive;
   }
 
-  platform::Network& network_ = platform::RealNetwork();
+  platform::Network& network_ = platform::network();
   smtest::SambaServer* server_ = nullptr;
 };
 
@@ -69,13 +69,13 @@ TEST_F(SambaNetworkTest, ConnectListAndCancel) {
   std::uint32_t length = sizeof buffer;
   ASSERT_EQ(err::kSuccess, network_.GetConnection("E:", buffer, length));
   EXPECT_EQ(Remote("pub") + "\\docs", std::string(buffer));
-  EXPECT_EQ(1u << 4, platform::RealSystem().LogicalDrives());
+  EXPECT_EQ(1u << 4, platform::system().LogicalDrives());
   for (const char* root : {"E:", "E:\\", "e:/"}) {
     char volume[260] = {};
     ASSERT_TRUE(network_.GetVolumeName(root, volume, sizeof volume)) << root;
     EXPECT_EQ("pub", std::string(volume));
   }
-  EXPECT_EQ(0, platform::RealFiles().Access("E:\\", 0));
+  EXPECT_EQ(0, platform::files().Access("E:\\", 0));
 
   EXPECT_EQ(err::kSuccess, network_.CancelConnection("e:", 0, true));
   ExpectNoTrace("E:");
@@ -227,7 +227,7 @@ TEST_F(SambaNetworkTest, TheLibraryPrintsNothing) {
   const platform::ErrorCode refused = Add("E:", "\\\\127.0.0.2\\pub");
   const platform::ErrorCode denied = Add("E:", Remote("denied"));
   const platform::ErrorCode good = Add("E:", Remote("pub"));
-  const int access = platform::RealFiles().Access("E:\\no-such-entry", 0);
+  const int access = platform::files().Access("E:\\no-such-entry", 0);
   const platform::ErrorCode cancelled = network_.CancelConnection("E:", 0, true);
 
   std::fflush(nullptr);

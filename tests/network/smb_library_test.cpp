@@ -16,7 +16,7 @@
 #include "network_test_support.h"
 #include "platform/platform.h"
 #include "platform/posix/connection_table.h"
-#include "platform/posix/smb_api.h"
+#include "platform/posix/smb_session.h"
 
 namespace {
 
@@ -59,14 +59,14 @@ TEST_F(SmbLibraryTest, ListingAndRemovingDrivesLeaveTheLibraryUnloaded) {
   row.account = "someone";
   ASSERT_EQ(err::kSuccess, posix::InsertConnection(row));
 
-  platform::Network& network = platform::RealNetwork();
-  EXPECT_EQ(1u << 4, platform::RealSystem().LogicalDrives());
+  platform::Network& network = platform::network();
+  EXPECT_EQ(1u << 4, platform::system().LogicalDrives());
   char buffer[80];
   std::uint32_t length = sizeof buffer;
   EXPECT_EQ(err::kSuccess, network.GetConnection("E:", buffer, length));
   EXPECT_TRUE(network.GetVolumeName("E:\\", buffer, sizeof buffer));
   // A drive this process did not connect has no session to reach it by.
-  EXPECT_EQ(-1, platform::RealFiles().Access("E:\\$RECYCLE.BIN", 0));
+  EXPECT_EQ(-1, platform::files().Access("E:\\$RECYCLE.BIN", 0));
   EXPECT_EQ(err::kSuccess, network.CancelConnection("E:", 0, true));
 
   EXPECT_FALSE(SmbLibraryInProcess());
@@ -79,7 +79,7 @@ TEST_F(SmbLibraryTest, AMissingLibraryFailsTheConnectionBeforeAnyTraffic) {
   log4cxx::AppenderPtr appender =
       std::make_shared<log4cxx::FileAppender>(std::make_shared<log4cxx::SimpleLayout>(), logFile, false);
   logger->addAppender(appender);
-  platform::Network& network = platform::RealNetwork();
+  platform::Network& network = platform::network();
   // Nothing is sent: were the library found after all, the answer would
   // be 53 (nothing listens on 127.0.0.2), not 1222.
   const auto start = std::chrono::steady_clock::now();

@@ -17,7 +17,7 @@ namespace {
 
 const std::string kFffd = "\xEF\xBF\xBD";
 
-std::string Convert(const std::string& text) { return platform::RealText().OemToUtf8(text); }
+std::string Convert(const std::string& text) { return platform::text().OemToUtf8(text); }
 
 // Checked with iconv rather than with the code under test.
 bool IsValidUtf8(const std::string& text) {

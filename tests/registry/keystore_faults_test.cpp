@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/registry_store.h"
+#include "platform/posix/registry.h"
 #include "registry_test_support.h"
 #include "utils/vkreg.h"
 

@@ -2,12 +2,14 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cstdlib>
 #include <iterator>
 #include <string>
 #include <thread>
 
 #include "platform/platform.h"
-#include "platform/posix/registry_store.h"
+#include "platform/posix/last_error.h"
+#include "platform/posix/registry.h"
 #include "registry_test_support.h"
 #include "utils/vkreg.h"
 
@@ -61,7 +63,7 @@ TEST(KeyStore, FollowsTheRegistrysRules) {
     listed += std::string(name, size) + ";";
   }
   EXPECT_EQ("Alpha;beta;gamma;", listed);  // in order, ignoring case, keeping it
-  EXPECT_EQ(err::kNoMoreItems, Registry().LastError());
+  EXPECT_EQ(err::kNoMoreItems, platform::posix::GetLastError());
   size = 5;  // "Alpha" needs 6 with its terminator
   EXPECT_EQ(err::kMoreData, Registry().EnumKey(root, 0, name, size));
 
@@ -82,7 +84,7 @@ TEST(KeyStore, FollowsTheRegistrysRules) {
   EXPECT_EQ(reg::kTypeBinary, type);
 
   std::thread([] { Registry().DeleteKey("Missing"); }).join();
-  EXPECT_EQ(err::kSuccess, Registry().LastError());  // each thread has its own
+  EXPECT_EQ(err::kSuccess, platform::posix::GetLastError());  // each thread has its own
 
   KeyHandle reader = 0;
   ASSERT_EQ(err::kSuccess, Registry().OpenKey("values", reg::kKeyRead, reader));
@@ -162,6 +164,74 @@ TEST(KeyStore, AStoreWithARollbackJournalKeepsWorking) {
   EXPECT_EQ(0u, logged());
   EXPECT_EQ("new", read("Software\\Old", "name"));
   EXPECT_EQ("newer", read("Software\\New", "name"));
+}
+
+// A store as the first layout kept it: keys as a tree of parent ids, ids up
+// to 9 used once. Its keys, values and order are read as they were, whether
+// the store can be written (it is brought to the current layout) or not.
+TEST(KeyStore, AStoreOfTheFirstLayoutIsReadAsItWas) {
+  const auto read = [](std::string key, std::string name) {
+    std::string value;
+    return DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, key, name, value) == 1 ? value : "(failed)";
+  };
+  for (const bool writable : {true, false}) {
+    SCOPED_TRACE(writable ? "writable" : "read-only");
+    regtest::TempStore store;
+    fs::create_directories(store.file.parent_path());
+    fs::permissions(store.file.parent_path(), fs::perms::owner_all, fs::perm_options::replace);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(store.file.c_str(), &db));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db,
+        "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
+        " name TEXT NOT NULL COLLATE NOCASE, UNIQUE(parent, name));"
+        "CREATE TABLE key_values(key INTEGER NOT NULL, name TEXT NOT NULL COLLATE NOCASE,"
+        " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, name)) WITHOUT ROWID;"
+        "INSERT INTO keys VALUES(1, 0, ''), (2, 1, 'Root'), (5, 2, 'beta'), (3, 2, 'Alpha'), (4, 3, 'Deep'),"
+        " (9, 1, 'Gone');"
+        "DELETE FROM keys WHERE id = 9;"
+        "INSERT INTO key_values VALUES(4, 'Name', 1, CAST('deep value' AS BLOB)), (1, 'top', 3, x'00ff');"
+        "PRAGMA application_id = 1397576263; PRAGMA user_version = 1;", nullptr, nullptr, nullptr));
+    sqlite3_close(db);
+    fs::permissions(store.file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
+    const std::string before = regtest::ReadFile(store.file);
+    struct Unlock {
+      std::string file;
+      ~Unlock() { std::system(("chattr -i '" + file + "' 2>/dev/null").c_str()); }
+    } unlock{store.file.string()};
+    if (!writable && std::system(("chattr +i '" + store.file.string() + "' 2>/dev/null").c_str()) != 0) {
+      GTEST_SKIP() << "chattr +i does not work here: no file can be made unwritable for root";
+    }
+
+    EXPECT_EQ("deep value", read("ROOT\\alpha\\deep", "name"));
+    KeyHandle root = 0, top = 0;
+    ASSERT_EQ(err::kSuccess, Registry().OpenKey("root", reg::kKeyRead, root));
+    std::string listed;
+    char name[8];
+    for (std::uint32_t i = 0, size = sizeof name; Registry().EnumKey(root, i, name, size) == err::kSuccess;
+         ++i, size = sizeof name) {
+      listed += std::string(name, size) + ";";
+    }
+    EXPECT_EQ("Alpha;beta;", listed);
+    ASSERT_EQ(err::kSuccess, Registry().OpenKey("", reg::kKeyRead, top));
+    std::uint32_t type = 0, size = sizeof name;
+    ASSERT_EQ(err::kSuccess, Registry().QueryValue(top, "TOP", type, name, size));
+    EXPECT_EQ(std::string("\0\xff", 2), std::string(name, size));
+    EXPECT_EQ(err::kFileNotFound, Registry().OpenKey("Gone", reg::kKeyRead, root));
+    for (KeyHandle key : {root, top}) Registry().CloseKey(key);
+
+    if (writable) {
+      ASSERT_EQ(err::kSuccess, Registry().CreateKey("Root\\Alpha\\New", reg::kKeyAllAccess, root));
+      EXPECT_EQ(err::kSuccess, Registry().SetValue(root, "n", reg::kTypeSz, "v", 1));
+      Registry().CloseKey(root);
+      platform::posix::ResetKeyStore();
+      EXPECT_EQ(2, regtest::ReadFile(store.file)[63]) << "the layout version";  // big-endian at 60
+      EXPECT_EQ("deep value", read("root\\alpha\\deep", "Name"));
+      EXPECT_EQ("v", read("root\\alpha\\new", "N"));
+    } else {
+      platform::posix::ResetKeyStore();
+      EXPECT_TRUE(regtest::ReadFile(store.file) == before) << "the file changed";
+    }
+  }
 }
 
 }  // namespace

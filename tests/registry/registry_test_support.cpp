@@ -12,7 +12,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "platform/posix/registry_store.h"
+#include "platform/posix/registry.h"
 
 namespace regtest {
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -24,7 +25,6 @@ class FaultyRegistry : public platform::Registry {
  public:
   bool tokenFails = false, privilegeFails = false;
   ErrorCode createFails = 0, setFails = 0, openFails = 0, queryFails = 0;
-  ErrorCode lastError = 1234;  // a stale thread error, never the one to quote
   std::string deleteFailsFor;  // DeleteKey of exactly this path fails
   std::string ghost;           // listed as the first subkey, though it does not exist
   int enumCalls = 0;
@@ -70,19 +70,29 @@ class FaultyRegistry : public platform::Registry {
     EXPECT_EQ(1u, open.erase(key)) << "closed a key that was not open";
     return real.CloseKey(key);
   }
-  bool OpenProcessToken(std::uint32_t access, TokenHandle& token) override {
-    calls.push_back("token " + std::to_string(access));
-    if (tokenFails) return false;
-    ++tokensOpen;
-    token = 77;
-    return true;
-  }
-  bool EnablePrivilege(TokenHandle token, const std::string& name) override {
-    calls.push_back("privilege " + std::to_string(token) + " " + name);
-    return !privilegeFails;
-  }
-  void CloseToken(TokenHandle) override { --tokensOpen; }
-  ErrorCode LastError() override { return lastError; }
+  // The process token is the system's; its calls go to the same record.
+  struct Token : platform::System {
+    explicit Token(FaultyRegistry& registry) : owner(registry) {}
+    FaultyRegistry& owner;
+    platform::System& real = platform::system();
+    std::uint32_t LogicalDrives() override { return real.LogicalDrives(); }
+    platform::LocalTime LocalTimeNow() override { return real.LocalTimeNow(); }
+    std::uint64_t CurrentThreadId() override { return real.CurrentThreadId(); }
+    bool CurrentDirectory(std::string& out) override { return real.CurrentDirectory(out); }
+    void ProtectSecret(const std::string& secret) override { real.ProtectSecret(secret); }
+    bool OpenProcessToken(std::uint32_t access, TokenHandle& token) override {
+      owner.calls.push_back("token " + std::to_string(access));
+      if (owner.tokenFails) return false;
+      ++owner.tokensOpen;
+      token = 77;
+      return true;
+    }
+    bool EnablePrivilege(TokenHandle token, const std::string& name) override {
+      owner.calls.push_back("privilege " + std::to_string(token) + " " + name);
+      return !owner.privilegeFails;
+    }
+    void CloseToken(TokenHandle) override { --owner.tokensOpen; }
+  } token{*this};
 
  private:
   // Takes the handle's address: it is only written by the call beside it.
@@ -90,14 +100,14 @@ class FaultyRegistry : public platform::Registry {
     if (code == err::kSuccess) open.insert(*key);
     return code;
   }
-  platform::Registry& real = platform::RealRegistry();
+  platform::Registry& real = platform::registry();
 };
 
 class VkregFake : public ::testing::Test {
  protected:
-  void SetUp() override { previous = platform::InstallRegistry(&fake); }
+  void SetUp() override { installed.emplace(&fake, &fake.token); }
   void TearDown() override {
-    platform::InstallRegistry(previous);
+    installed.reset();
     EXPECT_TRUE(fake.open.empty()) << "a key was left open";
     EXPECT_EQ(0, fake.tokensOpen) << "the token was left open";
   }
@@ -121,7 +131,7 @@ class VkregFake : public ::testing::Test {
 
   regtest::TempStore store;
   FaultyRegistry fake;
-  platform::Registry* previous = nullptr;
+  std::optional<platform::Override> installed;
   regtest::Capture capture;
 };
 

@@ -34,7 +34,7 @@ struct RealLayer {
     static const e2e::Sandbox box("seam");
     static const bool used = (box.Use(), true);
     (void)used;
-    return platform::RealRegistry();
+    return platform::registry();
   }
 };
 

@@ -30,10 +30,8 @@ std::string FreshDir(const std::string& name) {
 }  // namespace
 
 TEST(AppLog, LineLayoutIsUnpadded) {
-  fakes::Installed fake;
-  fake.files.nodes.clear();
   // The log itself lives on the real file system; only time and thread are fake.
-  platform::InstallFiles(nullptr);
+  fakes::Installed fake(/*realFiles=*/true);
   fake.system.cwd = FreshDir("layout");
   {
     AppLogFile log;
@@ -50,8 +48,7 @@ TEST(AppLog, LineLayoutIsUnpadded) {
 }
 
 TEST(AppLog, EachStartEmptiesTheFile) {
-  fakes::Installed fake;
-  platform::InstallFiles(nullptr);
+  fakes::Installed fake(/*realFiles=*/true);
   fake.system.cwd = FreshDir("truncate");
   { AppLogFile first; first << "old line" << std::endl; }
   { AppLogFile second; second << "new" << std::endl; }
@@ -59,8 +56,7 @@ TEST(AppLog, EachStartEmptiesTheFile) {
 }
 
 TEST(AppLog, UnusableLocationsTurnTheLogOffQuietly) {
-  fakes::Installed fake;
-  platform::InstallFiles(nullptr);
+  fakes::Installed fake(/*realFiles=*/true);
 
   // A plain file where the folder should be: the open fails, writes vanish.
   fake.system.cwd = FreshDir("plainfile");

@@ -119,6 +119,7 @@ TEST(Mount, MissingFieldIsLoggedWithoutThePassword) {
   EXPECT_FALSE(disk.Mount(errorText));
   EXPECT_EQ(fake.network.addCalls, 0);
   EXPECT_EQ(fake.registry.calls, 0);
+  EXPECT_EQ(fake.system.tokenCalls, 0);
   ASSERT_EQ(log.Lines().size(), 1u);
   EXPECT_EQ(Tail(log.Lines()[0]),
             "VkSharemapper::SambaDisk::Mount:114  ERR:  missing Parameter, can't mount samdisk "
@@ -229,8 +230,10 @@ TEST(Unmount, RemovesRecordThenConnection) {
 
   // Not mounted: nothing is touched.
   const int registryCalls = fake.registry.calls;
+  const int tokenCalls = fake.system.tokenCalls;
   EXPECT_TRUE(SambaDisk().Unmount());
   EXPECT_EQ(fake.registry.calls, registryCalls);
+  EXPECT_EQ(fake.system.tokenCalls, tokenCalls);
   EXPECT_EQ(fake.network.cancelCalls, 1);
 }
 

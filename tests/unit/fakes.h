@@ -2,7 +2,6 @@
 #pragma once
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <map>
 #include <set>
@@ -17,10 +16,10 @@ namespace fakes {
 struct NoCase {
   bool operator()(const std::string& a, const std::string& b) const {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-      return std::tolower(static_cast<unsigned char>(x)) < std::tolower(static_cast<unsigned char>(y));
+      return static_cast<unsigned char>(platform::ToLowerAscii(x)) < static_cast<unsigned char>(platform::ToLowerAscii(y));
     });
   }
-  static bool Equal(const std::string& a, const std::string& b) { return !NoCase()(a, b) && !NoCase()(b, a); }
+  static bool Equal(const std::string& a, const std::string& b) { return platform::EqualsIgnoreCase(a, b); }
 };
 
 class FakeSystem : public platform::System {
@@ -42,6 +41,16 @@ class FakeSystem : public platform::System {
     out = cwd;
     return true;
   }
+
+  bool failToken = false;
+  int tokenCalls = 0;
+  bool OpenProcessToken(std::uint32_t, platform::TokenHandle& token) override {
+    ++tokenCalls;
+    token = 7;
+    return !failToken;
+  }
+  bool EnablePrivilege(platform::TokenHandle, const std::string&) override { return true; }
+  void CloseToken(platform::TokenHandle) override {}
 };
 
 // A connection table in memory.
@@ -105,7 +114,6 @@ class FakeRegistry : public platform::Registry {
   std::map<std::string, std::map<std::string, std::string, NoCase>, NoCase> keys;
   std::set<std::string, NoCase> failDelete;  // paths whose deletion fails
   bool failCreate = false;
-  bool failToken = false;
   int calls = 0;
 
   platform::ErrorCode CreateKey(const std::string& path, std::uint32_t, platform::KeyHandle& key) override {
@@ -178,14 +186,6 @@ class FakeRegistry : public platform::Registry {
     handles_.erase(key);
     return platform::err::kSuccess;
   }
-  bool OpenProcessToken(std::uint32_t, platform::TokenHandle& token) override {
-    ++calls;
-    token = 7;
-    return !failToken;
-  }
-  bool EnablePrivilege(platform::TokenHandle, const std::string&) override { return true; }
-  void CloseToken(platform::TokenHandle) override {}
-  platform::ErrorCode LastError() override { return platform::err::kSuccess; }
 
   bool HasValue(const std::string& path, const std::string& name) const {
     auto it = keys.find(path);
@@ -396,35 +396,19 @@ class FakeText : public platform::Text {
   }
 };
 
-// Installs fakes for the life of a test and puts the previous ones back.
+// Installs fakes for the life of a test and puts the previous ones back;
+// with `realFiles` the files concern stays the real one.
 struct Installed {
   FakeSystem system;
   FakeNetwork network;
   FakeRegistry registry;
   FakeFiles files;
   FakeText text;
-  Installed()
-      : previousSystem_(platform::InstallSystem(&system)),
-        previousNetwork_(platform::InstallNetwork(&network)),
-        previousRegistry_(platform::InstallRegistry(&registry)),
-        previousFiles_(platform::InstallFiles(&files)),
-        previousText_(platform::InstallText(&text)) {}
-  ~Installed() {
-    platform::InstallSystem(previousSystem_);
-    platform::InstallNetwork(previousNetwork_);
-    platform::InstallRegistry(previousRegistry_);
-    platform::InstallFiles(previousFiles_);
-    platform::InstallText(previousText_);
-  }
-  Installed(const Installed&) = delete;
-  Installed& operator=(const Installed&) = delete;
+  explicit Installed(bool realFiles = false)
+      : override_(&system, &network, &registry, realFiles ? nullptr : &files, &text) {}
 
  private:
-  platform::System* previousSystem_;
-  platform::Network* previousNetwork_;
-  platform::Registry* previousRegistry_;
-  platform::Files* previousFiles_;
-  platform::Text* previousText_;
+  platform::Override override_;
 };
 
 }  // namespace fakes

@@ -207,12 +207,12 @@ TEST_F(Win32Registry, HiveIsNeverDeleted) {
 
 // The process token and the backup privilege.
 TEST(Win32Privilege, BackupPrivilegeIsEnabledOrRefusedAsNotAssigned) {
-  platform::Registry& registry = platform::registry();
+  platform::System& system = platform::system();
   platform::TokenHandle token = 0;
-  const std::uint32_t tokenAccess = reg::kTokenAdjustPrivileges | reg::kTokenQuery;
-  ASSERT_TRUE(registry.OpenProcessToken(tokenAccess, token));
+  const std::uint32_t tokenAccess = platform::token::kAdjustPrivileges | platform::token::kQuery;
+  ASSERT_TRUE(system.OpenProcessToken(tokenAccess, token));
   ASSERT_NE(token, 0u);
-  const bool enabled = registry.EnablePrivilege(token, "SeBackupPrivilege");
+  const bool enabled = system.EnablePrivilege(token, "SeBackupPrivilege");
   if (win32test::IsWine()) {
     EXPECT_TRUE(enabled);  // Wine's user holds every privilege
   }
@@ -220,11 +220,11 @@ TEST(Win32Privilege, BackupPrivilegeIsEnabledOrRefusedAsNotAssigned) {
   // privilege must be told so.
   EXPECT_EQ(PrivilegeEnabled(token, "SeBackupPrivilege"), enabled);
   if (!enabled) {
-    EXPECT_EQ(registry.LastError(), static_cast<platform::ErrorCode>(ERROR_NOT_ALL_ASSIGNED));
+    EXPECT_EQ(static_cast<platform::ErrorCode>(::GetLastError()), static_cast<platform::ErrorCode>(ERROR_NOT_ALL_ASSIGNED));
   }
-  EXPECT_FALSE(registry.EnablePrivilege(token, "SeNoSuchPrivilege"));
-  EXPECT_EQ(registry.LastError(), static_cast<platform::ErrorCode>(ERROR_NO_SUCH_PRIVILEGE));
-  registry.CloseToken(token);
+  EXPECT_FALSE(system.EnablePrivilege(token, "SeNoSuchPrivilege"));
+  EXPECT_EQ(static_cast<platform::ErrorCode>(::GetLastError()), static_cast<platform::ErrorCode>(ERROR_NO_SUCH_PRIVILEGE));
+  system.CloseToken(token);
 }
 
 }  // namespace

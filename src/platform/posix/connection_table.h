@@ -5,11 +5,9 @@
 //   $XDG_RUNTIME_DIR/sharemapper/connections.db  when XDG_RUNTIME_DIR names a
 //                                                 folder owned by the user;
 //   ${TMPDIR:-/tmp}/sharemapper-<uid>/connections.db  otherwise.
-// The folder is created 0700 and refused (access denied, with a diagnostic on
-// the "Sharemapper.Connections" logger) when it is a symbolic link, is not a
-// folder, belongs to someone else or is open to group or others. The file is
-// 0600. A row holds the drive letter, the remote name, the host and share and
-// the account, never a password.
+// Folder and file are private (private_files.h); a refusal is described on
+// the "Sharemapper.Connections" logger. A row holds the drive letter, the
+// remote name, the host and share and the account, never a password.
 //
 // Reading never creates anything: with no folder or no file there are simply
 // no connections. Writes run in immediate transactions, so two processes
@@ -32,39 +30,35 @@ struct ConnectionRow {
   std::string account;      // "DOMAIN\user" or "user", as given
 };
 
+// Table failures are Windows numbers: kAccessDenied (5) for a folder or file
+// refused (private_files.h), an errno's number when it cannot be looked at
+// or made, SQLite's as SqliteError maps them (sqlite_util.h; kBusy (170)
+// when another process held it past the busy timeout), and kCantOpen (1011)
+// for a file that is no sound database.
+
 // Bit mask of the drive letters that have a connection (bit 0 is A:); 0 when
 // the table is absent or cannot be read.
 std::uint32_t ConnectedLetterMask();
 
-// The row of `letter` ('A'..'Z'). 0 with `row` filled, kNotConnected (2250)
-// when there is none, or the number of a table failure.
+// The row of `letter`: 0 with `row` filled, kNotConnected (2250) when there
+// is none, or a table failure.
 ErrorCode FindConnection(char letter, ConnectionRow& row);
 
 // The checks a new connection must pass, read-only, made before any network
 // traffic: kAlreadyAssigned (85) when the letter has a row,
-// kSessionCredentialConflict (1219) when a row for the same host (compared
-// without regard to case) carries another account (likewise), else 0 (or a
-// table failure).
+// kSessionCredentialConflict (1219) when a row for the same host carries
+// another account (both compared without regard to case), else 0 (or a
+// table failure). InsertConnection makes them again and writes the row, in
+// one immediate transaction; the table is left unchanged on any failure.
 ErrorCode CheckNewConnection(const ConnectionRow& row);
-
-// Writes the row after the same checks, all in one immediate transaction:
-// 0, 85, 1219, or a table failure (the table is left unchanged).
 ErrorCode InsertConnection(const ConnectionRow& row);
 
 // Deletes the row of `letter`: 0, kNotConnected (2250) when there is none, or
 // a table failure.
 ErrorCode DeleteConnection(char letter);
 
-// The folder that holds (or would hold) the table, for the current
-// environment.
+// The folder that holds (or would hold) the table in this environment.
 std::string ConnectionTableFolder();
-
-// Table failures, as Windows numbers:
-//   kAccessDenied (5)  the folder or file is refused (link, owner, mode)
-//   kCantOpen (1011)   the database cannot be opened or is not a database
-//   kCantRead (1012)   a query failed
-//   kCantWrite (1013)  a change failed and was rolled back
-//   kBusy (170)        another process held the table past the busy timeout
 
 // Closes the database and forgets its location, so that the next call looks
 // at the environment again. For tests that change XDG_RUNTIME_DIR or TMPDIR.

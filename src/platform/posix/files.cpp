@@ -1,35 +1,22 @@
-// Linux implementation of the files concern.
-//
-// A path that begins with a drive letter and a colon ("E:", "E:\dir\file",
-// "/" is a separator too) is on a mapped drive: it is resolved through the
-// connection table to the share and reached over the SMB session that made
-// the connection in this process. A process that did not make the connection
-// holds no credentials for it, and its drive paths fail with
-// ERROR_PATH_NOT_FOUND (3), as for a letter that is not mapped at all.
-//
-// Every other path goes to the Linux file system as it is (a backslash is an
-// ordinary character there, except before the wildcard of a listing
-// pattern). Attributes of local entries: directory, read-only when the owner
-// may not write, reparse point for a symbolic link (plus directory when it
-// leads to one); a link is never followed when it is removed or its
-// attributes are changed.
+// Linux implementation of the files concern: a path that begins with a drive
+// letter and a colon goes over the drive's SMB session, every other path to
+// the Linux file system as it is (see README).
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/files.h"
-#include "platform/posix/connection_table.h"
+#include "platform/log_buffer.h"
 #include "platform/posix/last_error.h"
-#include "platform/posix/log_file.h"
 #include "platform/posix/net_remote_name.h"
 #include "platform/posix/smb_session.h"
 
@@ -38,10 +25,7 @@ namespace {
 
 // Windows wildcard matching of '*' and '?' (no character classes).
 bool WildcardMatch(const std::string& pattern, const std::string& name, bool ignoreCase) {
-  auto same = [ignoreCase](char a, char b) {
-    if (!ignoreCase) return a == b;
-    return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
-  };
+  auto same = [ignoreCase](char a, char b) { return ignoreCase ? ToLowerAscii(a) == ToLowerAscii(b) : a == b; };
   std::size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
   while (n < name.size()) {
     if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
@@ -61,32 +45,6 @@ bool WildcardMatch(const std::string& pattern, const std::string& name, bool ign
   return p == pattern.size();
 }
 
-// "*.*" means every entry, as on Windows (names without a dot included).
-std::string NormalisePattern(const std::string& pattern) { return pattern == "*.*" ? "*" : pattern; }
-
-// One open listing: yields the entries that match its pattern.
-class Listing {
- public:
-  explicit Listing(std::string pattern, bool ignoreCase)
-      : pattern_(NormalisePattern(pattern)), ignoreCase_(ignoreCase) {}
-  virtual ~Listing() = default;
-
-  // The next matching entry; false at the end (error 0) or on a failure.
-  bool NextMatch(FindData& data, ErrorCode& error) {
-    for (;;) {
-      if (!NextEntry(data, error)) return false;
-      if (WildcardMatch(pattern_, data.name, ignoreCase_)) return true;
-    }
-  }
-
- protected:
-  virtual bool NextEntry(FindData& data, ErrorCode& error) = 0;
-
- private:
-  std::string pattern_;
-  bool ignoreCase_;
-};
-
 std::uint32_t LocalAttributes(const struct stat& linkStat, const struct stat* targetStat) {
   std::uint32_t attributes = 0;
   if (S_ISLNK(linkStat.st_mode)) {
@@ -99,15 +57,36 @@ std::uint32_t LocalAttributes(const struct stat& linkStat, const struct stat* ta
   return attributes == 0 ? attr::kNormal : attributes;
 }
 
-class LocalListing : public Listing {
- public:
-  LocalListing(DIR* dir, std::string pattern) : Listing(std::move(pattern), false), dir_(dir) {}
-  ~LocalListing() override { ::closedir(dir_); }
+// The number of a local folder that cannot be opened.
+ErrorCode FolderError(int error) { return error == ENOENT ? err::kPathNotFound : posix::ErrnoToWindows(error); }
 
- protected:
-  bool NextEntry(FindData& data, ErrorCode& error) override {
+// One open listing, local or on a drive: yields the entries that match its
+// pattern ("*.*" means every entry, as on Windows), without regard to case
+// on a drive.
+class Listing {
+ public:
+  Listing(DIR* local, std::unique_ptr<posix::SmbDirectory> remote, const std::string& pattern)
+      : local_(local), remote_(std::move(remote)), pattern_(pattern == "*.*" ? "*" : pattern) {}
+  ~Listing() {
+    if (local_ != nullptr) ::closedir(local_);
+  }
+  Listing(const Listing&) = delete;
+  Listing& operator=(const Listing&) = delete;
+
+  // The next matching entry; false at the end (error 0) or on a failure.
+  bool NextMatch(FindData& data, ErrorCode& error) {
+    while (remote_ ? remote_->Next(data, error) : NextLocal(data, error)) {
+      if (WildcardMatch(pattern_, data.name, remote_ != nullptr)) return true;
+    }
+    return false;
+  }
+
+  DIR* local() const { return local_; }
+
+ private:
+  bool NextLocal(FindData& data, ErrorCode& error) {
     errno = 0;
-    const dirent* entry = ::readdir(dir_);
+    const dirent* entry = ::readdir(local_);
     if (entry == nullptr) {
       error = errno == 0 ? err::kSuccess : posix::ErrnoToWindows(errno);
       return false;
@@ -115,7 +94,7 @@ class LocalListing : public Listing {
     data.name = entry->d_name;
     struct stat linkStat {};
     struct stat targetStat {};
-    const int fd = ::dirfd(dir_);
+    const int fd = ::dirfd(local_);
     if (::fstatat(fd, entry->d_name, &linkStat, AT_SYMLINK_NOFOLLOW) != 0) {
       data.attributes = attr::kNormal;  // gone since the listing was read
     } else {
@@ -126,18 +105,16 @@ class LocalListing : public Listing {
     return true;
   }
 
- private:
-  DIR* dir_;
+  DIR* local_;
+  std::unique_ptr<posix::SmbDirectory> remote_;
+  std::string pattern_;
 };
 
 // A local folder's entries with their inode numbers; a link shows as itself.
 ErrorCode ListLocalFileIds(const std::string& dir, std::vector<FileIdEntry>& entries) {
   DIR* folder = ::opendir(dir.c_str());
-  if (folder == nullptr) {
-    const int error = errno;
-    return error == ENOENT ? err::kPathNotFound : posix::ErrnoToWindows(error);
-  }
-  LocalListing listing(folder, "*");
+  if (folder == nullptr) return FolderError(errno);
+  Listing listing(folder, nullptr, "*");
   ErrorCode code = err::kSuccess;
   FindData data;
   while (listing.NextMatch(data, code)) {
@@ -153,50 +130,67 @@ ErrorCode ListLocalFileIds(const std::string& dir, std::vector<FileIdEntry>& ent
   return code;
 }
 
-class RemoteListing : public Listing {
+// Writes to a descriptor it owns.
+class DescriptorBuffer : public LogBuffer {
  public:
-  RemoteListing(std::unique_ptr<posix::SmbDirectory> dir, std::string pattern)
-      : Listing(std::move(pattern), true), dir_(std::move(dir)) {}
+  explicit DescriptorBuffer(int fd) : fd_(fd) {}
+  ~DescriptorBuffer() override {
+    Drain();
+    ::close(fd_);
+  }
 
  protected:
-  bool NextEntry(FindData& data, ErrorCode& error) override { return dir_->Next(data, error); }
+  bool Write(const char* data, std::size_t size) override {
+    while (size > 0) {
+      const ssize_t written = ::write(fd_, data, size);
+      if (written < 0 && errno == EINTR) continue;
+      if (written <= 0) return false;
+      data += written;
+      size -= static_cast<std::size_t>(written);
+    }
+    return true;
+  }
 
  private:
-  std::unique_ptr<posix::SmbDirectory> dir_;
+  int fd_;
 };
 
-// A drive path resolved to its session and the components below the
-// connection's root.
-struct RemotePath {
-  std::shared_ptr<posix::SmbSession> session;
-  std::vector<std::string> components;
+// Closes the descriptor unless it was handed on.
+struct Descriptor {
+  int fd = -1;
+  ~Descriptor() {
+    if (fd >= 0) ::close(fd);
+  }
 };
 
-// 0 with `out` set; kPathNotFound when the drive is not connected (or not by
-// this process); kInvalidName for a malformed path.
-ErrorCode ResolveDrivePath(const std::string& path, bool pattern, RemotePath& out) {
-  char letter = 0;
-  ErrorCode code = err::kSuccess;
-  if (!posix::ParseDrivePath(path, pattern, letter, out.components, code)) {
-    return code != err::kSuccess ? code : err::kPathNotFound;
-  }
-  out.session = posix::SessionForDrive(letter);
-  if (!out.session) return err::kPathNotFound;
+std::unique_ptr<std::streambuf> OpenLocalLogFile(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos || slash + 1 == path.size()) return nullptr;
+  const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
+  const std::string name = path.substr(slash + 1);
+  const uid_t me = ::geteuid();
 
-  // The drive must still be connected to the share this session opened: a
-  // connection cancelled (or replaced) by another process ends the session.
-  posix::ConnectionRow row;
-  posix::RemoteName recorded;
-  const posix::RemoteName& live = out.session->name();
-  if (posix::FindConnection(letter, row) != err::kSuccess ||
-      posix::ParseRemoteName(row.remoteName, recorded) != err::kSuccess ||
-      recorded.host != live.host || recorded.share != live.share ||
-      recorded.components != live.components) {
-    posix::DetachSession(letter);
-    out.session.reset();
-    return err::kPathNotFound;
-  }
-  return err::kSuccess;
+  // The folder: no link, and the user's own.
+  Descriptor dir;
+  dir.fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir.fd < 0) return nullptr;
+  struct stat st {};
+  if (::fstat(dir.fd, &st) != 0 || st.st_uid != me) return nullptr;
+
+  // The file: no link, no waiting on a FIFO or device, emptied only as a
+  // plain file of ours with no second name.
+  Descriptor file;
+  file.fd = ::openat(dir.fd, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
+                     0666);
+  if (file.fd < 0) return nullptr;
+  if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != me || st.st_nlink != 1) return nullptr;
+  if (::ftruncate(file.fd, 0) != 0) return nullptr;
+  const int flags = ::fcntl(file.fd, F_GETFL);
+  if (flags < 0 || ::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
+
+  std::unique_ptr<std::streambuf> buffer(new DescriptorBuffer(file.fd));
+  file.fd = -1;
+  return buffer;
 }
 
 bool Fail(ErrorCode code) {
@@ -204,55 +198,38 @@ bool Fail(ErrorCode code) {
   return false;
 }
 
-bool FailErrno() {
-  posix::SetLastErrorFromErrno(errno);
-  return false;
-}
+// The result of a local call that returned `rc`.
+bool Local(int rc) { return rc == 0 || Fail(posix::ErrnoToWindows(errno)); }
 
 class PosixFiles : public Files {
  public:
+  explicit PosixFiles(posix::Drives& drives) : drives_(drives) {}
+
   int Access(const std::string& path, int mode) override {
     if (posix::IsDrivePath(path)) {
-      RemotePath remote;
-      ErrorCode code = ResolveDrivePath(path, false, remote);
-      if (code == err::kSuccess) code = remote.session->Exists(remote.session->UrlFor(remote.components));
+      const ErrorCode code = OnDrive(path, false, &posix::SmbSession::Exists);
       posix::SetLastError(code);
       return code == err::kSuccess ? 0 : -1;
     }
-    if (mode == 0) {
-      // An entry of that name, whatever its kind (a dangling link too).
-      struct stat st {};
-      if (::lstat(path.c_str(), &st) == 0) return 0;
-      posix::SetLastErrorFromErrno(errno);
-      return -1;
-    }
-    if (::access(path.c_str(), mode) == 0) return 0;
-    posix::SetLastErrorFromErrno(errno);
-    return -1;
+    // Mode 0: an entry of that name, whatever its kind (a dangling link too).
+    struct stat st {};
+    return Local(mode == 0 ? ::lstat(path.c_str(), &st) : ::access(path.c_str(), mode)) ? 0 : -1;
   }
 
   bool MakeDirectory(const std::string& path) override {
-    if (posix::IsDrivePath(path)) {
-      RemotePath remote;
-      ErrorCode code = ResolveDrivePath(path, false, remote);
-      if (code == err::kSuccess && remote.components.empty()) code = err::kAccessDenied;
-      if (code == err::kSuccess) code = remote.session->MakeDirectory(remote.session->UrlFor(remote.components));
-      return code == err::kSuccess ? true : Fail(code);
-    }
-    if (::mkdir(path.c_str(), 0777) == 0) return true;
-    return FailErrno();
+    if (!posix::IsDrivePath(path)) return Local(::mkdir(path.c_str(), 0777));
+    return Done(OnDrive(path, true, &posix::SmbSession::MakeDirectory));
   }
 
   FindHandle FindFirst(const std::string& pattern, FindData& data) override {
     std::unique_ptr<Listing> listing;
     ErrorCode code = Open(pattern, listing);
+    if (code == err::kSuccess && !listing->NextMatch(data, code)) {
+      // Nothing matches: Windows reports the file as not found.
+      if (code == err::kSuccess) code = err::kFileNotFound;
+    }
     if (code != err::kSuccess) {
       posix::SetLastError(code);
-      return kInvalidFind;
-    }
-    if (!listing->NextMatch(data, code)) {
-      // Nothing matches: Windows reports the file as not found.
-      posix::SetLastError(code == err::kSuccess ? err::kFileNotFound : code);
       return kInvalidFind;
     }
     const FindHandle handle = next_++;
@@ -268,22 +245,14 @@ class PosixFiles : public Files {
     return Fail(code == err::kSuccess ? err::kNoMoreFiles : code);
   }
 
-  bool FindEnd(FindHandle handle) override {
-    if (listings_.erase(handle) == 0) return Fail(err::kInvalidHandle);
-    return true;
-  }
+  bool FindEnd(FindHandle handle) override { return listings_.erase(handle) == 1 || Fail(err::kInvalidHandle); }
 
   bool SetAttributes(const std::string& path, std::uint32_t attributes) override {
     if (posix::IsDrivePath(path)) {
-      RemotePath remote;
-      ErrorCode code = ResolveDrivePath(path, false, remote);
-      if (code == err::kSuccess) {
-        code = remote.session->SetAttributes(remote.session->UrlFor(remote.components), attributes);
-      }
-      return code == err::kSuccess ? true : Fail(code);
+      return Done(OnDrive(path, false, &posix::SmbSession::SetAttributes, attributes));
     }
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) return FailErrno();
+    if (!Local(::lstat(path.c_str(), &st))) return false;
     // A link has no permissions of its own; changing them would change the
     // target.
     if (S_ISLNK(st.st_mode)) return true;
@@ -293,57 +262,32 @@ class PosixFiles : public Files {
     } else {
       mode |= S_IWUSR;
     }
-    if (mode == (st.st_mode & 07777)) return true;
-    if (::chmod(path.c_str(), mode) == 0) return true;
-    return FailErrno();
+    return mode == (st.st_mode & 07777) || Local(::chmod(path.c_str(), mode));
   }
 
   bool RemoveFile(const std::string& path) override {
-    if (posix::IsDrivePath(path)) {
-      RemotePath remote;
-      ErrorCode code = ResolveDrivePath(path, false, remote);
-      if (code == err::kSuccess && remote.components.empty()) code = err::kAccessDenied;
-      if (code == err::kSuccess) code = remote.session->RemoveFile(remote.session->UrlFor(remote.components));
-      return code == err::kSuccess ? true : Fail(code);
-    }
-    if (::unlink(path.c_str()) == 0) return true;
-    return FailErrno();
+    if (!posix::IsDrivePath(path)) return Local(::unlink(path.c_str()));
+    return Done(OnDrive(path, true, &posix::SmbSession::RemoveFile));
   }
 
   bool RemoveDir(const std::string& path) override {
     if (posix::IsDrivePath(path)) {
-      RemotePath remote;
-      ErrorCode code = ResolveDrivePath(path, false, remote);
-      if (code == err::kSuccess && remote.components.empty()) code = err::kAccessDenied;
-      if (code == err::kSuccess) {
-        code = remote.session->RemoveDirectory(remote.session->UrlFor(remote.components));
-      }
-      return code == err::kSuccess ? true : Fail(code);
+      return Done(OnDrive(path, true, &posix::SmbSession::RemoveDirectory));
     }
     // A link to a folder goes as a link; what it points at stays.
     struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-      if (::unlink(path.c_str()) == 0) return true;
-      return FailErrno();
-    }
-    if (::rmdir(path.c_str()) == 0) return true;
-    return FailErrno();
+    const bool link = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+    return Local(link ? ::unlink(path.c_str()) : ::rmdir(path.c_str()));
   }
 
   std::unique_ptr<std::streambuf> OpenLogFile(const std::string& path) override {
-    return posix::OpenLogFile(path);
+    return OpenLocalLogFile(path);
   }
 
   ErrorCode ListFileIds(const std::string& dir, std::vector<FileIdEntry>& entries) override {
     entries.clear();
-    ErrorCode code = err::kSuccess;
-    if (posix::IsDrivePath(dir)) {
-      RemotePath remote;
-      code = ResolveDrivePath(dir, false, remote);
-      if (code == err::kSuccess) code = remote.session->ListFileIds(remote.session->UrlFor(remote.components), entries);
-    } else {
-      code = ListLocalFileIds(dir, entries);
-    }
+    const ErrorCode code = posix::IsDrivePath(dir) ? OnDrive(dir, false, &posix::SmbSession::ListFileIds, entries)
+                                                   : ListLocalFileIds(dir, entries);
     posix::SetLastError(code);
     return code;
   }
@@ -351,38 +295,62 @@ class PosixFiles : public Files {
   ErrorCode LastError() override { return posix::GetLastError(); }
 
  private:
+  // A drive path resolved to its session and the components below the
+  // connection's root: 0; kPathNotFound when the drive is not connected (or
+  // not by this process); kInvalidName for a malformed path.
+  ErrorCode Resolve(const std::string& path, bool pattern, std::shared_ptr<posix::SmbSession>& session,
+                    std::vector<std::string>& components) {
+    char letter = 0;
+    ErrorCode code = err::kSuccess;
+    if (!posix::ParseDrivePath(path, pattern, letter, components, code)) {
+      return code != err::kSuccess ? code : err::kPathNotFound;
+    }
+    session = drives_.Session(letter);
+    return session ? err::kSuccess : err::kPathNotFound;
+  }
+
+  // `op` on the drive path's session and URL; kAccessDenied for the drive's
+  // root itself when `notRoot`.
+  template <typename Op, typename... Args>
+  ErrorCode OnDrive(const std::string& path, bool notRoot, Op op, Args&&... args) {
+    std::shared_ptr<posix::SmbSession> session;
+    std::vector<std::string> components;
+    ErrorCode code = Resolve(path, false, session, components);
+    if (code == err::kSuccess && notRoot && components.empty()) code = err::kAccessDenied;
+    return code == err::kSuccess ? ((*session).*op)(session->UrlFor(components), std::forward<Args>(args)...) : code;
+  }
+
+  static bool Done(ErrorCode code) { return code == err::kSuccess || Fail(code); }
+
   // Splits a pattern at its last separator into the folder and the name
   // pattern, and opens the folder.
   ErrorCode Open(const std::string& pattern, std::unique_ptr<Listing>& out) {
     if (posix::IsDrivePath(pattern)) {
-      RemotePath remote;
-      ErrorCode code = ResolveDrivePath(pattern, true, remote);
+      std::shared_ptr<posix::SmbSession> session;
+      std::vector<std::string> components;
+      ErrorCode code = Resolve(pattern, true, session, components);
       if (code != err::kSuccess) return code;
       // "E:" or "E:\" name no entry to look for.
-      if (remote.components.empty()) return err::kFileNotFound;
-      const std::string name = remote.components.back();
-      remote.components.pop_back();
+      if (components.empty()) return err::kFileNotFound;
+      const std::string name = components.back();
+      components.pop_back();
       std::unique_ptr<posix::SmbDirectory> dir;
-      code = remote.session->OpenDirectory(remote.session->UrlFor(remote.components), dir);
-      if (code != err::kSuccess) return code;
-      out.reset(new RemoteListing(std::move(dir), name));
-      return err::kSuccess;
+      code = session->OpenDirectory(session->UrlFor(components), dir);
+      if (code == err::kSuccess) out.reset(new Listing(nullptr, std::move(dir), name));
+      return code;
     }
-
     const std::size_t cut = pattern.find_last_of("/\\");
     std::string folder = cut == std::string::npos ? "." : pattern.substr(0, cut);
     const std::string name = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
     if (folder.empty()) folder = "/";
     if (name.empty()) return err::kFileNotFound;
     DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) {
-      const int error = errno;
-      return error == ENOENT ? err::kPathNotFound : posix::ErrnoToWindows(error);
-    }
-    out.reset(new LocalListing(dir, name));
+    if (dir == nullptr) return FolderError(errno);
+    out.reset(new Listing(dir, nullptr, name));
     return err::kSuccess;
   }
 
+  posix::Drives& drives_;
   std::map<FindHandle, std::unique_ptr<Listing>> listings_;
   FindHandle next_ = 1;
 };
@@ -390,7 +358,7 @@ class PosixFiles : public Files {
 }  // namespace
 
 Files& RealFiles() {
-  static PosixFiles instance;
+  static PosixFiles instance(posix::UserDrives());
   return instance;
 }
 

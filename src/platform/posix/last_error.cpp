@@ -5,43 +5,60 @@
 namespace platform {
 namespace posix {
 namespace {
-thread_local ErrorCode t_lastError = err::kSuccess;
+
+// The thread's slot, as GetLastError keeps it.
+ErrorCode& Slot() {
+  thread_local ErrorCode code = err::kSuccess;
+  return code;
 }
 
-ErrorCode GetLastError() { return t_lastError; }
-void SetLastError(ErrorCode code) { t_lastError = code; }
+// What local files and SMB shares alike answer.
+constexpr ErrnoCase kShared[] = {
+    {0, err::kSuccess},
+    {ENOENT, err::kFileNotFound},
+    {ENOTDIR, err::kPathNotFound},
+    {EACCES, err::kAccessDenied},
+    {EPERM, err::kAccessDenied},
+    {EROFS, err::kAccessDenied},
+    {EISDIR, err::kAccessDenied},  // DeleteFileA on a folder
+    {EEXIST, err::kAlreadyExists},
+    {ENOTEMPTY, err::kDirNotEmpty},
+    {ENOMEM, err::kNotEnoughMemory},
+    {ENOSPC, err::kDiskFull},
+    {ENAMETOOLONG, err::kFilenameExcedRange},
+    {EBADF, err::kInvalidHandle},
+};
+
+}  // namespace
+
+ErrorCode GetLastError() { return Slot(); }
+void SetLastError(ErrorCode code) { Slot() = code; }
+
+ErrorCode ErrnoToWindows(int error, std::initializer_list<ErrnoCase> cases, ErrorCode fallback, bool shared) {
+  for (const ErrnoCase& entry : cases) {
+    if (entry.error == error) return entry.code;
+  }
+  if (shared) {
+    for (const ErrnoCase& entry : kShared) {
+      if (entry.error == error) return entry.code;
+    }
+  }
+  return fallback;
+}
 
 ErrorCode ErrnoToWindows(int error) {
-  switch (error) {
-    case 0: return err::kSuccess;
-    case ENOENT: return err::kFileNotFound;
-    case ENOTDIR: return err::kPathNotFound;
-    case EACCES:
-    case EPERM:
-    case EROFS:
-    case EISDIR: return err::kAccessDenied;  // DeleteFileA on a folder
-    case ETXTBSY: return err::kSharingViolation;
-    case EEXIST: return err::kAlreadyExists;
-    case ENOTEMPTY: return err::kDirNotEmpty;
-    case ENOMEM: return err::kNotEnoughMemory;
-    case ENOSPC:
-    case EDQUOT: return err::kDiskFull;
-    case ENAMETOOLONG: return err::kFilenameExcedRange;
-    case EBUSY: return err::kBusy;
-    case EINVAL: return err::kInvalidParameter;
-    case EBADF: return err::kInvalidHandle;
-    case ECONNREFUSED: return err::kBadNetPath;
-    case EHOSTUNREACH:
-    case ENETUNREACH:
-    case ETIMEDOUT: return err::kBadNetPath;
-    default: return err::kInvalidParameter;
-  }
+  return ErrnoToWindows(error,
+                        {{ETXTBSY, err::kSharingViolation},
+                         {EDQUOT, err::kDiskFull},
+                         {EBUSY, err::kBusy},
+                         {ECONNREFUSED, err::kBadNetPath},
+                         {EHOSTUNREACH, err::kBadNetPath},
+                         {ENETUNREACH, err::kBadNetPath},
+                         {ETIMEDOUT, err::kBadNetPath}},
+                        err::kInvalidParameter);
 }
 
-ErrorCode SetLastErrorFromErrno(int error) {
-  t_lastError = ErrnoToWindows(error);
-  return t_lastError;
-}
+ErrorCode SetLastErrorFromErrno(int error) { return Slot() = ErrnoToWindows(error); }
 
 }  // namespace posix
 }  // namespace platform

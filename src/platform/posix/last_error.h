@@ -1,5 +1,8 @@
-// The thread's last Windows error number, as GetLastError keeps it.
+// The thread's last Windows error number, as GetLastError keeps it, and the
+// one map from errno values to Windows numbers.
 #pragma once
+
+#include <initializer_list>
 
 #include "platform/errors.h"
 
@@ -9,9 +12,21 @@ namespace posix {
 ErrorCode GetLastError();
 void SetLastError(ErrorCode code);
 
-// Maps a C library errno onto the nearest Windows error number and stores it.
-ErrorCode SetLastErrorFromErrno(int error);
+// An errno that one operation answers with a number of its own.
+struct ErrnoCase {
+  int error;
+  ErrorCode code;
+};
+
+// The Windows number of a local file operation's errno.
 ErrorCode ErrnoToWindows(int error);
+// The same for an operation with numbers of its own: `cases` first, then
+// (when `shared`) the numbers every file operation gives, else `fallback`.
+ErrorCode ErrnoToWindows(int error, std::initializer_list<ErrnoCase> cases, ErrorCode fallback,
+                         bool shared = true);
+
+// ErrnoToWindows(error), stored as the last error.
+ErrorCode SetLastErrorFromErrno(int error);
 
 }  // namespace posix
 }  // namespace platform

@@ -1,15 +1,13 @@
 // The log4cxx loggers of the Linux layer ("Sharemapper.Connections",
-// "Sharemapper.Smb", "Sharemapper.KeyStore"). The program configures nothing: an unconfigured
-// log4cxx drops the messages quietly instead of printing warnings to
-// standard error; a configuration log4cxx finds by itself routes them.
+// "Sharemapper.Smb", "Sharemapper.KeyStore"), as quiet as the program's own.
 #pragma once
 
-#include <log4cxx/logger.h>
+#include "log/diag_logger.h"
 
 namespace platform {
 namespace posix {
 
-log4cxx::LoggerPtr LayerLogger(const char* name);
+inline log4cxx::LoggerPtr LayerLogger(const char* name) { return VkSharemapper::diag::GetLogger(name); }
 
 }  // namespace posix
 }  // namespace platform

@@ -1,47 +1,28 @@
 #include "platform/posix/net_remote_name.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstddef>
+
+#include "platform/files.h"
 
 namespace platform {
 namespace posix {
 namespace {
 
-// MAX_PATH: the remote name must fit a 260-byte buffer with its terminator.
-constexpr std::size_t kMaxRemoteName = 259;
-
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
 bool HasControl(const std::string& text) {
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7F) return true;
-  }
-  return false;
+  return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
 }
 
 // Characters Windows does not allow in a file or share name.
 bool HasForbidden(const std::string& text, bool allowWildcards) {
-  for (char c : text) {
-    switch (c) {
-      case '<':
-      case '>':
-      case ':':
-      case '"':
-      case '|':
-        return true;
-      case '*':
-      case '?':
-        if (!allowWildcards) return true;
-        break;
-      default:
-        break;
-    }
-  }
-  return false;
+  return text.find_first_of(allowWildcards ? "<>:\"|" : "<>:\"|*?") != std::string::npos;
 }
 
-bool IsHostChar(unsigned char c) {
-  return std::isalnum(c) || c == '-' || c == '.' || c == '_';
+bool IsHostChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
 }
 
 std::vector<std::string> SplitComponents(const std::string& text, std::size_t start) {
@@ -61,36 +42,19 @@ std::vector<std::string> SplitComponents(const std::string& text, std::size_t st
 
 }  // namespace
 
-bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) !=
-        std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
-std::string ToLowerAscii(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 ErrorCode ParseRemoteName(const std::string& text, RemoteName& out) {
   out = RemoteName();
-  if (text.size() > kMaxRemoteName) return err::kFilenameExcedRange;
+  if (text.size() + 1 > kMaxPath) return err::kFilenameExcedRange;
   if (text.size() < 2 || !IsSeparator(text[0]) || !IsSeparator(text[1])) return err::kBadNetPath;
 
   std::vector<std::string> parts = SplitComponents(text, 2);
   // parts[0] is the host; it must follow the two separators directly.
   const std::string& host = parts[0];
   if (host.empty()) return err::kBadNetPath;
-  for (unsigned char c : host) {
-    if (!IsHostChar(c)) return err::kBadNetPath;
-  }
   // A host made only of dots is no name.
-  if (host.find_first_not_of('.') == std::string::npos) return err::kBadNetPath;
+  if (!std::all_of(host.begin(), host.end(), IsHostChar) || host.find_first_not_of('.') == std::string::npos) {
+    return err::kBadNetPath;
+  }
 
   std::vector<std::string> rest;
   for (std::size_t i = 1; i < parts.size(); ++i) {
@@ -108,10 +72,7 @@ ErrorCode ParseRemoteName(const std::string& text, RemoteName& out) {
 }
 
 char DriveLetterOf(const std::string& name) {
-  if (name.size() != 2 || name[1] != ':') return 0;
-  unsigned char c = static_cast<unsigned char>(name[0]);
-  if (!std::isalpha(c) || c > 0x7F) return 0;
-  return static_cast<char>(std::toupper(c));
+  return name.size() == 2 && IsDrivePath(name) ? ToUpperAscii(name[0]) : 0;
 }
 
 bool ParseAccount(const std::string& text, Account& out) {
@@ -133,9 +94,7 @@ std::string EncodeUrlSegment(const std::string& segment) {
   std::string out;
   out.reserve(segment.size());
   for (unsigned char c : segment) {
-    if (std::isalnum(c) && c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c == '-' || c == '.' || c == '_' || c == '~') {
+    if ((std::isalnum(c) && c < 0x80) || c == '-' || c == '.' || c == '_' || c == '~') {
       out += static_cast<char>(c);
     } else {
       out += '%';
@@ -168,7 +127,7 @@ bool ParseDrivePath(const std::string& path, bool lastMayBePattern, char& letter
   components.clear();
   error = err::kSuccess;
   if (!IsDrivePath(path)) return false;
-  letter = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+  letter = ToUpperAscii(path[0]);
   if (path.size() == 2) return true;
 
   std::vector<std::string> parts = SplitComponents(path, 3);

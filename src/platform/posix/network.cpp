@@ -1,18 +1,11 @@
-// Linux implementation of the network concern: drive letters connected to SMB
-// shares. A connection is a row of the user's connection table (letter,
-// remote name, account) plus, in the process that made it, the authenticated
-// libsmbclient session through which the drive's files are reached.
-//
-// Like Windows' temporary connections, connections are never remembered for
-// a later logon: CONNECT_UPDATE_PROFILE is not honoured and the
-// "remembered but not live" state (ERROR_CONNECTION_UNAVAIL, 1201) never
-// occurs.
+// Linux implementation of the network concern: a drive letter connected to
+// an SMB share is a row of the user's connection table plus, in the process
+// that made it, the session that reaches its files. Connections are never
+// remembered for a later logon (see README).
 #include <cstring>
 #include <string>
 
 #include "platform/network.h"
-#include "platform/posix/connection_table.h"
-#include "platform/posix/last_error.h"
 #include "platform/posix/net_remote_name.h"
 #include "platform/posix/smb_session.h"
 
@@ -31,13 +24,10 @@ char RootLetter(const std::string& root) {
 
 class PosixNetwork : public Network {
  public:
-  // The order of the checks: the arguments (1200 for a local name that is
-  // not a drive letter, 66 for a resource type other than disk, the remote
-  // name's own numbers, 87 for an empty or malformed account), then the
-  // table (85 for a letter in use, 1219 for the same server under another
-  // account), all before any network traffic; then the SMB session (see
-  // SmbSession::Connect); and last the row, written only after the session
-  // succeeded and checked again in the same transaction.
+  explicit PosixNetwork(posix::Drives& drives) : drives_(drives) {}
+
+  // The arguments, then the table, all before any network traffic; then the
+  // session; last the row, checked again as it is written.
   ErrorCode AddConnection(const NetResource& resource, const std::string& password,
                           const std::string& user, std::uint32_t) override {
     const char letter = posix::DriveLetterOf(resource.localName);
@@ -56,27 +46,26 @@ class PosixNetwork : public Network {
     row.host = name.host;
     row.share = name.share;
     row.account = user;
-    code = posix::CheckNewConnection(row);
+    code = drives_.Check(row);
     if (code != err::kSuccess) return code;
 
     std::shared_ptr<posix::SmbSession> session;
     code = posix::SmbSession::Connect(name, account, password, session);
     if (code != err::kSuccess) return code;
 
-    code = posix::InsertConnection(row);
+    code = drives_.Insert(row);
     if (code != err::kSuccess) return code;
-    posix::AttachSession(letter, std::move(session));
+    drives_.Attach(letter, std::move(session));
     return err::kSuccess;
   }
 
-  // Only drive letters have connections here, so any other name (a remote
-  // name of a deviceless connection, for instance) is not connected. Open
-  // listings on the drive do not hold the cancellation up, whatever `force`.
+  // Only drive letters have connections here; open listings on the drive do
+  // not hold the cancellation up, whatever `force`.
   ErrorCode CancelConnection(const std::string& name, std::uint32_t, bool) override {
     const char letter = posix::DriveLetterOf(name);
     if (letter == 0) return err::kNotConnected;
-    const ErrorCode code = posix::DeleteConnection(letter);
-    if (code == err::kSuccess || code == err::kNotConnected) posix::DetachSession(letter);
+    const ErrorCode code = drives_.Delete(letter);
+    if (code == err::kSuccess || code == err::kNotConnected) drives_.Detach(letter);
     return code;
   }
 
@@ -85,7 +74,7 @@ class PosixNetwork : public Network {
     const char letter = posix::DriveLetterOf(localName);
     if (letter == 0) return err::kBadDevice;
     posix::ConnectionRow row;
-    const ErrorCode code = posix::FindConnection(letter, row);
+    const ErrorCode code = drives_.Find(letter, row);
     if (code != err::kSuccess) return code;
     const std::size_t needed = row.remoteName.size() + 1;
     if (remoteName == nullptr || length < needed) {
@@ -96,29 +85,24 @@ class PosixNetwork : public Network {
     return err::kSuccess;
   }
 
-  // The volume name of a mapped drive is the name of its share, as Samba
-  // servers report it by default.
+  // The share's name, as Samba servers report it by default.
   bool GetVolumeName(const std::string& root, char* volumeName, std::uint32_t size) override {
     const char letter = RootLetter(root);
     posix::ConnectionRow row;
-    const ErrorCode code = letter == 0 ? err::kPathNotFound : posix::FindConnection(letter, row);
-    if (code != err::kSuccess) {
-      posix::SetLastError(code == err::kNotConnected ? err::kPathNotFound : code);
-      return false;
-    }
-    if (volumeName == nullptr || size < row.share.size() + 1) {
-      posix::SetLastError(err::kMoreData);
-      return false;
-    }
+    if (letter == 0 || drives_.Find(letter, row) != err::kSuccess) return false;
+    if (volumeName == nullptr || size < row.share.size() + 1) return false;
     std::memcpy(volumeName, row.share.c_str(), row.share.size() + 1);
     return true;
   }
+
+ private:
+  posix::Drives& drives_;
 };
 
 }  // namespace
 
 Network& RealNetwork() {
-  static PosixNetwork instance;
+  static PosixNetwork instance(posix::UserDrives());
   return instance;
 }
 

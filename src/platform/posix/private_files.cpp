@@ -1,28 +1,18 @@
 #include "platform/posix/private_files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <sstream>
+
+#include "platform/posix/last_error.h"
 
 namespace platform {
 namespace posix {
 namespace {
-
-// Sets the umask for one creation: with 077 a new entry gets exactly the
-// mode it is created with (0700, 0600), whatever the caller's umask was.
-// The program runs on one thread, so nothing else creates files meanwhile.
-class PrivateUmask {
- public:
-  PrivateUmask() : saved_(::umask(077)) {}
-  ~PrivateUmask() { ::umask(saved_); }
-  PrivateUmask(const PrivateUmask&) = delete;
-  PrivateUmask& operator=(const PrivateUmask&) = delete;
-
- private:
-  mode_t saved_;
-};
 
 std::string Octal(mode_t mode) {
   std::ostringstream out;
@@ -30,50 +20,90 @@ std::string Octal(mode_t mode) {
   return out.str();
 }
 
-}  // namespace
-
-int MakePrivateFolder(const std::string& path) {
-  const PrivateUmask mask;
-  return ::mkdir(path.c_str(), kPrivateFolderMode) == 0 ? 0 : errno;
+ErrorCode Failed(int error, const std::string& what, std::string& why) {
+  why = what + ": " + std::strerror(error);
+  return ErrnoToWindows(error);
 }
 
-int CreatePrivateFile(const std::string& path) {
-  const PrivateUmask mask;
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPrivateFileMode);
-  if (fd < 0) return errno;
-  ::close(fd);
-  return 0;
-}
-
-bool RestoreOwnerRights(const std::string& path, struct stat& st, const log4cxx::LoggerPtr& logger) {
-  if (st.st_uid != ::geteuid()) return true;
-  mode_t needed = 0;
-  if (S_ISDIR(st.st_mode)) {
-    needed = S_IRWXU;
-  } else if (S_ISREG(st.st_mode)) {
-    needed = S_IRUSR | S_IWUSR;
-  } else {
-    return true;  // a link or anything else: not ours to repair
+// mkdir -p, or a new empty file never made through a link; 0 or errno. The
+// umask of 077 gives new entries exactly these modes; the program runs on
+// one thread, so nothing else creates files meanwhile.
+int Make(const std::string& path, bool folder) {
+  const mode_t saved = ::umask(077);
+  int error = 0;
+  if (!folder) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    error = fd < 0 ? errno : 0;
+    if (fd >= 0) ::close(fd);
   }
-  if ((st.st_mode & needed) == needed) return true;
-  const mode_t mode = (st.st_mode & 07777) | needed;
+  for (std::size_t slash = path.find('/', 1); folder; slash = path.find('/', slash + 1)) {
+    if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) error = errno;
+    if (error != 0 || slash == std::string::npos) break;
+  }
+  ::umask(saved);
+  return error;
+}
+
+// Gives an entry of the user's the owner's rights its kind needs back, the
+// other bits left as they are. False, with errno set, when that failed.
+bool RestoreOwnerRights(const std::string& path, struct stat& st, const log4cxx::LoggerPtr& logger) {
+  const mode_t needed = S_ISDIR(st.st_mode) ? S_IRWXU : S_IRUSR | S_IWUSR;
+  if (st.st_uid != ::geteuid() || (st.st_mode & needed) == needed) return true;
   // Never through a link that took the entry's place since it was looked at.
-  if (::fchmodat(AT_FDCWD, path.c_str(), mode, AT_SYMLINK_NOFOLLOW) != 0) return false;
   struct stat now {};
-  if (::lstat(path.c_str(), &now) != 0) return false;
+  if (::fchmodat(AT_FDCWD, path.c_str(), (st.st_mode & 07777) | needed, AT_SYMLINK_NOFOLLOW) != 0 ||
+      ::lstat(path.c_str(), &now) != 0) {
+    return false;
+  }
   LOG4CXX_WARN(logger, path << " lacked its owner's rights (mode " << Octal(st.st_mode) << "); now mode "
-                             << Octal(now.st_mode));
+                            << Octal(now.st_mode));
   st = now;
   return true;
 }
 
-void RestoreCompanionRights(const std::string& file, const log4cxx::LoggerPtr& logger) {
-  for (const char* suffix : {"-journal", "-wal", "-shm"}) {
-    const std::string companion = file + suffix;
-    struct stat st {};
-    // Best effort: a companion SQLite cannot open shows in its own result.
-    if (::lstat(companion.c_str(), &st) == 0) RestoreOwnerRights(companion, st, logger);
+ErrorCode Prepare(const std::string& path, bool folder, bool create, bool& absent, std::string& why,
+                  const log4cxx::LoggerPtr& logger) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    if (errno != ENOENT) return Failed(errno, path, why);
+    absent = !create;
+    if (absent) return err::kSuccess;
+    const int error = Make(path, folder);
+    if (error != 0 && error != EEXIST) return Failed(error, "cannot create " + path, why);
+    if (::lstat(path.c_str(), &st) != 0) return Failed(errno, path, why);
   }
+  if (S_ISLNK(st.st_mode)) {
+    why = path + " is a symbolic link";
+  } else if (folder ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) {
+    why = path + (folder ? " is not a folder" : " is not a regular file");
+  } else if (st.st_uid != ::geteuid()) {
+    why = path + " belongs to uid " + std::to_string(st.st_uid) + ", not to uid " + std::to_string(::geteuid());
+  } else if (!RestoreOwnerRights(path, st, logger)) {
+    return Failed(errno, "cannot give " + path + " its owner's rights back", why);
+  } else if ((st.st_mode & 077) != 0) {
+    // Whoever could write there may have left anything beside the file.
+    why = path + " is open to group or others (mode " + Octal(st.st_mode) + ")";
+  } else {
+    return err::kSuccess;
+  }
+  return err::kAccessDenied;
+}
+
+}  // namespace
+
+ErrorCode PreparePrivateFile(const std::string& file, bool create, bool& absent, std::string& why,
+                             const log4cxx::LoggerPtr& logger) {
+  absent = false;
+  ErrorCode code = Prepare(file.substr(0, file.rfind('/')), true, create, absent, why, logger);
+  if (code == err::kSuccess && !absent) code = Prepare(file, false, create, absent, why, logger);
+  if (code != err::kSuccess || absent) return code;
+  // SQLite gives a new companion the file's mode, but keeps an old one's.
+  for (const char* suffix : {"-journal", "-wal", "-shm"}) {
+    struct stat st {};
+    const std::string companion = file + suffix;
+    if (::lstat(companion.c_str(), &st) == 0 && S_ISREG(st.st_mode)) RestoreOwnerRights(companion, st, logger);
+  }
+  return err::kSuccess;
 }
 
 }  // namespace posix

@@ -1,42 +1,26 @@
-// The folders and files that only the user may use (the connection table's
-// and the key store's, and SQLite's companions of both): made with the modes
-// 0700 and 0600 whatever the umask, and given the owner's rights back when a
-// umask or a hand took them away, so that such a file never blocks later
-// runs.
+// The private files of this layer (the key store's and the connection
+// table's): one policy for both, so that nobody else can read them or make
+// this program write elsewhere.
 #pragma once
-
-#include <sys/stat.h>
 
 #include <string>
 
+#include "platform/errors.h"
 #include "platform/posix/layer_log.h"
 
 namespace platform {
 namespace posix {
 
-constexpr mode_t kPrivateFolderMode = 0700;
-constexpr mode_t kPrivateFileMode = 0600;
-
-// mkdir(path) with the mode 0700 exactly. 0, or the errno of the failure
-// (EEXIST when anything is there already).
-int MakePrivateFolder(const std::string& path);
-
-// Creates the empty file `path` with the mode 0600 exactly; never through a
-// link, and failing with EEXIST when anything is there already. 0 or errno.
-int CreatePrivateFile(const std::string& path);
-
-// `st` is lstat's answer for `path`. A folder or plain file of the user's own
-// that lacks any of the owner's rights its kind needs (read and write, and
-// search for a folder) gets them back, the other bits left as they are, and
-// `st` is brought up to date, and the repair is reported to `logger`. False,
-// with errno set, only when such a repair was needed and failed; true
-// otherwise (nothing to do is no failure).
-bool RestoreOwnerRights(const std::string& path, struct stat& st, const log4cxx::LoggerPtr& logger);
-
-// The same for SQLite's companions of the database `file` (its rollback
-// journal, write-ahead log and index), those of them that are there: SQLite
-// gives a new one the database's mode, but keeps an old one's.
-void RestoreCompanionRights(const std::string& file, const log4cxx::LoggerPtr& logger);
+// Makes `file` and its folder ready for use. When `create`, missing folders
+// are made 0700 and a missing file 0600, whatever the umask. Both must be
+// the user's own, no symbolic link, of their kind, and closed to group and
+// others; one of the user's that lacks the owner's own rights (left by a
+// umask of 0777, say) gets them back, as do SQLite's companions of the file,
+// with a warning to `logger`. 0, with `absent` set when something is missing
+// and was not to be made; else the Windows error, with `why` saying what
+// was refused.
+ErrorCode PreparePrivateFile(const std::string& file, bool create, bool& absent, std::string& why,
+                             const log4cxx::LoggerPtr& logger);
 
 }  // namespace posix
 }  // namespace platform

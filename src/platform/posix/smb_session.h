@@ -1,44 +1,39 @@
-// SMB sessions through libsmbclient: one authenticated context per mapped
-// drive of this process. The account and password live only in the session
-// object (and libsmbclient's memory) for as long as the drive is mapped;
-// nothing about them is written anywhere.
-//
-// libsmbclient is only loaded when a connection is made (see smb_api.h): a
-// process that only lists or removes drives neither loads it nor sets up any
-// SMB state.
+// SMB sessions through libsmbclient (one authenticated context per mapped
+// drive of this process) and the user's drives, which hold them.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/posix/connection_table.h"
 #include "platform/posix/net_remote_name.h"
 
 namespace platform {
 namespace posix {
 
+// libsmbclient as its package installs it (the major version is the
+// header's ABI), and ERROR_NO_NETWORK for when it cannot be loaded or lacks
+// a function.
+constexpr const char* kSmbLibrary = "libsmbclient.so.0";
+constexpr ErrorCode kNoNetwork = 1222;
+
+// For tests: the next session loads `library` (null: kSmbLibrary) anew.
+void ResetSmbApiForTests(const char* library);
+
 class SmbDirectory;
 
 class SmbSession : public std::enable_shared_from_this<SmbSession> {
  public:
-  // Authenticates to `name.host` with the account and password and opens
-  // the share and the folders below it. Returns 0 with `out` set, or:
-  //   kBadNetPath (53)      the host name does not resolve to an IPv4
-  //                         address, or nothing answers on port 445 there
-  //                         (refused, unreachable, or no answer within the
-  //                         connect timeout)
-  //   kLogonFailure (1326)  the server refused the account or password
-  //   kAccessDenied (5)     the account logged on but may not use the share
-  //                         or the folder
-  //   kBadNetName (67)      no such share, or no such folder below it (or a
-  //                         file where a folder should be)
-  //   kInvalidParameter (87) an account, domain or password longer than
-  //                         libsmbclient can pass on (255 bytes)
-  //   kNoNetwork (1222)     libsmbclient cannot be loaded (nothing was sent)
-  //   kNotEnoughMemory (8), kUnexpectedNetworkError (59)  anything else
+  // Authenticates to `name.host` and opens the share and the folders below
+  // it: 0 with `out` set, or 53 (host unknown or port 445 not answering),
+  // 1326 (logon refused), 5 (share or folder refused), 67 (no such share or
+  // folder), 87 (a credential over 255 bytes), 1222 (no libsmbclient),
+  // 8 or 59.
   static ErrorCode Connect(const RemoteName& name, const Account& account,
                            const std::string& password, std::shared_ptr<SmbSession>& out);
 
@@ -49,19 +44,15 @@ class SmbSession : public std::enable_shared_from_this<SmbSession> {
   // The URL of a path below the connection's root folder.
   std::string UrlFor(const std::vector<std::string>& components) const;
 
-  // The operations below return 0 or a Windows number. Once the server has
-  // not answered one of them in time (ERROR_SEM_TIMEOUT, 121) or the
-  // connection broke (ERROR_NETNAME_DELETED, 64), the session is over: every
-  // later one fails at once with ERROR_NETNAME_DELETED.
+  // 0 or a Windows number. After a timeout (121) or a broken connection (64)
+  // every later call fails at once with 64.
   ErrorCode Exists(const std::string& url);
   ErrorCode OpenDirectory(const std::string& url, std::unique_ptr<SmbDirectory>& out);
-  // Sets the DOS attributes (read-only, hidden, system, archive) of an entry
-  // to exactly those of `attributes`; other bits are ignored.
+  // Sets the read-only, hidden, system and archive bits to those given.
   ErrorCode SetAttributes(const std::string& url, std::uint32_t attributes);
   ErrorCode MakeDirectory(const std::string& url);
   ErrorCode RemoveFile(const std::string& url);
   ErrorCode RemoveDirectory(const std::string& url);
-  // The entries of a folder with the server's file ids.
   ErrorCode ListFileIds(const std::string& url, std::vector<FileIdEntry>& entries);
 
   const RemoteName& name() const { return name_; }
@@ -93,15 +84,29 @@ class SmbDirectory {
   void* handle_;
 };
 
-// The sessions of this process, by drive letter ('A'..'Z').
-std::shared_ptr<SmbSession> SessionForDrive(char letter);
-void AttachSession(char letter, std::shared_ptr<SmbSession> session);
-void DetachSession(char letter);
-void DetachAllSessions();
+// The user's drives: the connection table, shared by the user's processes,
+// and the sessions of this process by drive letter ('A'..'Z').
+class Drives {
+ public:
+  std::uint32_t LetterMask() { return ConnectedLetterMask(); }
+  ErrorCode Find(char letter, ConnectionRow& row) { return FindConnection(letter, row); }
+  ErrorCode Check(const ConnectionRow& row) { return CheckNewConnection(row); }
+  ErrorCode Insert(const ConnectionRow& row) { return InsertConnection(row); }
+  ErrorCode Delete(char letter) { return DeleteConnection(letter); }
 
-// Maps an errno that libsmbclient set for a file operation on an open session
-// to a Windows number.
-ErrorCode SmbFileErrorToWindows(int error);
+  // The session of a drive this process connected, if it is still the
+  // drive's connection (one cancelled or replaced elsewhere ends here).
+  std::shared_ptr<SmbSession> Session(char letter);
+  void Attach(char letter, std::shared_ptr<SmbSession> session) { sessions_[letter] = std::move(session); }
+  void Detach(char letter) { sessions_.erase(letter); }
+  void DetachAll() { sessions_.clear(); }
+
+ private:
+  std::map<char, std::shared_ptr<SmbSession>> sessions_;
+};
+
+// The one Drives of the process, made on first use.
+Drives& UserDrives();
 
 }  // namespace posix
 }  // namespace platform

@@ -1,58 +1,201 @@
 #include "platform/posix/sqlite_util.h"
 
+#include <sqlite3.h>
 #include <sys/vfs.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <iterator>
 
 namespace platform {
 namespace posix {
 namespace {
 
-// File systems whose users all share this machine's memory. Anything else
-// (NFS, SMB, FUSE, cluster file systems, or a type not listed) is not.
+// File systems whose users all share this machine's memory, as a log needs:
+// ext2-4, xfs, btrfs, tmpfs, ramfs, f2fs, zfs, bcachefs, overlayfs, jfs,
+// reiserfs. Anything else (NFS, SMB, FUSE, a type not listed) is not.
 bool OnLocalFileSystem(const std::string& path) {
+  static constexpr unsigned long kLocal[] = {0xEF53UL,     0x58465342UL, 0x9123683EUL, 0x01021994UL,
+                                             0x858458F6UL, 0xF2F52010UL, 0x2FC12FC1UL, 0xCA451A4EUL,
+                                             0x794C7630UL, 0x3153464AUL, 0x52654973UL};
   struct statfs fs {};
-  if (::statfs(path.c_str(), &fs) != 0) return false;
-  switch (static_cast<unsigned long>(fs.f_type)) {
-    case 0xEF53UL:      // ext2, ext3, ext4
-    case 0x58465342UL:  // xfs
-    case 0x9123683EUL:  // btrfs
-    case 0x01021994UL:  // tmpfs
-    case 0x858458F6UL:  // ramfs
-    case 0xF2F52010UL:  // f2fs
-    case 0x2FC12FC1UL:  // zfs
-    case 0xCA451A4EUL:  // bcachefs
-    case 0x794C7630UL:  // overlayfs
-    case 0x3153464AUL:  // jfs
-    case 0x52654973UL:  // reiserfs
-      return true;
-    default:
-      return false;
-  }
+  return ::statfs(path.c_str(), &fs) == 0 &&
+         std::find(std::begin(kLocal), std::end(kLocal), static_cast<unsigned long>(fs.f_type)) != std::end(kLocal);
 }
 
 }  // namespace
 
-bool UseWriteAheadLog(sqlite3* db, const std::string& file, int busyTimeoutMs) {
-  if (sqlite3_db_readonly(db, "main") != 0 || !OnLocalFileSystem(file)) return false;
-  // The switch needs the file to itself; it does not wait for other runs.
-  sqlite3_busy_timeout(db, 0);
-  bool wal = false;
-  sqlite3_stmt* statement = nullptr;
-  if (sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &statement, nullptr) == SQLITE_OK &&
-      sqlite3_step(statement) == SQLITE_ROW) {
-    const unsigned char* mode = sqlite3_column_text(statement, 0);
-    wal = mode != nullptr && std::string(reinterpret_cast<const char*>(mode)) == "wal";
+ErrorCode SqliteError(int rc, ErrorCode unsound) {
+  switch (rc) {
+    case SQLITE_OK: return err::kSuccess;
+    case SQLITE_IOERR_NOMEM: return err::kNotEnoughMemory;
+    case SQLITE_IOERR_READ:
+    case SQLITE_IOERR_SHORT_READ: return err::kCantRead;
+    case SQLITE_IOERR_WRITE:
+    case SQLITE_IOERR_FSYNC:
+    case SQLITE_IOERR_DIR_FSYNC:
+    case SQLITE_IOERR_TRUNCATE: return err::kCantWrite;
+    default: break;
   }
-  sqlite3_finalize(statement);
-  sqlite3_busy_timeout(db, busyTimeoutMs);
+  switch (rc & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_PROTOCOL: return err::kBusy;
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_AUTH: return err::kAccessDenied;
+    case SQLITE_NOMEM: return err::kNotEnoughMemory;
+    case SQLITE_FULL: return err::kDiskFull;
+    case SQLITE_TOOBIG:
+    case SQLITE_RANGE: return err::kInvalidParameter;
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+    case SQLITE_FORMAT:
+    case SQLITE_SCHEMA:
+    case SQLITE_ERROR: return unsound;
+    case SQLITE_CANTOPEN: return err::kCantOpen;
+    default: return err::kRegistryIoFailed;
+  }
+}
+
+int Database::Open(const std::string& file, int busyTimeoutMs) {
+  busyTimeoutMs_ = busyTimeoutMs;
+  // Never SQLITE_OPEN_CREATE: the caller made the file, privately.
+  return Connect(file, SQLITE_OPEN_READWRITE);
+}
+
+int Database::OpenImmutable(const std::string& file) {
+  std::string uri = "file:";
+  for (const char c : file) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    const auto byte = static_cast<unsigned char>(c);
+    const bool plain = (byte < 0x80 && std::isalnum(byte) != 0) || (c != '\0' && std::strchr("/-_.~", c) != nullptr);
+    uri += plain ? std::string(1, c) : std::string{'%', kHex[byte >> 4], kHex[byte & 0xF]};
+  }
+  return Connect(uri + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+}
+
+int Database::Connect(const std::string& name, int flags) {
+  sqlite3* opened = nullptr;
+  const int rc = sqlite3_open_v2(name.c_str(), &opened, flags | SQLITE_OPEN_NOFOLLOW, nullptr);
+  if (rc != SQLITE_OK) {
+    sqlite3_close_v2(opened);
+    return rc;
+  }
+  Close();
+  db_ = opened;
+  sqlite3_extended_result_codes(db_, 1);
+  sqlite3_busy_timeout(db_, busyTimeoutMs_);
+  return SQLITE_OK;
+}
+
+bool Database::UseWriteAheadLog(const std::string& file) {
+  if (ReadOnly() || !OnLocalFileSystem(file)) return false;
+  // The switch needs the file to itself; it does not wait for other runs.
+  sqlite3_busy_timeout(db_, 0);
+  bool wal = false;
+  {
+    Statement mode(*this, "PRAGMA journal_mode=WAL");
+    wal = mode.Step() == SQLITE_ROW && mode.Bytes(0) == "wal";
+  }
+  sqlite3_busy_timeout(db_, busyTimeoutMs_);
   if (wal) {
-    sqlite3_exec(db, "PRAGMA synchronous=NORMAL", nullptr, nullptr, nullptr);
-    // The log and its index stay, the log emptied, so that no run spends
-    // time making and removing them (or an fsync of the folder).
+    // The log and its index stay, emptied, so that no run makes and
+    // removes them (nor pays an fsync of the folder for it).
+    Exec("PRAGMA synchronous=NORMAL; PRAGMA journal_size_limit=0");
     int persist = 1;
-    sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
-    sqlite3_exec(db, "PRAGMA journal_size_limit=0", nullptr, nullptr, nullptr);
+    sqlite3_file_control(db_, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
   }
   return wal;
+}
+
+void Database::Close() {
+  for (auto& entry : cache_) sqlite3_finalize(entry.second);
+  cache_.clear();
+  if (db_ != nullptr) sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
+bool Database::ReadOnly() const { return db_ != nullptr && sqlite3_db_readonly(db_, "main") == 1; }
+bool Database::InTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
+int Database::Changes() const { return sqlite3_changes(db_); }
+
+std::string Database::Describe(int rc) const {
+  std::string text = sqlite3_errstr(rc);
+  if (db_ != nullptr && sqlite3_extended_errcode(db_) == rc) {
+    const char* detail = sqlite3_errmsg(db_);
+    if (detail != nullptr && text != detail) text += std::string(" (") + detail + ")";
+  }
+  return text;
+}
+
+int Database::Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
+
+int Database::Run(const char* sql) {
+  Statement statement(*this, sql);
+  const int rc = statement.Step();
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
+}
+
+void Database::Rollback() {
+  if (InTransaction()) Run("ROLLBACK");
+}
+
+Statement::Statement(Database& db, const char* sql) {
+  for (const auto& entry : db.cache_) {
+    if (entry.first == sql) {
+      stmt_ = entry.second;
+      return;
+    }
+  }
+  rc_ = sqlite3_prepare_v3(db.db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
+  if (rc_ == SQLITE_OK && stmt_ == nullptr) rc_ = SQLITE_MISUSE;
+  if (rc_ != SQLITE_OK) {
+    sqlite3_finalize(stmt_);  // nothing kept: the next use tries again
+    stmt_ = nullptr;
+    return;
+  }
+  db.cache_.emplace_back(sql, stmt_);
+}
+
+Statement::~Statement() {
+  if (stmt_ == nullptr) return;
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
+
+void Statement::Keep(int rc) {
+  if (rc_ == SQLITE_OK) rc_ = rc;
+}
+
+Statement& Statement::Bind(int index, std::int64_t value) {
+  if (rc_ == SQLITE_OK) Keep(sqlite3_bind_int64(stmt_, index, value));
+  return *this;
+}
+
+Statement& Statement::Bind(int index, const std::string& text) {
+  if (rc_ == SQLITE_OK) {
+    Keep(sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
+  }
+  return *this;
+}
+
+Statement& Statement::BindBlob(int index, const char* data, std::uint32_t size) {
+  // A null pointer would bind NULL rather than an empty blob.
+  if (rc_ == SQLITE_OK) Keep(sqlite3_bind_blob64(stmt_, index, data != nullptr ? data : "", size, SQLITE_TRANSIENT));
+  return *this;
+}
+
+int Statement::Step() { return rc_ != SQLITE_OK ? rc_ : sqlite3_step(stmt_); }
+
+std::int64_t Statement::Int(int column) { return sqlite3_column_int64(stmt_, column); }
+
+std::string Statement::Bytes(int column) {
+  const void* data = sqlite3_column_blob(stmt_, column);
+  const int size = sqlite3_column_bytes(stmt_, column);
+  return data != nullptr ? std::string(static_cast<const char*>(data), static_cast<std::size_t>(size))
+                         : std::string();
 }
 
 }  // namespace posix

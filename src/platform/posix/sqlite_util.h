@@ -1,80 +1,84 @@
 // What the two SQLite stores of this layer (the key store and the
-// connection table) share: cached statements and the choice of journal.
+// connection table) share: one connection with its cached statements, the
+// journal choice, and the Windows numbers of SQLite's failures.
 #pragma once
 
-#include <sqlite3.h>
-
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/errors.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
 namespace platform {
 namespace posix {
 
-// Prepared statements kept for the life of one connection, so that a run
-// that reads the same few queries a hundred times compiles each once.
-class StatementCache {
+// SQLite result code (extended) to the Windows number RegXxx would answer
+// for the same trouble; a file that is no sound database answers `unsound`.
+ErrorCode SqliteError(int rc, ErrorCode unsound = err::kBadDb);
+
+class Database {
  public:
-  StatementCache() = default;
-  ~StatementCache() { Clear(); }
-  StatementCache(const StatementCache&) = delete;
-  StatementCache& operator=(const StatementCache&) = delete;
+  Database() = default;
+  ~Database() { Close(); }
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
 
-  // The statement for `sql` on `db`, prepared on first use; it comes reset,
-  // with no values bound. Answers SQLite's result code; on failure `out` is
-  // null and nothing is kept, so the next call tries again.
-  int Get(sqlite3* db, const char* sql, sqlite3_stmt*& out) {
-    for (const auto& entry : entries_) {
-      if (entry.first == sql) {
-        out = entry.second;
-        return SQLITE_OK;
-      }
-    }
-    out = nullptr;
-    const int rc = sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &out, nullptr);
-    if (rc != SQLITE_OK || out == nullptr) {
-      sqlite3_finalize(out);
-      out = nullptr;
-      return rc != SQLITE_OK ? rc : SQLITE_MISUSE;
-    }
-    entries_.emplace_back(sql, out);
-    return SQLITE_OK;
-  }
+  // Opens the existing `file`, never through a link, read-only when it
+  // cannot be written; answers SQLite's result code.
+  int Open(const std::string& file, int busyTimeoutMs);
+  // Opens `file` read-only without locks or log (SQLite's immutable=1).
+  int OpenImmutable(const std::string& file);
+  // Switches to a write-ahead log with synchronous=NORMAL when the file is
+  // on a local file system and may be written; else the rollback journal
+  // stays (README, "Journals and fsyncs"). True when the log is used.
+  bool UseWriteAheadLog(const std::string& file);
+  void Close();
 
-  // Finalises every statement; must run before the connection is closed.
-  void Clear() {
-    for (auto& entry : entries_) sqlite3_finalize(entry.second);
-    entries_.clear();
-  }
+  bool IsOpen() const { return db_ != nullptr; }
+  bool ReadOnly() const;
+  bool InTransaction() const;
+  int Changes() const;
+  std::string Describe(int rc) const;  // SQLite's text, with its detail
+
+  int Exec(const char* sql);  // any number of statements, not cached
+  int Run(const char* sql);   // one cached statement, stepped to its end
+  void Rollback();            // of an open transaction, if any
 
  private:
-  std::vector<std::pair<std::string, sqlite3_stmt*>> entries_;
+  friend class Statement;
+  int Connect(const std::string& name, int flags);
+  sqlite3* db_ = nullptr;
+  int busyTimeoutMs_ = 0;
+  // Prepared once for the life of the connection; finalised before it closes.
+  std::vector<std::pair<std::string, sqlite3_stmt*>> cache_;
 };
 
-// Puts the database of `db`, the file `file`, into write-ahead log mode with
-// synchronous=NORMAL, when the file is on a local file system and the
-// connection may write it. True when the connection now uses the log.
-//
-// With a rollback journal and synchronous=FULL every commit costs four
-// fsyncs (the journal twice, its folder, the file) and a journal file made
-// and removed. Under the log a commit appends to the log with no fsync; the
-// log is copied back into the file when the last connection closes, that is
-// at the end of a run, or once it has grown long, which costs three fsyncs
-// in all. That order never corrupts the database: a power loss or a crash
-// of the system can at worst take the commits of the run in progress with
-// it, and once a run has ended its changes are on the disk. Readers see the
-// last commit, and readers and the one writer no longer wait for each other.
-//
-// The log (-wal) and its index (-shm) lie beside the file, with its owner
-// and mode. The last connection to close empties the log but leaves both,
-// so that later runs need not make them again. A log needs memory shared by
-// every user of the file, which network file systems do not give: on
-// anything not known to be local the database is left as it is (a new one
-// keeps its rollback journal). Neither is a database switched that another
-// run is using at that moment; a later run switches it. A connection that
-// stays with a rollback journal keeps synchronous=FULL: NORMAL could
-// corrupt there.
-bool UseWriteAheadLog(sqlite3* db, const std::string& file, int busyTimeoutMs);
+// One of the connection's cached statements, reset and unbound again when
+// it goes out of scope. A failed prepare or bind is answered by Step.
+class Statement {
+ public:
+  Statement(Database& db, const char* sql);
+  ~Statement();
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  Statement& Bind(int index, std::int64_t value);
+  Statement& Bind(int index, const std::string& text);
+  Statement& BindBlob(int index, const char* data, std::uint32_t size);
+  int Step();  // SQLITE_ROW, SQLITE_DONE or a failure
+
+  std::int64_t Int(int column);
+  std::string Bytes(int column);
+
+ private:
+  void Keep(int rc);
+  sqlite3_stmt* stmt_ = nullptr;
+  int rc_ = 0;
+};
 
 }  // namespace posix
 }  // namespace platform

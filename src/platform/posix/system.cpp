@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
-#include "platform/posix/connection_table.h"
+#include "platform/posix/smb_session.h"
 #include "platform/system.h"
 
 namespace platform {
@@ -17,11 +19,10 @@ namespace {
 
 class PosixSystem : public System {
  public:
-  std::uint32_t LogicalDrives() override {
-    // A Linux user has no local drive letters; the letters in use are those
-    // of the user's network connections.
-    return posix::ConnectedLetterMask() & 0x3FFFFFFu;
-  }
+  explicit PosixSystem(posix::Drives& drives) : drives_(drives) {}
+
+  // No local drive letters: those in use are the user's connections.
+  std::uint32_t LogicalDrives() override { return drives_.LetterMask() & 0x3FFFFFFu; }
 
   // The kernel reads /proc/<pid>/cmdline from the argument strings the
   // caller has already overwritten; what is left is to write no core file.
@@ -59,12 +60,36 @@ class PosixSystem : public System {
     if (out.empty() || out.back() != '/') out += '/';
     return true;
   }
+
+  // No token privileges on Linux: opening a token and enabling a privilege
+  // in it succeed.
+  bool OpenProcessToken(std::uint32_t, TokenHandle& token) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    token = nextToken_;
+    nextToken_ += 4;
+    tokens_.insert(token);
+    return true;
+  }
+  bool EnablePrivilege(TokenHandle token, const std::string&) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return tokens_.count(token) == 1;
+  }
+  void CloseToken(TokenHandle token) override {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    tokens_.erase(token);
+  }
+
+ private:
+  posix::Drives& drives_;
+  std::mutex mutex_;
+  std::set<TokenHandle> tokens_;
+  TokenHandle nextToken_ = 0x100;
 };
 
 }  // namespace
 
 System& RealSystem() {
-  static PosixSystem instance;
+  static PosixSystem instance(posix::UserDrives());
   return instance;
 }
 

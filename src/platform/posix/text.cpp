@@ -1,13 +1,7 @@
-// Linux implementation of the text concern. The "OEM code page" of a Linux
-// process is the character set of its LC_CTYPE locale, as the environment
-// sets it (LC_ALL, then LC_CTYPE, then LANG). The C/POSIX locale, and a
-// locale that is not installed, count as UTF-8: names on Linux are UTF-8 in
-// practice and plain ASCII is a part of it.
-//
-// The result is always valid UTF-8: every byte sequence that is not valid in
-// the source character set becomes U+FFFD and the conversion goes on. The
-// text ends at its first zero byte, as a C string does. The process's own
-// locale is never changed.
+// Linux implementation of the text concern: the "OEM code page" is the
+// character set of the environment's LC_CTYPE locale, the C locale and one
+// not installed counting as UTF-8. The result is always valid UTF-8 (see
+// README); the process's own locale is never changed.
 #include <iconv.h>
 #include <langinfo.h>
 #include <locale.h>
@@ -16,7 +10,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/posix/net_remote_name.h"
 #include "platform/text.h"
 
 namespace platform {
@@ -25,12 +18,12 @@ namespace {
 const char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
 
 bool IsUtf8Name(const std::string& codeset) {
-  return posix::EqualsIgnoreCase(codeset, "UTF-8") || posix::EqualsIgnoreCase(codeset, "UTF8");
+  return EqualsIgnoreCase(codeset, "UTF-8") || EqualsIgnoreCase(codeset, "UTF8");
 }
 
 bool IsAsciiName(const std::string& codeset) {
-  return codeset.empty() || codeset == "ANSI_X3.4-1968" || posix::EqualsIgnoreCase(codeset, "ASCII") ||
-         posix::EqualsIgnoreCase(codeset, "US-ASCII");
+  return codeset.empty() || codeset == "ANSI_X3.4-1968" || EqualsIgnoreCase(codeset, "ASCII") ||
+         EqualsIgnoreCase(codeset, "US-ASCII");
 }
 
 // Copies valid UTF-8 and puts U+FFFD in place of each maximal ill-formed
@@ -39,42 +32,23 @@ bool IsAsciiName(const std::string& codeset) {
 std::string SanitiseUtf8(const std::string& in) {
   std::string out;
   out.reserve(in.size());
-  const std::size_t n = in.size();
-  std::size_t i = 0;
-  while (i < n) {
+  for (std::size_t i = 0; i < in.size();) {
     const unsigned char c = static_cast<unsigned char>(in[i]);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-      ++i;
-      continue;
-    }
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // range of the second byte
-    if (c >= 0xC2 && c <= 0xDF) {
-      length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-      length = 3;
-      if (c == 0xE0) low = 0xA0;
-      if (c == 0xED) high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-      length = 4;
-      if (c == 0xF0) low = 0x90;
-      if (c == 0xF4) high = 0x8F;
-    }
-    if (length == 0) {
-      out += kReplacement;
-      ++i;
-      continue;
-    }
+    // The sequence's length (0: no lead byte) and the range of its second byte.
+    const std::size_t length = c < 0x80                ? 1
+                               : c >= 0xC2 && c <= 0xDF ? 2
+                               : c >= 0xE0 && c <= 0xEF ? 3
+                               : c >= 0xF0 && c <= 0xF4 ? 4
+                                                        : 0;
+    const unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
     std::size_t good = 1;
-    while (good < length && i + good < n) {
+    while (good < length && i + good < in.size()) {
       const unsigned char next = static_cast<unsigned char>(in[i + good]);
-      const unsigned char lo = good == 1 ? low : 0x80;
-      const unsigned char hi = good == 1 ? high : 0xBF;
-      if (next < lo || next > hi) break;
+      if (next < (good == 1 ? low : 0x80) || next > (good == 1 ? high : 0xBF)) break;
       ++good;
     }
-    if (good == length) {
+    if (length != 0 && good == length) {
       out.append(in, i, length);
     } else {
       out += kReplacement;
@@ -164,22 +138,15 @@ class LocaleText : public Text {
     if (dot == std::string::npos) return false;
     std::string codeset;
     for (std::size_t i = dot + 1; i < locale.size() && locale[i] != '@'; ++i) {
-      const char c = locale[i];
-      if (c >= 'A' && c <= 'Z') {
-        codeset += static_cast<char>(c - 'A' + 'a');
-      } else if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
-        codeset += c;
-      }
+      const char c = ToLowerAscii(locale[i]);
+      if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) codeset += c;
     }
     return codeset == "utf8";
   }
 
   static std::string Lookup() {
-    // The usual answers without loading the locale, which costs a run that
-    // prints JSON more than the conversions do: the built-in C and POSIX
-    // locales count as UTF-8, and so does a system locale named for UTF-8,
-    // installed or not. (A LOCPATH folder may hold anything under any name;
-    // its locales are always looked at.)
+    // The usual answers without loading the locale, which costs more than
+    // the conversions (see README); a LOCPATH locale is always looked at.
     const std::string chosen = CtypeName();
     if (chosen.empty() || chosen == "C" || chosen == "POSIX") return "UTF-8";
     const char* locpath = std::getenv("LOCPATH");

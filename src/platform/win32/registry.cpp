@@ -9,7 +9,6 @@ namespace platform {
 namespace {
 
 HKEY ToKey(KeyHandle key) { return reinterpret_cast<HKEY>(key); }
-HANDLE ToToken(TokenHandle token) { return reinterpret_cast<HANDLE>(token); }
 
 // True when the path names a key below the root rather than the root itself.
 bool NamesSubkey(const std::string& path) {
@@ -73,37 +72,6 @@ class WinRegistry : public Registry {
   ErrorCode CloseKey(KeyHandle key) override {
     return static_cast<ErrorCode>(::RegCloseKey(ToKey(key)));
   }
-
-  bool OpenProcessToken(std::uint32_t access, TokenHandle& token) override {
-    HANDLE opened = nullptr;
-    if (!::OpenProcessToken(::GetCurrentProcess(), static_cast<DWORD>(access), &opened)) {
-      token = 0;
-      return false;
-    }
-    token = reinterpret_cast<TokenHandle>(opened);
-    return true;
-  }
-
-  bool EnablePrivilege(TokenHandle token, const std::string& name) override {
-    TOKEN_PRIVILEGES privileges{};
-    privileges.PrivilegeCount = 1;
-    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
-    if (!::LookupPrivilegeValueA(nullptr, name.c_str(), &privileges.Privileges[0].Luid)) {
-      return false;
-    }
-    if (!::AdjustTokenPrivileges(ToToken(token), FALSE, &privileges, 0, nullptr, nullptr)) {
-      return false;
-    }
-    // The call also succeeds when the account does not hold the privilege;
-    // it then leaves ERROR_NOT_ALL_ASSIGNED behind and nothing was enabled.
-    return ::GetLastError() != ERROR_NOT_ALL_ASSIGNED;
-  }
-
-  void CloseToken(TokenHandle token) override {
-    if (token != 0) ::CloseHandle(ToToken(token));
-  }
-
-  ErrorCode LastError() override { return static_cast<ErrorCode>(::GetLastError()); }
 };
 
 }  // namespace

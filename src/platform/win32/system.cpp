@@ -8,6 +8,8 @@
 namespace platform {
 namespace {
 
+HANDLE ToToken(TokenHandle token) { return reinterpret_cast<HANDLE>(token); }
+
 template <typename Char>
 void Overwrite(Char* text, const Char* secret, std::size_t size, Char with) {
   if (text == nullptr) return;
@@ -76,6 +78,35 @@ class WinSystem : public System {
       buffer.resize(static_cast<std::size_t>(length) + 1);
     }
     return false;
+  }
+
+  bool OpenProcessToken(std::uint32_t access, TokenHandle& token) override {
+    HANDLE opened = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), static_cast<DWORD>(access), &opened)) {
+      token = 0;
+      return false;
+    }
+    token = reinterpret_cast<TokenHandle>(opened);
+    return true;
+  }
+
+  bool EnablePrivilege(TokenHandle token, const std::string& name) override {
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    if (!::LookupPrivilegeValueA(nullptr, name.c_str(), &privileges.Privileges[0].Luid)) {
+      return false;
+    }
+    if (!::AdjustTokenPrivileges(ToToken(token), FALSE, &privileges, 0, nullptr, nullptr)) {
+      return false;
+    }
+    // The call also succeeds when the account does not hold the privilege;
+    // it then leaves ERROR_NOT_ALL_ASSIGNED behind and nothing was enabled.
+    return ::GetLastError() != ERROR_NOT_ALL_ASSIGNED;
+  }
+
+  void CloseToken(TokenHandle token) override {
+    if (token != 0) ::CloseHandle(ToToken(token));
   }
 };
 

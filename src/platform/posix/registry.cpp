@@ -1,0 +1,497 @@
+// The registry on Linux: key handles and the Windows calling conventions on
+// top of the per-user key store, one SQLite file at
+// $XDG_CONFIG_HOME/sharemapper/registry.db (README, "Where Linux keeps its
+// state"). Each operation is one transaction, so several runs may use the
+// store at once; a store that cannot be written is still read. Failures are
+// Windows numbers, each also described on the logger "Sharemapper.KeyStore".
+#include "platform/posix/registry.h"
+
+#include <pwd.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "platform/posix/last_error.h"
+#include "platform/posix/layer_log.h"
+#include "platform/posix/private_files.h"
+#include "platform/posix/sqlite_util.h"
+#include "platform/registry.h"
+
+namespace platform {
+namespace {
+
+using posix::Database;
+using posix::Statement;
+using KeyId = std::int64_t;
+
+constexpr KeyId kRootKey = 1;  // present in every store
+constexpr int kBusyTimeoutMs = 10000;  // how long to wait for another run
+constexpr std::int64_t kApplicationId = 0x534D5247;  // "SMRG"
+constexpr std::int64_t kSchemaVersion = 2;
+
+// Keys are rows keyed by their full path below the root ("Software\Tests",
+// the root ''), compared as NOCASE does: ASCII letters folded, nothing else.
+// Each keeps the case it was created with. Ids are never reused, so a handle
+// to a deleted key cannot come to name a newer one.
+#define SM_KEYS_TABLE                                                                                 \
+  "keys(id INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT NOT NULL UNIQUE COLLATE NOCASE,"             \
+  " parent TEXT COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE);"
+const char* const kSchema =
+    "CREATE TABLE " SM_KEYS_TABLE
+    "CREATE INDEX keys_by_parent ON keys(parent, name);"
+    "CREATE TABLE key_values(key INTEGER NOT NULL, name TEXT NOT NULL COLLATE NOCASE,"
+    " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, name)) WITHOUT ROWID;"
+    "INSERT INTO keys(id, path, parent, name) VALUES(1, '', NULL, '');"
+    "PRAGMA application_id = 1397576263;"
+    "PRAGMA user_version = 2;";
+
+// Version 1 kept a tree of parent ids; its rows, with the same ids, as rows
+// of the current layout.
+#define SM_KEYS_OF_VERSION_1                                                                           \
+  "WITH RECURSIVE tree(id, path, parent, name) AS (SELECT id, '', NULL, '' FROM main.keys WHERE id = 1" \
+  " UNION ALL SELECT k.id, CASE t.path WHEN '' THEN k.name ELSE t.path || '\\' || k.name END, t.path,"  \
+  " k.name FROM main.keys AS k JOIN tree AS t ON k.parent = t.id) SELECT * FROM tree;"
+const char* const kMigrateVersion1 =
+    "CREATE TABLE new_" SM_KEYS_TABLE "INSERT INTO new_keys " SM_KEYS_OF_VERSION_1
+    "UPDATE sqlite_sequence SET seq = (SELECT max(seq) FROM sqlite_sequence WHERE name IN ('keys', 'new_keys'))"
+    " WHERE name = 'new_keys';"
+    "DROP TABLE keys; ALTER TABLE new_keys RENAME TO keys;"
+    "CREATE INDEX keys_by_parent ON keys(parent, name); PRAGMA user_version = 2;";
+// A version 1 store that cannot be written is read through a copy of its
+// keys, which hides them for this connection.
+const char* const kReadVersion1 =
+    "CREATE TEMP TABLE " SM_KEYS_TABLE "INSERT INTO temp.keys " SM_KEYS_OF_VERSION_1
+    "CREATE INDEX temp.keys_by_parent ON keys(parent, name);";
+
+const log4cxx::LoggerPtr& Logger() {
+  static const log4cxx::LoggerPtr logger = posix::LayerLogger("Sharemapper.KeyStore");
+  return logger;
+}
+
+std::string ResolvePath() {
+  // Relative values are ignored, as the XDG rules ask.
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  const char* home = std::getenv("HOME");
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  std::string base;
+  if (config != nullptr && config[0] == '/') {
+    base = config;
+  } else if (home != nullptr && home[0] == '/') {
+    base = std::string(home) + "/.config";
+  } else if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+             found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+    base = std::string(found->pw_dir) + "/.config";
+  } else {
+    return std::string();
+  }
+  while (base.size() > 1 && base.back() == '/') base.pop_back();
+  return base + "/sharemapper/registry.db";
+}
+
+// SQLite's result of a step: a row or the end of the rows is success.
+int Stepped(int rc) { return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc; }
+
+// Whether the statement gives a row; a failure stays in `rc`.
+bool Found(Statement& statement, int& rc) {
+  rc = statement.Step();
+  const bool found = rc == SQLITE_ROW;
+  rc = Stepped(rc);
+  return found;
+}
+
+class KeyStore {
+ public:
+  // Paths are the key's names below the root joined by backslashes ("" is
+  // the root).
+  ErrorCode FindKey(const std::string& path, KeyId& id) {
+    if (path.empty()) id = kRootKey;
+    return Transact(Need::kRead, path.empty() ? err::kSuccess : err::kFileNotFound, "cannot read a key",
+                    [&](int& rc) { return Look(path, id, rc) ? err::kSuccess : err::kFileNotFound; });
+  }
+
+  // The key is looked up under the write lock even when it exists already:
+  // when another run is deleting it at that moment, it is then made anew
+  // instead of being handed out as it goes. A write transaction that
+  // changes nothing costs no fsync. A store that cannot be written is only
+  // searched.
+  ErrorCode CreateKey(const std::string& path, KeyId& id) {
+    ErrorCode code = err::kSuccess;
+    const State state = Open(Need::kRead, code);
+    if (state == State::kFailed) return code;
+    if (state == State::kOpen && db_.ReadOnly() && (code = FindKey(path, id)) != err::kFileNotFound) return code;
+    return Transact(Need::kWrite, err::kSuccess, "cannot create a key", [&](int& rc) {
+      for (std::size_t end = 0; rc == SQLITE_OK && !Look(path, id, rc) && end != std::string::npos;) {
+        const std::size_t start = end == 0 ? 0 : end + 1;
+        end = path.find('\\', start);
+        Statement insert(db_, "INSERT INTO keys(path, parent, name) VALUES(?1, ?2, ?3) ON CONFLICT(path) DO NOTHING");
+        insert.Bind(1, path.substr(0, end)).Bind(2, path.substr(0, start == 0 ? 0 : start - 1));
+        rc = Stepped(insert.Bind(3, path.substr(start, end - start)).Step());
+      }
+      return err::kSuccess;
+    });
+  }
+
+  ErrorCode DeleteKey(const std::string& path) {
+    KeyId key = kRootKey;
+    const ErrorCode code = FindKey(path, key);  // no store made for nothing
+    if (code != err::kSuccess) return code;
+    return Transact(Need::kWrite, err::kFileNotFound, "cannot delete a key", [&](int& rc) {
+      if (!Look(path, key, rc)) return err::kFileNotFound;
+      Statement children(db_, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
+      rc = children.Bind(1, path).Step();
+      if (rc == SQLITE_ROW) rc = SQLITE_OK;  // a key with subkeys stays
+      if (rc != SQLITE_DONE) return err::kAccessDenied;
+      Statement values(db_, "DELETE FROM key_values WHERE key = ?1");
+      Statement row(db_, "DELETE FROM keys WHERE id = ?1");
+      rc = Stepped(values.Bind(1, key).Step());
+      if (rc == SQLITE_OK) rc = Stepped(row.Bind(1, key).Step());
+      return err::kSuccess;
+    });
+  }
+
+  ErrorCode SetValue(KeyId key, const std::string& name, std::uint32_t type, const char* data,
+                     std::uint32_t size) {
+    ErrorCode code = err::kSuccess;
+    if (key != kRootKey && Open(Need::kRead, code) != State::kOpen) {
+      return code != err::kSuccess ? code : err::kKeyDeleted;
+    }
+    return Transact(Need::kWrite, err::kKeyDeleted, "cannot write a value", [&](int& rc) {
+      if (!Exists(key, rc)) return err::kKeyDeleted;
+      Statement statement(db_,
+                          "INSERT INTO key_values(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
+                          " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+      rc = Stepped(statement.Bind(1, key).Bind(2, name).Bind(3, std::int64_t{type}).BindBlob(4, data, size).Step());
+      return err::kSuccess;
+    });
+  }
+
+  ErrorCode QueryValue(KeyId key, const std::string& name, std::uint32_t& type, std::string& data) {
+    const ErrorCode absent = key == kRootKey ? err::kFileNotFound : err::kKeyDeleted;
+    return Transact(Need::kRead, absent, "cannot read a value", [&](int& rc) {
+      if (!Exists(key, rc)) return err::kKeyDeleted;
+      Statement value(db_, "SELECT type, data FROM key_values WHERE key = ?1 AND name = ?2");
+      rc = value.Bind(1, key).Bind(2, name).Step();
+      if (rc != SQLITE_ROW) return err::kFileNotFound;
+      type = static_cast<std::uint32_t>(value.Int(0));
+      data = value.Bytes(1);
+      return err::kSuccess;
+    });
+  }
+
+  // Subkeys are listed in name order, ignoring ASCII case.
+  ErrorCode EnumKey(KeyId key, std::uint32_t index, std::string& name) {
+    const ErrorCode absent = key == kRootKey ? err::kNoMoreItems : err::kKeyDeleted;
+    return Transact(Need::kRead, absent, "cannot list subkeys", [&](int& rc) {
+      Statement path(db_, "SELECT path FROM keys WHERE id = ?1");
+      rc = path.Bind(1, key).Step();
+      if (rc != SQLITE_ROW) return err::kKeyDeleted;
+      Statement subkey(db_, "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
+      rc = subkey.Bind(1, path.Bytes(0)).Bind(2, std::int64_t{index}).Step();
+      if (rc != SQLITE_ROW) return err::kNoMoreItems;
+      name = subkey.Bytes(0);
+      return err::kSuccess;
+    });
+  }
+
+  // The next operation finds the store anew from the environment.
+  void Close() { db_.Close(); }
+
+ private:
+  enum class Need { kRead, kWrite };
+  enum class State { kOpen, kAbsent, kFailed };
+
+  // Runs `body` in one transaction (for kWrite holding the write lock from
+  // its start) and commits it; on any failure nothing of it stays. `body`
+  // leaves SQLite's result in `rc`: its answer counts unless that is a
+  // failure. `absent` is the answer when there is no store.
+  template <typename Body>
+  ErrorCode Transact(Need need, ErrorCode absent, const char* what, Body body) {
+    ErrorCode code = err::kSuccess;
+    const State state = Open(need, code);
+    if (state != State::kOpen) return state == State::kAbsent ? absent : code;
+    int rc = db_.Run(need == Need::kWrite ? "BEGIN IMMEDIATE" : "BEGIN");
+    if (rc == SQLITE_OK) code = body(rc);
+    if (Stepped(rc) == SQLITE_OK) rc = db_.Run("COMMIT");
+    db_.Rollback();
+    return rc == SQLITE_OK ? code : Fail(rc, what);
+  }
+
+  // Until something is written there is no store: reading finds no keys,
+  // and a run that only reads leaves no folder or file behind.
+  State Open(Need need, ErrorCode& code) {
+    code = err::kSuccess;
+    if (!db_.IsOpen()) {
+      file_ = ResolvePath();
+      bool absent = false;
+      std::string why = "no home folder to keep the key store in";
+      code = file_.empty() ? err::kPathNotFound
+                           : posix::PreparePrivateFile(file_, need == Need::kWrite, absent, why, Logger());
+      if (code != err::kSuccess) Refuse(code, why);
+      // Here `absent` may also be an empty file that cannot be written.
+      if (code == err::kSuccess && !absent) code = OpenDatabase(absent);
+      if (code != err::kSuccess || absent) db_.Close();
+      if (code != err::kSuccess) return State::kFailed;
+      if (absent && need == Need::kRead) return State::kAbsent;
+    }
+    if (need == Need::kWrite && (!db_.IsOpen() || db_.ReadOnly())) {
+      code = Refuse(err::kAccessDenied, "the file cannot be written (read-only); nothing was changed");
+      return State::kFailed;
+    }
+    return State::kOpen;
+  }
+
+  // Opens the existing file, sets up an empty one and brings an older
+  // layout up to date. A file that is no store is only ever read.
+  ErrorCode OpenDatabase(bool& absent) {
+    int rc = db_.Open(file_, kBusyTimeoutMs);
+    if (rc != SQLITE_OK) return Fail(rc, "cannot open the file");
+    // A store in write-ahead log mode is read through the log's index, which
+    // a run that can write neither the file nor its folder cannot create.
+    // It is then read as an immutable file instead, which is exact when the
+    // log holds no commits (it is empty or absent, as every run leaves it).
+    bool indexless = false;
+    if (db_.ReadOnly()) {
+      Statement probe(db_, "PRAGMA user_version");
+      indexless = (probe.Step() & 0xFF) == SQLITE_CANTOPEN;
+    }
+    struct stat st {};
+    const bool logged = ::lstat((file_ + "-wal").c_str(), &st) == 0 && st.st_size > 0;
+    if (indexless && !logged && db_.OpenImmutable(file_) == SQLITE_OK) {
+      LOG4CXX_DEBUG(Logger(), "key store " << file_ << ": read as an immutable file (it and its folder are read-only)");
+    }
+    bool empty = false;
+    std::int64_t version = 0;
+    ErrorCode code = CheckLayout(empty, version);
+    if (code == err::kSuccess && db_.ReadOnly()) {
+      absent = empty;
+      if (version == 1 && (rc = db_.Exec(kReadVersion1)) != SQLITE_OK) code = Fail(rc, "cannot read the keys");
+      return code;
+    }
+    if (code == err::kSuccess && (empty || version == 1)) {
+      rc = db_.Run("BEGIN IMMEDIATE");
+      // Another run may have done it while this one waited for the lock.
+      if (rc == SQLITE_OK) code = CheckLayout(empty, version);
+      if (rc == SQLITE_OK && code == err::kSuccess && (empty || version == 1)) {
+        rc = db_.Exec(empty ? kSchema : kMigrateVersion1);
+      }
+      if (rc == SQLITE_OK && code == err::kSuccess) rc = db_.Run("COMMIT");
+      db_.Rollback();
+      if (rc != SQLITE_OK) code = Fail(rc, "cannot set up the key store");
+    }
+    // Commits go to a write-ahead log where the file system allows it
+    // (README, "Journals and fsyncs").
+    if (code == err::kSuccess) db_.UseWriteAheadLog(file_);
+    return code;
+  }
+
+  // One statement, so one read transaction: read apart, the three could
+  // straddle another run's setting up of the store and seem to disagree.
+  ErrorCode CheckLayout(bool& empty, std::int64_t& version) {
+    Statement layout(db_, "SELECT a.application_id, u.user_version, (SELECT count(*) FROM sqlite_master)"
+                          " FROM pragma_application_id AS a, pragma_user_version AS u");
+    const int rc = layout.Step();
+    if (rc != SQLITE_ROW) {
+      return Fail(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc, "cannot read the file as a key store; it is left as it is");
+    }
+    version = layout.Int(1);
+    empty = layout.Int(0) == 0 && version == 0 && layout.Int(2) == 0;
+    if (!empty && layout.Int(0) != kApplicationId) {
+      return Refuse(err::kBadDb, "the file is not a Sharemapper key store; it is left as it is");
+    }
+    if (!empty && version != 1 && version != kSchemaVersion) {
+      return Refuse(err::kBadDb, "the file has a key store layout this program does not know (version " +
+                                     std::to_string(version) + "); it is left as it is");
+    }
+    return err::kSuccess;
+  }
+
+  // Whether the key exists (and its id); a failure stays in `rc`.
+  bool Look(const std::string& path, KeyId& id, int& rc) {
+    Statement statement(db_, "SELECT id FROM keys WHERE path = ?1");
+    const bool found = Found(statement.Bind(1, path), rc);
+    if (found) id = statement.Int(0);
+    return found;
+  }
+
+  bool Exists(KeyId key, int& rc) {
+    Statement statement(db_, "SELECT 1 FROM keys WHERE id = ?1");
+    return Found(statement.Bind(1, key), rc);
+  }
+
+  ErrorCode Refuse(ErrorCode code, const std::string& what) {
+    LOG4CXX_ERROR(Logger(), "key store " << (file_.empty() ? std::string("(no location)") : file_) << ": " << what
+                                         << " (Windows error " << code << ")");
+    return code;
+  }
+
+  ErrorCode Fail(int rc, const char* what) {
+    return Refuse(posix::SqliteError(rc), std::string(what) + ": " + db_.Describe(rc));
+  }
+
+  Database db_;
+  std::string file_;
+};
+
+// Access rights a key handle needs for each operation (KEY_READ and
+// KEY_ALL_ACCESS include them).
+constexpr std::uint32_t kQueryValue = 0x0001;        // KEY_QUERY_VALUE
+constexpr std::uint32_t kSetValue = 0x0002;          // KEY_SET_VALUE
+constexpr std::uint32_t kEnumerateSubKeys = 0x0008;  // KEY_ENUMERATE_SUB_KEYS
+
+// Name limits of the Windows registry.
+constexpr std::size_t kMaxKeyName = 255;
+constexpr std::size_t kMaxValueName = 16383;
+
+// The registry calls leave their result as the thread's last error.
+ErrorCode Answer(ErrorCode code) {
+  posix::SetLastError(code);
+  return code;
+}
+
+// Windows hands names over as zero-terminated strings: a name ends at its
+// first zero byte.
+std::string CName(const std::string& text) { return std::string(text.c_str()); }
+
+// A key path without its one allowed trailing backslash; an empty name
+// anywhere else, or one longer than the registry allows, is refused.
+ErrorCode KeyPath(const std::string& text, std::string& path) {
+  path = CName(text);
+  if (path.empty()) return err::kSuccess;
+  if (path.back() == '\\') path.pop_back();
+  for (std::size_t start = 0;;) {
+    const std::size_t end = path.find('\\', start);
+    const std::size_t length = (end == std::string::npos ? path.size() : end) - start;
+    if (length == 0 || length > kMaxKeyName) return err::kInvalidParameter;
+    if (end == std::string::npos) return err::kSuccess;
+    start = end + 1;
+  }
+}
+
+class PosixRegistry : public Registry {
+ public:
+  explicit PosixRegistry(KeyStore& store) : store_(store) {}
+
+  ErrorCode CreateKey(const std::string& path, std::uint32_t access, KeyHandle& key) override {
+    return Opened(path, access, key, true);
+  }
+
+  ErrorCode OpenKey(const std::string& path, std::uint32_t access, KeyHandle& key) override {
+    return Opened(path, access, key, false);
+  }
+
+  ErrorCode SetValue(KeyHandle key, const std::string& name, std::uint32_t type, const char* data,
+                     std::uint32_t size) override {
+    KeyId id = 0;
+    ErrorCode code = Resolve(key, kSetValue, id);
+    const std::string valueName = CName(name);
+    if (code == err::kSuccess && (valueName.size() > kMaxValueName || (data == nullptr && size != 0))) {
+      code = err::kInvalidParameter;
+    }
+    if (code == err::kSuccess) code = store_.SetValue(id, valueName, type, data, size);
+    return Answer(code);
+  }
+
+  ErrorCode QueryValue(KeyHandle key, const std::string& name, std::uint32_t& type, char* buffer,
+                       std::uint32_t& size) override {
+    KeyId id = 0;
+    ErrorCode code = Resolve(key, kQueryValue, id);
+    std::string data;
+    std::uint32_t storedType = reg::kTypeNone;
+    if (code == err::kSuccess) code = store_.QueryValue(id, CName(name), storedType, data);
+    if (code != err::kSuccess) return Answer(code);
+    type = storedType;
+    const auto needed = static_cast<std::uint32_t>(data.size());
+    if (buffer != nullptr && size < needed) {
+      size = needed;
+      return Answer(err::kMoreData);
+    }
+    if (buffer != nullptr && needed != 0) std::memcpy(buffer, data.data(), needed);
+    size = needed;
+    return Answer(err::kSuccess);
+  }
+
+  ErrorCode EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t& size) override {
+    KeyId id = 0;
+    ErrorCode code = Resolve(key, kEnumerateSubKeys, id);
+    if (code == err::kSuccess && name == nullptr) code = err::kInvalidParameter;
+    std::string subkey;
+    if (code == err::kSuccess) code = store_.EnumKey(id, index, subkey);
+    if (code != err::kSuccess) return Answer(code);
+    if (subkey.size() >= size) return Answer(err::kMoreData);  // no room for name and terminator
+    std::memcpy(name, subkey.data(), subkey.size());
+    name[subkey.size()] = '\0';
+    size = static_cast<std::uint32_t>(subkey.size());
+    return Answer(err::kSuccess);
+  }
+
+  ErrorCode DeleteKey(const std::string& path) override {
+    std::string keyPath;
+    ErrorCode code = KeyPath(path, keyPath);
+    if (code == err::kSuccess) code = keyPath.empty() ? err::kAccessDenied : store_.DeleteKey(keyPath);
+    return Answer(code);
+  }
+
+  ErrorCode CloseKey(KeyHandle key) override {
+    return Answer(handles_.erase(key) == 1 ? err::kSuccess : err::kInvalidHandle);
+  }
+
+  void Reset() {
+    store_.Close();
+    handles_.clear();
+  }
+
+ private:
+  struct OpenedKey {
+    KeyId id;
+    std::uint32_t access;
+  };
+
+  ErrorCode Opened(const std::string& path, std::uint32_t access, KeyHandle& key, bool create) {
+    std::string keyPath;
+    ErrorCode code = KeyPath(path, keyPath);
+    KeyId id = kRootKey;
+    if (code == err::kSuccess) code = create ? store_.CreateKey(keyPath, id) : store_.FindKey(keyPath, id);
+    if (code == err::kSuccess) {
+      key = nextHandle_;
+      nextHandle_ += 4;
+      handles_[key] = OpenedKey{id, access};
+    }
+    return Answer(code);
+  }
+
+  ErrorCode Resolve(KeyHandle key, std::uint32_t right, KeyId& id) const {
+    const auto found = handles_.find(key);
+    if (found == handles_.end()) return err::kInvalidHandle;
+    if ((found->second.access & right) != right) return err::kAccessDenied;
+    id = found->second.id;
+    return err::kSuccess;
+  }
+
+  KeyStore& store_;
+  std::map<KeyHandle, OpenedKey> handles_;
+  KeyHandle nextHandle_ = 0x100;
+};
+
+PosixRegistry& Instance() {
+  static KeyStore store;
+  static PosixRegistry registry(store);
+  return registry;
+}
+
+}  // namespace
+
+Registry& RealRegistry() { return Instance(); }
+
+namespace posix {
+void ResetKeyStore() { Instance().Reset(); }
+std::string KeyStorePath() { return ResolvePath(); }
+}  // namespace posix
+
+}  // namespace platform
