@@ -35,5 +35,5 @@ step "sanitizer tests"
   ctest --output-on-failure -j"$jobs" --timeout 600 -E 'bench')
 
 step "fuzzing (bounded)"
-FUZZ_SECONDS=${FUZZ_SECONDS:-60} bash tests/fuzz/run_fuzz.sh
+FUZZ_SECONDS=${FUZZ_SECONDS:-30} bash tests/fuzz/run_fuzz.sh
 step "done"
