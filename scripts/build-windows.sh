@@ -40,7 +40,10 @@ stop_wine() {
 trap stop_wine EXIT
 
 echo "== Windows tests (under Wine)"
-(cd "$build" && ctest --output-on-failure -j"$jobs" --timeout 600)
+# A test program that connects just as the prefix's wineserver shuts down
+# fails in Wine itself ("wine client error: recvmsg: Connection reset by
+# peer", seen once in about eight runs): a failed test gets a second run.
+(cd "$build" && ctest --output-on-failure -j"$jobs" --timeout 600 --repeat until-pass:2)
 
 echo "== Windows package"
 (cd "$build" && cpack -G ZIP >/dev/null)
