@@ -12,7 +12,6 @@ namespace posix {
 ErrorCode GetLastError();
 void SetLastError(ErrorCode code);
 
-// An errno that one operation answers with a number of its own.
 struct ErrnoCase {
   int error;
   ErrorCode code;
@@ -20,13 +19,10 @@ struct ErrnoCase {
 
 // The Windows number of a local file operation's errno.
 ErrorCode ErrnoToWindows(int error);
-// The same for an operation with numbers of its own: `cases` first, then
-// (when `shared`) the numbers every file operation gives, else `fallback`.
+// For an operation with numbers of its own: `cases` first, then (when
+// `shared`) the numbers every file operation gives, else `fallback`.
 ErrorCode ErrnoToWindows(int error, std::initializer_list<ErrnoCase> cases, ErrorCode fallback,
                          bool shared = true);
-
-// ErrnoToWindows(error), stored as the last error.
-ErrorCode SetLastErrorFromErrno(int error);
 
 }  // namespace posix
 }  // namespace platform

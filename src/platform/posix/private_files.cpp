@@ -20,66 +20,62 @@ std::string Octal(mode_t mode) {
   return out.str();
 }
 
-ErrorCode Failed(int error, const std::string& what, std::string& why) {
-  why = what + ": " + std::strerror(error);
-  return ErrnoToWindows(error);
-}
-
-// mkdir -p, or a new empty file never made through a link; 0 or errno. The
+// mkdir -p, or a new empty file never made through a link; 0 or errno. A
 // umask of 077 gives new entries exactly these modes; the program runs on
 // one thread, so nothing else creates files meanwhile.
 int Make(const std::string& path, bool folder) {
   const mode_t saved = ::umask(077);
-  int error = 0;
-  if (!folder) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    error = fd < 0 ? errno : 0;
-    if (fd >= 0) ::close(fd);
-  }
-  for (std::size_t slash = path.find('/', 1); folder; slash = path.find('/', slash + 1)) {
+  const int fd = folder ? -1 : ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  int error = folder || fd >= 0 ? 0 : errno;
+  if (fd >= 0) ::close(fd);
+  for (std::size_t slash = path.find('/', 1); folder && error == 0; slash = path.find('/', slash + 1)) {
     if (::mkdir(path.substr(0, slash).c_str(), 0700) != 0 && errno != EEXIST) error = errno;
-    if (error != 0 || slash == std::string::npos) break;
+    if (slash == std::string::npos) break;
   }
   ::umask(saved);
   return error;
 }
 
 // Gives an entry of the user's the owner's rights its kind needs back, the
-// other bits left as they are. False, with errno set, when that failed.
+// other bits left as they are, never through a link that took its place.
+// False, with errno set, when that failed.
 bool RestoreOwnerRights(const std::string& path, struct stat& st, const log4cxx::LoggerPtr& logger) {
   const mode_t needed = S_ISDIR(st.st_mode) ? S_IRWXU : S_IRUSR | S_IWUSR;
   if (st.st_uid != ::geteuid() || (st.st_mode & needed) == needed) return true;
-  // Never through a link that took the entry's place since it was looked at.
-  struct stat now {};
+  const mode_t before = st.st_mode;
   if (::fchmodat(AT_FDCWD, path.c_str(), (st.st_mode & 07777) | needed, AT_SYMLINK_NOFOLLOW) != 0 ||
-      ::lstat(path.c_str(), &now) != 0) {
+      ::lstat(path.c_str(), &st) != 0) {
     return false;
   }
-  LOG4CXX_WARN(logger, path << " lacked its owner's rights (mode " << Octal(st.st_mode) << "); now mode "
-                            << Octal(now.st_mode));
-  st = now;
+  LOG4CXX_WARN(logger, path << " lacked its owner's rights (mode " << Octal(before) << "); now mode "
+                            << Octal(st.st_mode));
   return true;
 }
 
 ErrorCode Prepare(const std::string& path, bool folder, bool create, bool& absent, std::string& why,
                   const log4cxx::LoggerPtr& logger) {
+  auto failed = [&why](const std::string& what, int error = errno) {
+    why = what + ": " + std::strerror(error);
+    return ErrnoToWindows(error);
+  };
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
-    if (errno != ENOENT) return Failed(errno, path, why);
+    if (errno != ENOENT) return failed(path);
     absent = !create;
     if (absent) return err::kSuccess;
     const int error = Make(path, folder);
-    if (error != 0 && error != EEXIST) return Failed(error, "cannot create " + path, why);
-    if (::lstat(path.c_str(), &st) != 0) return Failed(errno, path, why);
+    if (error != 0 && error != EEXIST) return failed("cannot create " + path, error);
+    if (::lstat(path.c_str(), &st) != 0) return failed(path);
   }
+  const uid_t me = ::geteuid();
   if (S_ISLNK(st.st_mode)) {
     why = path + " is a symbolic link";
   } else if (folder ? !S_ISDIR(st.st_mode) : !S_ISREG(st.st_mode)) {
     why = path + (folder ? " is not a folder" : " is not a regular file");
-  } else if (st.st_uid != ::geteuid()) {
-    why = path + " belongs to uid " + std::to_string(st.st_uid) + ", not to uid " + std::to_string(::geteuid());
+  } else if (st.st_uid != me) {
+    why = path + " belongs to uid " + std::to_string(st.st_uid) + ", not to uid " + std::to_string(me);
   } else if (!RestoreOwnerRights(path, st, logger)) {
-    return Failed(errno, "cannot give " + path + " its owner's rights back", why);
+    return failed("cannot give " + path + " its owner's rights back");
   } else if ((st.st_mode & 077) != 0) {
     // Whoever could write there may have left anything beside the file.
     why = path + " is open to group or others (mode " + Octal(st.st_mode) + ")";

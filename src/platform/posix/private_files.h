@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/errors.h"
-#include "platform/posix/layer_log.h"
+#include "log/diag_logger.h"
 
 namespace platform {
 namespace posix {

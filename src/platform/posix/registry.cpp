@@ -1,9 +1,9 @@
 // The registry on Linux: key handles and the Windows calling conventions on
-// top of the per-user key store, one SQLite file at
-// $XDG_CONFIG_HOME/sharemapper/registry.db (README, "Where Linux keeps its
-// state"). Each operation is one transaction, so several runs may use the
-// store at once; a store that cannot be written is still read. Failures are
-// Windows numbers, each also described on the logger "Sharemapper.KeyStore".
+// top of the per-user key store, one SQLite file (README, "Where Linux keeps
+// its state"). Each operation is one transaction, so several runs may use
+// the store at once; a store that cannot be written is still read. Failures
+// are Windows numbers, each also described on the logger
+// "Sharemapper.KeyStore"; every call leaves its result as the last error.
 #include "platform/posix/registry.h"
 
 #include <pwd.h>
@@ -16,8 +16,8 @@
 #include <map>
 #include <vector>
 
+#include "log/diag_logger.h"
 #include "platform/posix/last_error.h"
-#include "platform/posix/layer_log.h"
 #include "platform/posix/private_files.h"
 #include "platform/posix/sqlite_util.h"
 #include "platform/registry.h"
@@ -25,7 +25,6 @@
 namespace platform {
 namespace {
 
-using posix::Database;
 using posix::Statement;
 using KeyId = std::int64_t;
 
@@ -33,6 +32,12 @@ constexpr KeyId kRootKey = 1;  // present in every store
 constexpr int kBusyTimeoutMs = 10000;  // how long to wait for another run
 constexpr std::int64_t kApplicationId = 0x534D5247;  // "SMRG"
 constexpr std::int64_t kSchemaVersion = 2;
+constexpr std::size_t kMaxKeyName = 255;  // the Windows registry's limits
+constexpr std::size_t kMaxValueName = 16383;
+// The access rights each operation needs (KEY_READ and KEY_ALL_ACCESS hold them).
+constexpr std::uint32_t kQueryValue = 0x0001;        // KEY_QUERY_VALUE
+constexpr std::uint32_t kSetValue = 0x0002;          // KEY_SET_VALUE
+constexpr std::uint32_t kEnumerateSubKeys = 0x0008;  // KEY_ENUMERATE_SUB_KEYS
 
 // Keys are rows keyed by their full path below the root ("Software\Tests",
 // the root ''), compared as NOCASE does: ASCII letters folded, nothing else.
@@ -69,12 +74,13 @@ const char* const kReadVersion1 =
     "CREATE INDEX temp.keys_by_parent ON keys(parent, name);";
 
 const log4cxx::LoggerPtr& Logger() {
-  static const log4cxx::LoggerPtr logger = posix::LayerLogger("Sharemapper.KeyStore");
+  static const log4cxx::LoggerPtr logger = VkSharemapper::diag::GetLogger("Sharemapper.KeyStore");
   return logger;
 }
 
+// $XDG_CONFIG_HOME, else ~/.config, of the environment or else the user's
+// entry; relative values are ignored, as the XDG rules ask. "" for none.
 std::string ResolvePath() {
-  // Relative values are ignored, as the XDG rules ask.
   const char* config = std::getenv("XDG_CONFIG_HOME");
   const char* home = std::getenv("HOME");
   struct passwd entry {};
@@ -98,35 +104,190 @@ std::string ResolvePath() {
 // SQLite's result of a step: a row or the end of the rows is success.
 int Stepped(int rc) { return rc == SQLITE_ROW || rc == SQLITE_DONE ? SQLITE_OK : rc; }
 
-// Whether the statement gives a row; a failure stays in `rc`.
-bool Found(Statement& statement, int& rc) {
-  rc = statement.Step();
-  const bool found = rc == SQLITE_ROW;
-  rc = Stepped(rc);
-  return found;
+// Windows hands names over as zero-terminated strings.
+std::string CName(const std::string& text) { return std::string(text.c_str()); }
+
+// A key path without its one allowed trailing backslash; an empty name
+// anywhere else, or one longer than the registry allows, is refused.
+ErrorCode KeyPath(const std::string& text, std::string& path) {
+  path = CName(text);
+  if (!path.empty() && path.back() == '\\') path.pop_back();
+  for (std::size_t start = 0; !path.empty();) {
+    const std::size_t end = path.find('\\', start);
+    const std::size_t length = (end == std::string::npos ? path.size() : end) - start;
+    if (length == 0 || length > kMaxKeyName) return err::kInvalidParameter;
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return err::kSuccess;
 }
 
-class KeyStore {
+ErrorCode Answer(ErrorCode code) {
+  posix::SetLastError(code);
+  return code;
+}
+
+class PosixRegistry : public Registry {
  public:
-  // Paths are the key's names below the root joined by backslashes ("" is
-  // the root).
-  ErrorCode FindKey(const std::string& path, KeyId& id) {
+  ErrorCode CreateKey(const std::string& path, std::uint32_t access, KeyHandle& key) override {
+    return Opened(path, access, key, true);
+  }
+
+  ErrorCode OpenKey(const std::string& path, std::uint32_t access, KeyHandle& key) override {
+    return Opened(path, access, key, false);
+  }
+
+  // A key other than the root that has no store any more is gone; the root
+  // makes the store.
+  ErrorCode SetValue(KeyHandle key, const std::string& name, std::uint32_t type, const char* data,
+                     std::uint32_t size) override {
+    KeyId id = 0;
+    ErrorCode code = Resolve(key, kSetValue, id);
+    const std::string valueName = CName(name);
+    if (code == err::kSuccess && (valueName.size() > kMaxValueName || (data == nullptr && size != 0))) {
+      code = err::kInvalidParameter;
+    }
+    if (code == err::kSuccess && id != kRootKey && !Open(false, code) && code == err::kSuccess) {
+      code = err::kKeyDeleted;
+    }
+    if (code != err::kSuccess) return Answer(code);
+    return Answer(Transact(true, err::kKeyDeleted, "cannot write a value", [&](int& rc) {
+      if (!Exists(id, rc)) return err::kKeyDeleted;
+      Statement set(db_,
+                    "INSERT INTO key_values(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
+                    " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
+      rc = Stepped(set.Bind(1, id).Bind(2, valueName).Bind(3, std::int64_t{type}).BindBlob(4, data, size).Step());
+      return err::kSuccess;
+    }));
+  }
+
+  ErrorCode QueryValue(KeyHandle key, const std::string& name, std::uint32_t& type, char* buffer,
+                       std::uint32_t& size) override {
+    KeyId id = 0;
+    ErrorCode code = Resolve(key, kQueryValue, id);
+    std::string data;
+    if (code == err::kSuccess) {
+      code = Transact(false, id == kRootKey ? err::kFileNotFound : err::kKeyDeleted, "cannot read a value",
+                      [&](int& rc) {
+                        if (!Exists(id, rc)) return err::kKeyDeleted;
+                        Statement value(db_, "SELECT type, data FROM key_values WHERE key = ?1 AND name = ?2");
+                        rc = value.Bind(1, id).Bind(2, CName(name)).Step();
+                        if (rc != SQLITE_ROW) return err::kFileNotFound;
+                        type = static_cast<std::uint32_t>(value.Int(0));
+                        data = value.Bytes(1);
+                        return err::kSuccess;
+                      });
+    }
+    if (code != err::kSuccess) return Answer(code);
+    const auto needed = static_cast<std::uint32_t>(data.size());
+    code = buffer != nullptr && size < needed ? err::kMoreData : err::kSuccess;
+    if (code == err::kSuccess && buffer != nullptr && needed != 0) std::memcpy(buffer, data.data(), needed);
+    size = needed;
+    return Answer(code);
+  }
+
+  // Subkeys are listed in name order, ignoring ASCII case.
+  ErrorCode EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t& size) override {
+    KeyId id = 0;
+    ErrorCode code = Resolve(key, kEnumerateSubKeys, id);
+    if (code == err::kSuccess && name == nullptr) code = err::kInvalidParameter;
+    std::string subkey;
+    if (code == err::kSuccess) {
+      code = Transact(false, id == kRootKey ? err::kNoMoreItems : err::kKeyDeleted, "cannot list subkeys",
+                      [&](int& rc) {
+                        Statement path(db_, "SELECT path FROM keys WHERE id = ?1");
+                        rc = path.Bind(1, id).Step();
+                        if (rc != SQLITE_ROW) return err::kKeyDeleted;
+                        Statement child(db_, "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
+                        rc = child.Bind(1, path.Bytes(0)).Bind(2, std::int64_t{index}).Step();
+                        if (rc != SQLITE_ROW) return err::kNoMoreItems;
+                        subkey = child.Bytes(0);
+                        return err::kSuccess;
+                      });
+    }
+    if (code != err::kSuccess) return Answer(code);
+    if (subkey.size() >= size) return Answer(err::kMoreData);  // no room for name and terminator
+    std::memcpy(name, subkey.c_str(), subkey.size() + 1);
+    size = static_cast<std::uint32_t>(subkey.size());
+    return Answer(err::kSuccess);
+  }
+
+  // A key with subkeys stays; with no store there is nothing to delete, and
+  // none is made for it.
+  ErrorCode DeleteKey(const std::string& text) override {
+    std::string path;
+    KeyId id = kRootKey;
+    ErrorCode code = KeyPath(text, path);
+    if (code == err::kSuccess && path.empty()) code = err::kAccessDenied;
+    if (code == err::kSuccess) code = Find(path, id);
+    if (code != err::kSuccess) return Answer(code);
+    return Answer(Transact(true, err::kFileNotFound, "cannot delete a key", [&](int& rc) {
+      if (!Look(path, id, rc)) return err::kFileNotFound;
+      Statement children(db_, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
+      rc = children.Bind(1, path).Step();
+      if (rc == SQLITE_ROW) rc = SQLITE_OK;
+      if (rc != SQLITE_DONE) return err::kAccessDenied;
+      Statement values(db_, "DELETE FROM key_values WHERE key = ?1");
+      Statement row(db_, "DELETE FROM keys WHERE id = ?1");
+      rc = Stepped(values.Bind(1, id).Step());
+      if (rc == SQLITE_OK) rc = Stepped(row.Bind(1, id).Step());
+      return err::kSuccess;
+    }));
+  }
+
+  ErrorCode CloseKey(KeyHandle key) override {
+    return Answer(handles_.erase(key) == 1 ? err::kSuccess : err::kInvalidHandle);
+  }
+
+  // The next operation finds the store anew from the environment.
+  void Reset() {
+    db_.Close();
+    handles_.clear();
+  }
+
+ private:
+  struct OpenedKey {
+    KeyId id;
+    std::uint32_t access;
+  };
+
+  ErrorCode Opened(const std::string& text, std::uint32_t access, KeyHandle& key, bool create) {
+    std::string path;
+    KeyId id = kRootKey;
+    ErrorCode code = KeyPath(text, path);
+    if (code == err::kSuccess) code = create ? Create(path, id) : Find(path, id);
+    if (code == err::kSuccess) {
+      key = nextHandle_;
+      nextHandle_ += 4;
+      handles_[key] = OpenedKey{id, access};
+    }
+    return Answer(code);
+  }
+
+  ErrorCode Resolve(KeyHandle key, std::uint32_t right, KeyId& id) const {
+    const auto found = handles_.find(key);
+    if (found == handles_.end()) return err::kInvalidHandle;
+    if ((found->second.access & right) != right) return err::kAccessDenied;
+    id = found->second.id;
+    return err::kSuccess;
+  }
+
+  ErrorCode Find(const std::string& path, KeyId& id) {
     if (path.empty()) id = kRootKey;
-    return Transact(Need::kRead, path.empty() ? err::kSuccess : err::kFileNotFound, "cannot read a key",
+    return Transact(false, path.empty() ? err::kSuccess : err::kFileNotFound, "cannot read a key",
                     [&](int& rc) { return Look(path, id, rc) ? err::kSuccess : err::kFileNotFound; });
   }
 
-  // The key is looked up under the write lock even when it exists already:
-  // when another run is deleting it at that moment, it is then made anew
-  // instead of being handed out as it goes. A write transaction that
-  // changes nothing costs no fsync. A store that cannot be written is only
-  // searched.
-  ErrorCode CreateKey(const std::string& path, KeyId& id) {
+  // The key and its missing parents. It is looked up under the write lock
+  // even when it exists already: when another run is deleting it at that
+  // moment, it is then made anew instead of being handed out as it goes. A
+  // write transaction that changes nothing costs no fsync. A store that
+  // cannot be written is only searched.
+  ErrorCode Create(const std::string& path, KeyId& id) {
     ErrorCode code = err::kSuccess;
-    const State state = Open(Need::kRead, code);
-    if (state == State::kFailed) return code;
-    if (state == State::kOpen && db_.ReadOnly() && (code = FindKey(path, id)) != err::kFileNotFound) return code;
-    return Transact(Need::kWrite, err::kSuccess, "cannot create a key", [&](int& rc) {
+    if (!Open(false, code) && code != err::kSuccess) return code;
+    if (db_.IsOpen() && db_.ReadOnly() && (code = Find(path, id)) != err::kFileNotFound) return code;
+    return Transact(true, err::kSuccess, "cannot create a key", [&](int& rc) {
       for (std::size_t end = 0; rc == SQLITE_OK && !Look(path, id, rc) && end != std::string::npos;) {
         const std::size_t start = end == 0 ? 0 : end + 1;
         end = path.find('\\', start);
@@ -138,113 +299,43 @@ class KeyStore {
     });
   }
 
-  ErrorCode DeleteKey(const std::string& path) {
-    KeyId key = kRootKey;
-    const ErrorCode code = FindKey(path, key);  // no store made for nothing
-    if (code != err::kSuccess) return code;
-    return Transact(Need::kWrite, err::kFileNotFound, "cannot delete a key", [&](int& rc) {
-      if (!Look(path, key, rc)) return err::kFileNotFound;
-      Statement children(db_, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
-      rc = children.Bind(1, path).Step();
-      if (rc == SQLITE_ROW) rc = SQLITE_OK;  // a key with subkeys stays
-      if (rc != SQLITE_DONE) return err::kAccessDenied;
-      Statement values(db_, "DELETE FROM key_values WHERE key = ?1");
-      Statement row(db_, "DELETE FROM keys WHERE id = ?1");
-      rc = Stepped(values.Bind(1, key).Step());
-      if (rc == SQLITE_OK) rc = Stepped(row.Bind(1, key).Step());
-      return err::kSuccess;
-    });
-  }
-
-  ErrorCode SetValue(KeyId key, const std::string& name, std::uint32_t type, const char* data,
-                     std::uint32_t size) {
-    ErrorCode code = err::kSuccess;
-    if (key != kRootKey && Open(Need::kRead, code) != State::kOpen) {
-      return code != err::kSuccess ? code : err::kKeyDeleted;
-    }
-    return Transact(Need::kWrite, err::kKeyDeleted, "cannot write a value", [&](int& rc) {
-      if (!Exists(key, rc)) return err::kKeyDeleted;
-      Statement statement(db_,
-                          "INSERT INTO key_values(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
-                          " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
-      rc = Stepped(statement.Bind(1, key).Bind(2, name).Bind(3, std::int64_t{type}).BindBlob(4, data, size).Step());
-      return err::kSuccess;
-    });
-  }
-
-  ErrorCode QueryValue(KeyId key, const std::string& name, std::uint32_t& type, std::string& data) {
-    const ErrorCode absent = key == kRootKey ? err::kFileNotFound : err::kKeyDeleted;
-    return Transact(Need::kRead, absent, "cannot read a value", [&](int& rc) {
-      if (!Exists(key, rc)) return err::kKeyDeleted;
-      Statement value(db_, "SELECT type, data FROM key_values WHERE key = ?1 AND name = ?2");
-      rc = value.Bind(1, key).Bind(2, name).Step();
-      if (rc != SQLITE_ROW) return err::kFileNotFound;
-      type = static_cast<std::uint32_t>(value.Int(0));
-      data = value.Bytes(1);
-      return err::kSuccess;
-    });
-  }
-
-  // Subkeys are listed in name order, ignoring ASCII case.
-  ErrorCode EnumKey(KeyId key, std::uint32_t index, std::string& name) {
-    const ErrorCode absent = key == kRootKey ? err::kNoMoreItems : err::kKeyDeleted;
-    return Transact(Need::kRead, absent, "cannot list subkeys", [&](int& rc) {
-      Statement path(db_, "SELECT path FROM keys WHERE id = ?1");
-      rc = path.Bind(1, key).Step();
-      if (rc != SQLITE_ROW) return err::kKeyDeleted;
-      Statement subkey(db_, "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
-      rc = subkey.Bind(1, path.Bytes(0)).Bind(2, std::int64_t{index}).Step();
-      if (rc != SQLITE_ROW) return err::kNoMoreItems;
-      name = subkey.Bytes(0);
-      return err::kSuccess;
-    });
-  }
-
-  // The next operation finds the store anew from the environment.
-  void Close() { db_.Close(); }
-
- private:
-  enum class Need { kRead, kWrite };
-  enum class State { kOpen, kAbsent, kFailed };
-
-  // Runs `body` in one transaction (for kWrite holding the write lock from
+  // Runs `body` in one transaction (for a write holding the write lock from
   // its start) and commits it; on any failure nothing of it stays. `body`
   // leaves SQLite's result in `rc`: its answer counts unless that is a
   // failure. `absent` is the answer when there is no store.
   template <typename Body>
-  ErrorCode Transact(Need need, ErrorCode absent, const char* what, Body body) {
+  ErrorCode Transact(bool write, ErrorCode absent, const char* what, Body body) {
     ErrorCode code = err::kSuccess;
-    const State state = Open(need, code);
-    if (state != State::kOpen) return state == State::kAbsent ? absent : code;
-    int rc = db_.Run(need == Need::kWrite ? "BEGIN IMMEDIATE" : "BEGIN");
+    if (!Open(write, code)) return code != err::kSuccess ? code : absent;
+    int rc = db_.Exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
     if (rc == SQLITE_OK) code = body(rc);
-    if (Stepped(rc) == SQLITE_OK) rc = db_.Run("COMMIT");
+    if (Stepped(rc) == SQLITE_OK) rc = db_.Exec("COMMIT");
     db_.Rollback();
     return rc == SQLITE_OK ? code : Fail(rc, what);
   }
 
-  // Until something is written there is no store: reading finds no keys,
-  // and a run that only reads leaves no folder or file behind.
-  State Open(Need need, ErrorCode& code) {
+  // The store, opened on first use: false with `code` set on a failure, or
+  // 0 when there is none yet and nothing is to be written. Until something
+  // is written there is no store: a run that only reads leaves no folder or
+  // file behind.
+  bool Open(bool write, ErrorCode& code) {
     code = err::kSuccess;
     if (!db_.IsOpen()) {
       file_ = ResolvePath();
       bool absent = false;
       std::string why = "no home folder to keep the key store in";
-      code = file_.empty() ? err::kPathNotFound
-                           : posix::PreparePrivateFile(file_, need == Need::kWrite, absent, why, Logger());
+      code = file_.empty() ? err::kPathNotFound : posix::PreparePrivateFile(file_, write, absent, why, Logger());
       if (code != err::kSuccess) Refuse(code, why);
       // Here `absent` may also be an empty file that cannot be written.
       if (code == err::kSuccess && !absent) code = OpenDatabase(absent);
       if (code != err::kSuccess || absent) db_.Close();
-      if (code != err::kSuccess) return State::kFailed;
-      if (absent && need == Need::kRead) return State::kAbsent;
+      if (code != err::kSuccess || (absent && !write)) return false;
     }
-    if (need == Need::kWrite && (!db_.IsOpen() || db_.ReadOnly())) {
+    if (write && (!db_.IsOpen() || db_.ReadOnly())) {
       code = Refuse(err::kAccessDenied, "the file cannot be written (read-only); nothing was changed");
-      return State::kFailed;
+      return false;
     }
-    return State::kOpen;
+    return true;
   }
 
   // Opens the existing file, sets up an empty one and brings an older
@@ -256,11 +347,8 @@ class KeyStore {
     // a run that can write neither the file nor its folder cannot create.
     // It is then read as an immutable file instead, which is exact when the
     // log holds no commits (it is empty or absent, as every run leaves it).
-    bool indexless = false;
-    if (db_.ReadOnly()) {
-      Statement probe(db_, "PRAGMA user_version");
-      indexless = (probe.Step() & 0xFF) == SQLITE_CANTOPEN;
-    }
+    const bool indexless =
+        db_.ReadOnly() && (Statement(db_, "PRAGMA user_version").Step() & 0xFF) == SQLITE_CANTOPEN;
     struct stat st {};
     const bool logged = ::lstat((file_ + "-wal").c_str(), &st) == 0 && st.st_size > 0;
     if (indexless && !logged && db_.OpenImmutable(file_) == SQLITE_OK) {
@@ -275,18 +363,16 @@ class KeyStore {
       return code;
     }
     if (code == err::kSuccess && (empty || version == 1)) {
-      rc = db_.Run("BEGIN IMMEDIATE");
+      rc = db_.Exec("BEGIN IMMEDIATE");
       // Another run may have done it while this one waited for the lock.
       if (rc == SQLITE_OK) code = CheckLayout(empty, version);
       if (rc == SQLITE_OK && code == err::kSuccess && (empty || version == 1)) {
         rc = db_.Exec(empty ? kSchema : kMigrateVersion1);
       }
-      if (rc == SQLITE_OK && code == err::kSuccess) rc = db_.Run("COMMIT");
+      if (rc == SQLITE_OK && code == err::kSuccess) rc = db_.Exec("COMMIT");
       db_.Rollback();
       if (rc != SQLITE_OK) code = Fail(rc, "cannot set up the key store");
     }
-    // Commits go to a write-ahead log where the file system allows it
-    // (README, "Journals and fsyncs").
     if (code == err::kSuccess) db_.UseWriteAheadLog(file_);
     return code;
   }
@@ -312,7 +398,15 @@ class KeyStore {
     return err::kSuccess;
   }
 
-  // Whether the key exists (and its id); a failure stays in `rc`.
+  // Whether the statement gives a row; a failure stays in `rc`.
+  static bool Found(Statement& statement, int& rc) {
+    rc = statement.Step();
+    const bool found = rc == SQLITE_ROW;
+    rc = Stepped(rc);
+    return found;
+  }
+
+  // Whether the key exists (and its id).
   bool Look(const std::string& path, KeyId& id, int& rc) {
     Statement statement(db_, "SELECT id FROM keys WHERE path = ?1");
     const bool found = Found(statement.Bind(1, path), rc);
@@ -335,153 +429,14 @@ class KeyStore {
     return Refuse(posix::SqliteError(rc), std::string(what) + ": " + db_.Describe(rc));
   }
 
-  Database db_;
+  posix::Database db_;
   std::string file_;
-};
-
-// Access rights a key handle needs for each operation (KEY_READ and
-// KEY_ALL_ACCESS include them).
-constexpr std::uint32_t kQueryValue = 0x0001;        // KEY_QUERY_VALUE
-constexpr std::uint32_t kSetValue = 0x0002;          // KEY_SET_VALUE
-constexpr std::uint32_t kEnumerateSubKeys = 0x0008;  // KEY_ENUMERATE_SUB_KEYS
-
-// Name limits of the Windows registry.
-constexpr std::size_t kMaxKeyName = 255;
-constexpr std::size_t kMaxValueName = 16383;
-
-// The registry calls leave their result as the thread's last error.
-ErrorCode Answer(ErrorCode code) {
-  posix::SetLastError(code);
-  return code;
-}
-
-// Windows hands names over as zero-terminated strings: a name ends at its
-// first zero byte.
-std::string CName(const std::string& text) { return std::string(text.c_str()); }
-
-// A key path without its one allowed trailing backslash; an empty name
-// anywhere else, or one longer than the registry allows, is refused.
-ErrorCode KeyPath(const std::string& text, std::string& path) {
-  path = CName(text);
-  if (path.empty()) return err::kSuccess;
-  if (path.back() == '\\') path.pop_back();
-  for (std::size_t start = 0;;) {
-    const std::size_t end = path.find('\\', start);
-    const std::size_t length = (end == std::string::npos ? path.size() : end) - start;
-    if (length == 0 || length > kMaxKeyName) return err::kInvalidParameter;
-    if (end == std::string::npos) return err::kSuccess;
-    start = end + 1;
-  }
-}
-
-class PosixRegistry : public Registry {
- public:
-  explicit PosixRegistry(KeyStore& store) : store_(store) {}
-
-  ErrorCode CreateKey(const std::string& path, std::uint32_t access, KeyHandle& key) override {
-    return Opened(path, access, key, true);
-  }
-
-  ErrorCode OpenKey(const std::string& path, std::uint32_t access, KeyHandle& key) override {
-    return Opened(path, access, key, false);
-  }
-
-  ErrorCode SetValue(KeyHandle key, const std::string& name, std::uint32_t type, const char* data,
-                     std::uint32_t size) override {
-    KeyId id = 0;
-    ErrorCode code = Resolve(key, kSetValue, id);
-    const std::string valueName = CName(name);
-    if (code == err::kSuccess && (valueName.size() > kMaxValueName || (data == nullptr && size != 0))) {
-      code = err::kInvalidParameter;
-    }
-    if (code == err::kSuccess) code = store_.SetValue(id, valueName, type, data, size);
-    return Answer(code);
-  }
-
-  ErrorCode QueryValue(KeyHandle key, const std::string& name, std::uint32_t& type, char* buffer,
-                       std::uint32_t& size) override {
-    KeyId id = 0;
-    ErrorCode code = Resolve(key, kQueryValue, id);
-    std::string data;
-    std::uint32_t storedType = reg::kTypeNone;
-    if (code == err::kSuccess) code = store_.QueryValue(id, CName(name), storedType, data);
-    if (code != err::kSuccess) return Answer(code);
-    type = storedType;
-    const auto needed = static_cast<std::uint32_t>(data.size());
-    if (buffer != nullptr && size < needed) {
-      size = needed;
-      return Answer(err::kMoreData);
-    }
-    if (buffer != nullptr && needed != 0) std::memcpy(buffer, data.data(), needed);
-    size = needed;
-    return Answer(err::kSuccess);
-  }
-
-  ErrorCode EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t& size) override {
-    KeyId id = 0;
-    ErrorCode code = Resolve(key, kEnumerateSubKeys, id);
-    if (code == err::kSuccess && name == nullptr) code = err::kInvalidParameter;
-    std::string subkey;
-    if (code == err::kSuccess) code = store_.EnumKey(id, index, subkey);
-    if (code != err::kSuccess) return Answer(code);
-    if (subkey.size() >= size) return Answer(err::kMoreData);  // no room for name and terminator
-    std::memcpy(name, subkey.data(), subkey.size());
-    name[subkey.size()] = '\0';
-    size = static_cast<std::uint32_t>(subkey.size());
-    return Answer(err::kSuccess);
-  }
-
-  ErrorCode DeleteKey(const std::string& path) override {
-    std::string keyPath;
-    ErrorCode code = KeyPath(path, keyPath);
-    if (code == err::kSuccess) code = keyPath.empty() ? err::kAccessDenied : store_.DeleteKey(keyPath);
-    return Answer(code);
-  }
-
-  ErrorCode CloseKey(KeyHandle key) override {
-    return Answer(handles_.erase(key) == 1 ? err::kSuccess : err::kInvalidHandle);
-  }
-
-  void Reset() {
-    store_.Close();
-    handles_.clear();
-  }
-
- private:
-  struct OpenedKey {
-    KeyId id;
-    std::uint32_t access;
-  };
-
-  ErrorCode Opened(const std::string& path, std::uint32_t access, KeyHandle& key, bool create) {
-    std::string keyPath;
-    ErrorCode code = KeyPath(path, keyPath);
-    KeyId id = kRootKey;
-    if (code == err::kSuccess) code = create ? store_.CreateKey(keyPath, id) : store_.FindKey(keyPath, id);
-    if (code == err::kSuccess) {
-      key = nextHandle_;
-      nextHandle_ += 4;
-      handles_[key] = OpenedKey{id, access};
-    }
-    return Answer(code);
-  }
-
-  ErrorCode Resolve(KeyHandle key, std::uint32_t right, KeyId& id) const {
-    const auto found = handles_.find(key);
-    if (found == handles_.end()) return err::kInvalidHandle;
-    if ((found->second.access & right) != right) return err::kAccessDenied;
-    id = found->second.id;
-    return err::kSuccess;
-  }
-
-  KeyStore& store_;
   std::map<KeyHandle, OpenedKey> handles_;
   KeyHandle nextHandle_ = 0x100;
 };
 
 PosixRegistry& Instance() {
-  static KeyStore store;
-  static PosixRegistry registry(store);
+  static PosixRegistry registry;
   return registry;
 }
 

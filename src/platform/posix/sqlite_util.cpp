@@ -110,15 +110,13 @@ bool Database::UseWriteAheadLog(const std::string& file) {
   return wal;
 }
 
+// Statements still open keep the connection until they are finalised.
 void Database::Close() {
-  for (auto& entry : cache_) sqlite3_finalize(entry.second);
-  cache_.clear();
   if (db_ != nullptr) sqlite3_close_v2(db_);
   db_ = nullptr;
 }
 
 bool Database::ReadOnly() const { return db_ != nullptr && sqlite3_db_readonly(db_, "main") == 1; }
-bool Database::InTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
 int Database::Changes() const { return sqlite3_changes(db_); }
 
 std::string Database::Describe(int rc) const {
@@ -132,59 +130,36 @@ std::string Database::Describe(int rc) const {
 
 int Database::Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
 
-int Database::Run(const char* sql) {
-  Statement statement(*this, sql);
-  const int rc = statement.Step();
-  return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
-}
-
 void Database::Rollback() {
-  if (InTransaction()) Run("ROLLBACK");
+  if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) Exec("ROLLBACK");
 }
 
 Statement::Statement(Database& db, const char* sql) {
-  for (const auto& entry : db.cache_) {
-    if (entry.first == sql) {
-      stmt_ = entry.second;
-      return;
-    }
-  }
-  rc_ = sqlite3_prepare_v3(db.db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr);
-  if (rc_ == SQLITE_OK && stmt_ == nullptr) rc_ = SQLITE_MISUSE;
-  if (rc_ != SQLITE_OK) {
-    sqlite3_finalize(stmt_);  // nothing kept: the next use tries again
-    stmt_ = nullptr;
-    return;
-  }
-  db.cache_.emplace_back(sql, stmt_);
+  rc_ = sqlite3_prepare_v2(db.db_, sql, -1, &stmt_, nullptr);
+  if (rc_ == SQLITE_OK && stmt_ == nullptr) rc_ = SQLITE_MISUSE;  // no statement in `sql`
 }
 
-Statement::~Statement() {
-  if (stmt_ == nullptr) return;
-  sqlite3_reset(stmt_);
-  sqlite3_clear_bindings(stmt_);
-}
+Statement::~Statement() { sqlite3_finalize(stmt_); }
 
-void Statement::Keep(int rc) {
+Statement& Statement::Keep(int rc) {
   if (rc_ == SQLITE_OK) rc_ = rc;
+  return *this;
 }
 
 Statement& Statement::Bind(int index, std::int64_t value) {
-  if (rc_ == SQLITE_OK) Keep(sqlite3_bind_int64(stmt_, index, value));
-  return *this;
+  return rc_ != SQLITE_OK ? *this : Keep(sqlite3_bind_int64(stmt_, index, value));
 }
 
 Statement& Statement::Bind(int index, const std::string& text) {
-  if (rc_ == SQLITE_OK) {
-    Keep(sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
-  }
-  return *this;
+  return rc_ != SQLITE_OK ? *this
+                          : Keep(sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT,
+                                                     SQLITE_UTF8));
 }
 
+// A null pointer would bind NULL rather than an empty blob.
 Statement& Statement::BindBlob(int index, const char* data, std::uint32_t size) {
-  // A null pointer would bind NULL rather than an empty blob.
-  if (rc_ == SQLITE_OK) Keep(sqlite3_bind_blob64(stmt_, index, data != nullptr ? data : "", size, SQLITE_TRANSIENT));
-  return *this;
+  return rc_ != SQLITE_OK ? *this
+                          : Keep(sqlite3_bind_blob64(stmt_, index, data != nullptr ? data : "", size, SQLITE_TRANSIENT));
 }
 
 int Statement::Step() { return rc_ != SQLITE_OK ? rc_ : sqlite3_step(stmt_); }

@@ -1,12 +1,10 @@
 // What the two SQLite stores of this layer (the key store and the
-// connection table) share: one connection with its cached statements, the
-// journal choice, and the Windows numbers of SQLite's failures.
+// connection table) share: a connection, its statements, the journal
+// choice, and the Windows numbers of SQLite's failures.
 #pragma once
 
 #include <cstdint>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "platform/errors.h"
 
@@ -32,20 +30,17 @@ class Database {
   int Open(const std::string& file, int busyTimeoutMs);
   // Opens `file` read-only without locks or log (SQLite's immutable=1).
   int OpenImmutable(const std::string& file);
-  // Switches to a write-ahead log with synchronous=NORMAL when the file is
-  // on a local file system and may be written; else the rollback journal
-  // stays (README, "Journals and fsyncs"). True when the log is used.
+  // Switches to a write-ahead log when the file may be written and is on a
+  // local file system (README, "Journals and fsyncs"); true when it did.
   bool UseWriteAheadLog(const std::string& file);
   void Close();
 
   bool IsOpen() const { return db_ != nullptr; }
   bool ReadOnly() const;
-  bool InTransaction() const;
   int Changes() const;
   std::string Describe(int rc) const;  // SQLite's text, with its detail
 
-  int Exec(const char* sql);  // any number of statements, not cached
-  int Run(const char* sql);   // one cached statement, stepped to its end
+  int Exec(const char* sql);  // any number of statements
   void Rollback();            // of an open transaction, if any
 
  private:
@@ -53,12 +48,9 @@ class Database {
   int Connect(const std::string& name, int flags);
   sqlite3* db_ = nullptr;
   int busyTimeoutMs_ = 0;
-  // Prepared once for the life of the connection; finalised before it closes.
-  std::vector<std::pair<std::string, sqlite3_stmt*>> cache_;
 };
 
-// One of the connection's cached statements, reset and unbound again when
-// it goes out of scope. A failed prepare or bind is answered by Step.
+// One prepared statement. A failed prepare or bind is answered by Step.
 class Statement {
  public:
   Statement(Database& db, const char* sql);
@@ -75,7 +67,7 @@ class Statement {
   std::string Bytes(int column);
 
  private:
-  void Keep(int rc);
+  Statement& Keep(int rc);
   sqlite3_stmt* stmt_ = nullptr;
   int rc_ = 0;
 };

@@ -96,72 +96,51 @@ std::string ConvertWithIconv(const std::string& in, const std::string& codeset) 
   return SanitiseUtf8(out);
 }
 
+// The LC_CTYPE locale name the environment chooses, as glibc picks it.
+std::string CtypeName() {
+  for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && value[0] != '\0') return value;
+  }
+  return std::string();
+}
+
+// True when the name's character set part (after the '.', before any '@')
+// is UTF-8 spelled in any of glibc's ways ("UTF-8", "utf8", ...).
+bool NamesUtf8(const std::string& locale) {
+  const std::size_t dot = locale.find('.');
+  if (dot == std::string::npos) return false;
+  std::string codeset;
+  for (std::size_t i = dot + 1; i < locale.size() && locale[i] != '@'; ++i) {
+    const char c = ToLowerAscii(locale[i]);
+    if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) codeset += c;
+  }
+  return codeset == "utf8";
+}
+
+// The environment's LC_CTYPE character set. The usual answers come without
+// loading the locale, which costs more than the conversions (see README); a
+// LOCPATH locale is always looked at.
+std::string Codeset() {
+  const std::string chosen = CtypeName();
+  if (chosen.empty() || chosen == "C" || chosen == "POSIX") return "UTF-8";
+  const char* locpath = std::getenv("LOCPATH");
+  if ((locpath == nullptr || locpath[0] == '\0') && NamesUtf8(chosen)) return "UTF-8";
+  locale_t locale = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
+  if (locale == static_cast<locale_t>(0)) return "UTF-8";
+  const char* name = ::nl_langinfo_l(CODESET, locale);
+  std::string codeset = name != nullptr ? name : "";
+  ::freelocale(locale);
+  return IsAsciiName(codeset) ? "UTF-8" : codeset;
+}
+
 class LocaleText : public Text {
  public:
   std::string OemToUtf8(const std::string& text) override {
     const std::string input = text.substr(0, text.find('\0'));
-    const std::string& codeset = Codeset();
-    if (IsUtf8Name(codeset)) return SanitiseUtf8(input);
-    return ConvertWithIconv(input, codeset);
+    const std::string codeset = Codeset();
+    return IsUtf8Name(codeset) ? SanitiseUtf8(input) : ConvertWithIconv(input, codeset);
   }
-
- private:
-  // The environment's LC_CTYPE character set, looked up again when the
-  // variables that choose it change.
-  const std::string& Codeset() {
-    std::string key;
-    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG", "LOCPATH"}) {
-      const char* value = std::getenv(name);
-      key += value != nullptr ? value : "";
-      key += '\n';
-    }
-    if (key != key_ || codeset_.empty()) {
-      key_ = key;
-      codeset_ = Lookup();
-    }
-    return codeset_;
-  }
-
-  // The LC_CTYPE locale name the environment chooses, as glibc picks it.
-  static std::string CtypeName() {
-    for (const char* name : {"LC_ALL", "LC_CTYPE", "LANG"}) {
-      const char* value = std::getenv(name);
-      if (value != nullptr && value[0] != '\0') return value;
-    }
-    return std::string();
-  }
-
-  // True when the name's character set part (after the '.', before any
-  // '@') is UTF-8 spelled in any of glibc's ways ("UTF-8", "utf8", ...).
-  static bool NamesUtf8(const std::string& locale) {
-    const std::size_t dot = locale.find('.');
-    if (dot == std::string::npos) return false;
-    std::string codeset;
-    for (std::size_t i = dot + 1; i < locale.size() && locale[i] != '@'; ++i) {
-      const char c = ToLowerAscii(locale[i]);
-      if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) codeset += c;
-    }
-    return codeset == "utf8";
-  }
-
-  static std::string Lookup() {
-    // The usual answers without loading the locale, which costs more than
-    // the conversions (see README); a LOCPATH locale is always looked at.
-    const std::string chosen = CtypeName();
-    if (chosen.empty() || chosen == "C" || chosen == "POSIX") return "UTF-8";
-    const char* locpath = std::getenv("LOCPATH");
-    if ((locpath == nullptr || locpath[0] == '\0') && NamesUtf8(chosen)) return "UTF-8";
-
-    locale_t locale = ::newlocale(LC_CTYPE_MASK, "", static_cast<locale_t>(0));
-    if (locale == static_cast<locale_t>(0)) return "UTF-8";
-    const char* name = ::nl_langinfo_l(CODESET, locale);
-    std::string codeset = name != nullptr ? name : "";
-    ::freelocale(locale);
-    return IsAsciiName(codeset) ? "UTF-8" : codeset;
-  }
-
-  std::string key_;
-  std::string codeset_;
 };
 
 }  // namespace
