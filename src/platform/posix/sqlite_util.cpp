@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstring>
 #include <iterator>
+#include <utility>
 
 namespace platform {
 namespace posix {
@@ -27,36 +28,28 @@ bool OnLocalFileSystem(const std::string& path) {
 }  // namespace
 
 ErrorCode SqliteError(int rc, ErrorCode unsound) {
-  switch (rc) {
-    case SQLITE_OK: return err::kSuccess;
-    case SQLITE_IOERR_NOMEM: return err::kNotEnoughMemory;
-    case SQLITE_IOERR_READ:
-    case SQLITE_IOERR_SHORT_READ: return err::kCantRead;
-    case SQLITE_IOERR_WRITE:
-    case SQLITE_IOERR_FSYNC:
-    case SQLITE_IOERR_DIR_FSYNC:
-    case SQLITE_IOERR_TRUNCATE: return err::kCantWrite;
-    default: break;
+  // Extended codes first, then the primary code; "unsound" stands for `unsound`.
+  constexpr ErrorCode kUnsound = 0xFFFFFFFF;
+  static constexpr std::pair<int, ErrorCode> kCodes[] = {
+      {SQLITE_IOERR_NOMEM, err::kNotEnoughMemory}, {SQLITE_IOERR_READ, err::kCantRead},
+      {SQLITE_IOERR_SHORT_READ, err::kCantRead},   {SQLITE_IOERR_WRITE, err::kCantWrite},
+      {SQLITE_IOERR_FSYNC, err::kCantWrite},       {SQLITE_IOERR_DIR_FSYNC, err::kCantWrite},
+      {SQLITE_IOERR_TRUNCATE, err::kCantWrite},    {SQLITE_BUSY, err::kBusy},
+      {SQLITE_LOCKED, err::kBusy},                 {SQLITE_PROTOCOL, err::kBusy},
+      {SQLITE_READONLY, err::kAccessDenied},       {SQLITE_PERM, err::kAccessDenied},
+      {SQLITE_AUTH, err::kAccessDenied},           {SQLITE_NOMEM, err::kNotEnoughMemory},
+      {SQLITE_FULL, err::kDiskFull},               {SQLITE_TOOBIG, err::kInvalidParameter},
+      {SQLITE_RANGE, err::kInvalidParameter},      {SQLITE_NOTADB, kUnsound},
+      {SQLITE_CORRUPT, kUnsound},                  {SQLITE_FORMAT, kUnsound},
+      {SQLITE_SCHEMA, kUnsound},                   {SQLITE_ERROR, kUnsound},
+      {SQLITE_CANTOPEN, err::kCantOpen}};
+  if (rc == SQLITE_OK) return err::kSuccess;
+  for (const int code : {rc, rc & 0xFF}) {
+    for (const auto& entry : kCodes) {
+      if (entry.first == code) return entry.second == kUnsound ? unsound : entry.second;
+    }
   }
-  switch (rc & 0xFF) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-    case SQLITE_PROTOCOL: return err::kBusy;
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_AUTH: return err::kAccessDenied;
-    case SQLITE_NOMEM: return err::kNotEnoughMemory;
-    case SQLITE_FULL: return err::kDiskFull;
-    case SQLITE_TOOBIG:
-    case SQLITE_RANGE: return err::kInvalidParameter;
-    case SQLITE_NOTADB:
-    case SQLITE_CORRUPT:
-    case SQLITE_FORMAT:
-    case SQLITE_SCHEMA:
-    case SQLITE_ERROR: return unsound;
-    case SQLITE_CANTOPEN: return err::kCantOpen;
-    default: return err::kRegistryIoFailed;
-  }
+  return err::kRegistryIoFailed;
 }
 
 int Database::Open(const std::string& file, int busyTimeoutMs) {
