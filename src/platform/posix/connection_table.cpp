@@ -140,7 +140,7 @@ ErrorCode InsertConnection(const ConnectionRow& row) {
   if (db == nullptr) return code;
   // The checks and the insertion see the same table: IMMEDIATE takes the
   // write lock before the first read.
-  int rc = db->Exec("BEGIN IMMEDIATE");
+  int rc = db->Run("BEGIN IMMEDIATE");
   if (rc != SQLITE_OK) return Failure(rc);
   code = Conflicts(*db, row);
   if (code == err::kSuccess) {
@@ -148,7 +148,7 @@ ErrorCode InsertConnection(const ConnectionRow& row) {
                           " VALUES (?1, ?2, ?3, ?4, ?5)");
     insert.Bind(1, std::string(1, row.letter)).Bind(2, row.remoteName).Bind(3, row.host);
     rc = insert.Bind(4, row.share).Bind(5, row.account).Step();
-    if (rc == SQLITE_DONE) rc = db->Exec("COMMIT");
+    if (rc == SQLITE_DONE) rc = db->Run("COMMIT");
     code = rc == SQLITE_OK ? err::kSuccess : (rc & 0xFF) == SQLITE_CONSTRAINT ? err::kAlreadyAssigned : Failure(rc);
   }
   db->Rollback();

@@ -307,9 +307,9 @@ class PosixRegistry : public Registry {
   ErrorCode Transact(bool write, ErrorCode absent, const char* what, Body body) {
     ErrorCode code = err::kSuccess;
     if (!Open(write, code)) return code != err::kSuccess ? code : absent;
-    int rc = db_.Exec(write ? "BEGIN IMMEDIATE" : "BEGIN");
+    int rc = db_.Run(write ? "BEGIN IMMEDIATE" : "BEGIN");
     if (rc == SQLITE_OK) code = body(rc);
-    if (Stepped(rc) == SQLITE_OK) rc = db_.Exec("COMMIT");
+    if (Stepped(rc) == SQLITE_OK) rc = db_.Run("COMMIT");
     db_.Rollback();
     return rc == SQLITE_OK ? code : Fail(rc, what);
   }
@@ -363,13 +363,13 @@ class PosixRegistry : public Registry {
       return code;
     }
     if (code == err::kSuccess && (empty || version == 1)) {
-      rc = db_.Exec("BEGIN IMMEDIATE");
+      rc = db_.Run("BEGIN IMMEDIATE");
       // Another run may have done it while this one waited for the lock.
       if (rc == SQLITE_OK) code = CheckLayout(empty, version);
       if (rc == SQLITE_OK && code == err::kSuccess && (empty || version == 1)) {
         rc = db_.Exec(empty ? kSchema : kMigrateVersion1);
       }
-      if (rc == SQLITE_OK && code == err::kSuccess) rc = db_.Exec("COMMIT");
+      if (rc == SQLITE_OK && code == err::kSuccess) rc = db_.Run("COMMIT");
       db_.Rollback();
       if (rc != SQLITE_OK) code = Fail(rc, "cannot set up the key store");
     }

@@ -103,8 +103,9 @@ bool Database::UseWriteAheadLog(const std::string& file) {
   return wal;
 }
 
-// Statements still open keep the connection until they are finalised.
 void Database::Close() {
+  for (const auto& entry : cache_) sqlite3_finalize(entry.second);
+  cache_.clear();
   if (db_ != nullptr) sqlite3_close_v2(db_);
   db_ = nullptr;
 }
@@ -123,16 +124,34 @@ std::string Database::Describe(int rc) const {
 
 int Database::Exec(const char* sql) { return sqlite3_exec(db_, sql, nullptr, nullptr, nullptr); }
 
+int Database::Run(const char* sql) {
+  Statement statement(*this, sql);
+  const int rc = statement.Step();
+  return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
+}
+
 void Database::Rollback() {
-  if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) Exec("ROLLBACK");
+  if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) Run("ROLLBACK");
 }
 
 Statement::Statement(Database& db, const char* sql) {
-  rc_ = sqlite3_prepare_v2(db.db_, sql, -1, &stmt_, nullptr);
-  if (rc_ == SQLITE_OK && stmt_ == nullptr) rc_ = SQLITE_MISUSE;  // no statement in `sql`
+  sqlite3_stmt*& cached = db.cache_[sql];
+  if (cached == nullptr) {
+    rc_ = sqlite3_prepare_v3(db.db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &cached, nullptr);
+    if (rc_ == SQLITE_OK && cached == nullptr) rc_ = SQLITE_MISUSE;  // no statement in `sql`
+    if (rc_ != SQLITE_OK) {
+      sqlite3_finalize(cached);  // nothing kept: the next use tries again
+      cached = nullptr;
+    }
+  }
+  stmt_ = cached;
 }
 
-Statement::~Statement() { sqlite3_finalize(stmt_); }
+Statement::~Statement() {
+  if (stmt_ == nullptr) return;
+  sqlite3_reset(stmt_);
+  sqlite3_clear_bindings(stmt_);
+}
 
 Statement& Statement::Keep(int rc) {
   if (rc_ == SQLITE_OK) rc_ = rc;

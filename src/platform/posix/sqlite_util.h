@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "platform/errors.h"
@@ -40,7 +41,8 @@ class Database {
   int Changes() const;
   std::string Describe(int rc) const;  // SQLite's text, with its detail
 
-  int Exec(const char* sql);  // any number of statements
+  int Exec(const char* sql);  // any number of statements, not cached
+  int Run(const char* sql);   // one cached statement, stepped to its end
   void Rollback();            // of an open transaction, if any
 
  private:
@@ -48,9 +50,13 @@ class Database {
   int Connect(const std::string& name, int flags);
   sqlite3* db_ = nullptr;
   int busyTimeoutMs_ = 0;
+  // Prepared once for the connection's life (a query of every drive runs the
+  // same few statements a hundred times); finalised before it closes.
+  std::map<std::string, sqlite3_stmt*> cache_;
 };
 
-// One prepared statement. A failed prepare or bind is answered by Step.
+// One of the connection's cached statements, reset and unbound again when
+// it goes out of scope. A failed prepare or bind is answered by Step.
 class Statement {
  public:
   Statement(Database& db, const char* sql);
