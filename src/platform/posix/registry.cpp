@@ -3,7 +3,7 @@
 // its state"). Each operation is one transaction, so several runs may use
 // the store at once; a store that cannot be written is still read. Failures
 // are Windows numbers, each also described on the logger
-// "Sharemapper.KeyStore"; every call leaves its result as the last error.
+// "Sharemapper.KeyStore".
 #include "platform/posix/registry.h"
 
 #include <pwd.h>
@@ -17,7 +17,6 @@
 #include <vector>
 
 #include "log/diag_logger.h"
-#include "platform/posix/last_error.h"
 #include "platform/posix/private_files.h"
 #include "platform/posix/sqlite_util.h"
 #include "platform/registry.h"
@@ -122,11 +121,6 @@ ErrorCode KeyPath(const std::string& text, std::string& path) {
   return err::kSuccess;
 }
 
-ErrorCode Answer(ErrorCode code) {
-  posix::SetLastError(code);
-  return code;
-}
-
 class PosixRegistry : public Registry {
  public:
   ErrorCode CreateKey(const std::string& path, std::uint32_t access, KeyHandle& key) override {
@@ -147,69 +141,63 @@ class PosixRegistry : public Registry {
     if (code == err::kSuccess && (valueName.size() > kMaxValueName || (data == nullptr && size != 0))) {
       code = err::kInvalidParameter;
     }
-    if (code == err::kSuccess && id != kRootKey && !Open(false, code) && code == err::kSuccess) {
-      code = err::kKeyDeleted;
-    }
-    if (code != err::kSuccess) return Answer(code);
-    return Answer(Transact(true, err::kKeyDeleted, "cannot write a value", [&](int& rc) {
+    if (code != err::kSuccess) return code;
+    if (id != kRootKey && !Open(false, code)) return code != err::kSuccess ? code : err::kKeyDeleted;
+    return Transact(true, err::kKeyDeleted, "cannot write a value", [&](int& rc) {
       if (!Exists(id, rc)) return err::kKeyDeleted;
       Statement set(db_,
                     "INSERT INTO key_values(key, name, type, data) VALUES(?1, ?2, ?3, ?4)"
                     " ON CONFLICT(key, name) DO UPDATE SET type = excluded.type, data = excluded.data");
       rc = Stepped(set.Bind(1, id).Bind(2, valueName).Bind(3, std::int64_t{type}).BindBlob(4, data, size).Step());
       return err::kSuccess;
-    }));
+    });
   }
 
   ErrorCode QueryValue(KeyHandle key, const std::string& name, std::uint32_t& type, char* buffer,
                        std::uint32_t& size) override {
     KeyId id = 0;
-    ErrorCode code = Resolve(key, kQueryValue, id);
     std::string data;
-    if (code == err::kSuccess) {
-      code = Transact(false, id == kRootKey ? err::kFileNotFound : err::kKeyDeleted, "cannot read a value",
-                      [&](int& rc) {
-                        if (!Exists(id, rc)) return err::kKeyDeleted;
-                        Statement value(db_, "SELECT type, data FROM key_values WHERE key = ?1 AND name = ?2");
-                        rc = value.Bind(1, id).Bind(2, CName(name)).Step();
-                        if (rc != SQLITE_ROW) return err::kFileNotFound;
-                        type = static_cast<std::uint32_t>(value.Int(0));
-                        data = value.Bytes(1);
-                        return err::kSuccess;
-                      });
-    }
-    if (code != err::kSuccess) return Answer(code);
+    ErrorCode code = Resolve(key, kQueryValue, id);
+    if (code != err::kSuccess) return code;
+    code = Transact(false, id == kRootKey ? err::kFileNotFound : err::kKeyDeleted, "cannot read a value", [&](int& rc) {
+      if (!Exists(id, rc)) return err::kKeyDeleted;
+      Statement value(db_, "SELECT type, data FROM key_values WHERE key = ?1 AND name = ?2");
+      rc = value.Bind(1, id).Bind(2, CName(name)).Step();
+      if (rc != SQLITE_ROW) return err::kFileNotFound;
+      type = static_cast<std::uint32_t>(value.Int(0));
+      data = value.Bytes(1);
+      return err::kSuccess;
+    });
+    if (code != err::kSuccess) return code;
     const auto needed = static_cast<std::uint32_t>(data.size());
     code = buffer != nullptr && size < needed ? err::kMoreData : err::kSuccess;
     if (code == err::kSuccess && buffer != nullptr && needed != 0) std::memcpy(buffer, data.data(), needed);
     size = needed;
-    return Answer(code);
+    return code;
   }
 
   // Subkeys are listed in name order, ignoring ASCII case.
   ErrorCode EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t& size) override {
     KeyId id = 0;
+    std::string subkey;
     ErrorCode code = Resolve(key, kEnumerateSubKeys, id);
     if (code == err::kSuccess && name == nullptr) code = err::kInvalidParameter;
-    std::string subkey;
-    if (code == err::kSuccess) {
-      code = Transact(false, id == kRootKey ? err::kNoMoreItems : err::kKeyDeleted, "cannot list subkeys",
-                      [&](int& rc) {
-                        Statement path(db_, "SELECT path FROM keys WHERE id = ?1");
-                        rc = path.Bind(1, id).Step();
-                        if (rc != SQLITE_ROW) return err::kKeyDeleted;
-                        Statement child(db_, "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
-                        rc = child.Bind(1, path.Bytes(0)).Bind(2, std::int64_t{index}).Step();
-                        if (rc != SQLITE_ROW) return err::kNoMoreItems;
-                        subkey = child.Bytes(0);
-                        return err::kSuccess;
-                      });
-    }
-    if (code != err::kSuccess) return Answer(code);
-    if (subkey.size() >= size) return Answer(err::kMoreData);  // no room for name and terminator
+    if (code != err::kSuccess) return code;
+    code = Transact(false, id == kRootKey ? err::kNoMoreItems : err::kKeyDeleted, "cannot list subkeys", [&](int& rc) {
+      Statement path(db_, "SELECT path FROM keys WHERE id = ?1");
+      rc = path.Bind(1, id).Step();
+      if (rc != SQLITE_ROW) return err::kKeyDeleted;
+      Statement child(db_, "SELECT name FROM keys WHERE parent = ?1 ORDER BY name LIMIT 1 OFFSET ?2");
+      rc = child.Bind(1, path.Bytes(0)).Bind(2, std::int64_t{index}).Step();
+      if (rc != SQLITE_ROW) return err::kNoMoreItems;
+      subkey = child.Bytes(0);
+      return err::kSuccess;
+    });
+    if (code != err::kSuccess) return code;
+    if (subkey.size() >= size) return err::kMoreData;  // no room for name and terminator
     std::memcpy(name, subkey.c_str(), subkey.size() + 1);
     size = static_cast<std::uint32_t>(subkey.size());
-    return Answer(err::kSuccess);
+    return err::kSuccess;
   }
 
   // A key with subkeys stays; with no store there is nothing to delete, and
@@ -220,8 +208,8 @@ class PosixRegistry : public Registry {
     ErrorCode code = KeyPath(text, path);
     if (code == err::kSuccess && path.empty()) code = err::kAccessDenied;
     if (code == err::kSuccess) code = Find(path, id);
-    if (code != err::kSuccess) return Answer(code);
-    return Answer(Transact(true, err::kFileNotFound, "cannot delete a key", [&](int& rc) {
+    if (code != err::kSuccess) return code;
+    return Transact(true, err::kFileNotFound, "cannot delete a key", [&](int& rc) {
       if (!Look(path, id, rc)) return err::kFileNotFound;
       Statement children(db_, "SELECT 1 FROM keys WHERE parent = ?1 LIMIT 1");
       rc = children.Bind(1, path).Step();
@@ -232,11 +220,11 @@ class PosixRegistry : public Registry {
       rc = Stepped(values.Bind(1, id).Step());
       if (rc == SQLITE_OK) rc = Stepped(row.Bind(1, id).Step());
       return err::kSuccess;
-    }));
+    });
   }
 
   ErrorCode CloseKey(KeyHandle key) override {
-    return Answer(handles_.erase(key) == 1 ? err::kSuccess : err::kInvalidHandle);
+    return handles_.erase(key) == 1 ? err::kSuccess : err::kInvalidHandle;
   }
 
   // The next operation finds the store anew from the environment.
@@ -261,7 +249,7 @@ class PosixRegistry : public Registry {
       nextHandle_ += 4;
       handles_[key] = OpenedKey{id, access};
     }
-    return Answer(code);
+    return code;
   }
 
   ErrorCode Resolve(KeyHandle key, std::uint32_t right, KeyId& id) const {
