@@ -6,8 +6,8 @@
 #include <string>
 
 #include "platform/network.h"
+#include "platform/posix/drives.h"
 #include "platform/posix/net_remote_name.h"
-#include "platform/posix/smb_session.h"
 
 namespace platform {
 namespace {
@@ -54,9 +54,8 @@ class PosixNetwork : public Network {
     if (code != err::kSuccess) return code;
 
     code = drives_.Insert(row);
-    if (code != err::kSuccess) return code;
-    drives_.Attach(letter, std::move(session));
-    return err::kSuccess;
+    if (code == err::kSuccess) drives_.Attach(letter, std::move(session));
+    return code;
   }
 
   // Only drive letters have connections here; open listings on the drive do
