@@ -1,7 +1,6 @@
 // The user's drives: the connection table, shared by the user's processes,
 // and the SMB sessions of this process by drive letter (README, "The Linux
-// network and files layer"; where the table lives: "Where Linux keeps its
-// state").
+// network and files layer" and "Where Linux keeps its state").
 #pragma once
 
 #include <cstdint>
@@ -9,14 +8,13 @@
 #include <memory>
 #include <string>
 
-#include "platform/errors.h"
 #include "platform/posix/smb_session.h"
 #include "platform/posix/sqlite_util.h"
 
 namespace platform {
 namespace posix {
 
-// One row of the table; never a password.
+// A row of the table; never a password.
 struct ConnectionRow {
   char letter = 0;          // 'A'..'Z'
   std::string remoteName;   // as the caller gave it, "\\host\share\path"
@@ -25,25 +23,23 @@ struct ConnectionRow {
   std::string account;      // "DOMAIN\user" or "user", as given
 };
 
-// Table failures are Windows numbers: 5 for a folder or file refused
-// (private_files.h), an errno's number when it cannot be looked at or made,
-// SQLite's as SqliteError maps them (170 when another process held it past
-// the busy timeout), and 1011 for a file that is no sound database. Reading
-// never creates anything: with no table there are no connections.
+// The table's failures are 5 for a folder or file refused (private_files.h),
+// an errno's number, SQLite's (sqlite_util.h; 170 when another process held
+// it past the busy timeout) and 1011 for a file that is no sound database.
+// Reading never creates anything: with no table there are no connections.
 class Drives {
  public:
   // Bit 0 is A:; 0 when the table is absent or cannot be read.
   std::uint32_t LetterMask();
   // 0 with `row` filled, 2250 when the letter has no row, or a failure.
   ErrorCode Find(char letter, ConnectionRow& row);
-  // The checks of a new row, read-only, made before any network traffic:
-  // 85 when the letter has a row, 1219 when a row for the same host carries
-  // another account (both compared without regard to case), else 0. Insert
-  // makes them again and writes the row in one immediate transaction, so
-  // two processes cannot both take one letter.
+  // The checks of a new row, made before any network traffic: 85 when the
+  // letter has a row, 1219 when one for the same host carries another
+  // account (both without regard to case). Insert makes them again as it
+  // writes the row, in one immediate transaction.
   ErrorCode Check(const ConnectionRow& row);
   ErrorCode Insert(const ConnectionRow& row);
-  // Deletes the row only: 0, 2250 when there is none, or a failure.
+  // Deletes the row alone: 0, 2250 when there is none, or a failure.
   ErrorCode Delete(char letter);
 
   // The session of a drive this process connected, if it is still the
@@ -53,16 +49,16 @@ class Drives {
   void Detach(char letter) { sessions_.erase(letter); }
   void DetachAll() { sessions_.clear(); }
 
-  // The folder that holds (or would hold) the table in this environment.
+  // The folder of the table in this environment.
   static std::string TableFolder();
-  // Closes the table, so that the next call looks at the environment again.
+  // The next call looks at the environment again.
   void CloseTableForTests() { db_.Close(); }
 
  private:
   Database* Open(bool create, ErrorCode& code);
   ErrorCode Conflicts(const ConnectionRow& row);
 
-  Database db_;  // opened on first use, kept until exit
+  Database db_;  // opened on first use
   std::map<char, std::shared_ptr<SmbSession>> sessions_;
 };
 

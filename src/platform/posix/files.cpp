@@ -16,9 +16,9 @@
 
 #include "platform/files.h"
 #include "platform/log_buffer.h"
+#include "platform/posix/drives.h"
 #include "platform/posix/last_error.h"
 #include "platform/posix/net_remote_name.h"
-#include "platform/posix/drives.h"
 
 namespace platform {
 namespace {
@@ -45,23 +45,11 @@ bool WildcardMatch(const std::string& pattern, const std::string& name, bool ign
   return p == pattern.size();
 }
 
-std::uint32_t LocalAttributes(const struct stat& linkStat, const struct stat* targetStat) {
-  std::uint32_t attributes = 0;
-  if (S_ISLNK(linkStat.st_mode)) {
-    attributes |= attr::kReparsePoint;
-    if (targetStat != nullptr && S_ISDIR(targetStat->st_mode)) attributes |= attr::kDirectory;
-  } else {
-    if (S_ISDIR(linkStat.st_mode)) attributes |= attr::kDirectory;
-    if ((linkStat.st_mode & S_IWUSR) == 0) attributes |= attr::kReadOnly;
-  }
-  return attributes == 0 ? attr::kNormal : attributes;
-}
-
 // The number of a local folder that cannot be opened.
 ErrorCode FolderError(int error) { return error == ENOENT ? err::kPathNotFound : posix::ErrnoToWindows(error); }
 
-// The entries of an open local folder, with their inode numbers; a link
-// shows as itself.
+// The entries of an open local folder with their inode numbers and the
+// attributes README gives them; a link shows as itself.
 posix::NextEntry LocalEntries(DIR* folder) {
   const std::shared_ptr<DIR> dir(folder, ::closedir);
   return [dir](FileIdEntry& entry, ErrorCode& error) {
@@ -71,15 +59,20 @@ posix::NextEntry LocalEntries(DIR* folder) {
     if (found == nullptr) return false;
     entry = FileIdEntry();
     entry.name = found->d_name;
-    entry.attributes = attr::kNormal;  // when it is gone since the listing was read
-    struct stat linkStat {};
-    struct stat targetStat {};
+    struct stat st {};
     const int fd = ::dirfd(dir.get());
-    if (::fstatat(fd, found->d_name, &linkStat, AT_SYMLINK_NOFOLLOW) == 0) {
-      const bool target = S_ISLNK(linkStat.st_mode) && ::fstatat(fd, found->d_name, &targetStat, 0) == 0;
-      entry.attributes = LocalAttributes(linkStat, target ? &targetStat : nullptr);
-      entry.fileId = static_cast<std::uint64_t>(linkStat.st_ino);
+    std::uint32_t attributes = 0;  // none at all when it is gone since the listing was read
+    if (::fstatat(fd, found->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      entry.fileId = static_cast<std::uint64_t>(st.st_ino);
+      if (S_ISLNK(st.st_mode)) {
+        attributes = attr::kReparsePoint;
+        if (::fstatat(fd, found->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode)) attributes |= attr::kDirectory;
+      } else {
+        if (S_ISDIR(st.st_mode)) attributes |= attr::kDirectory;
+        if ((st.st_mode & S_IWUSR) == 0) attributes |= attr::kReadOnly;
+      }
     }
+    entry.attributes = attributes == 0 ? attr::kNormal : attributes;
     return true;
   };
 }
@@ -121,41 +114,29 @@ class DescriptorBuffer : public LogBuffer {
   int fd_;
 };
 
-// Closes the descriptor unless it was handed on.
-struct Descriptor {
-  int fd = -1;
-  ~Descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 std::unique_ptr<std::streambuf> OpenLocalLogFile(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos || slash + 1 == path.size()) return nullptr;
   const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
-  const std::string name = path.substr(slash + 1);
   const uid_t me = ::geteuid();
 
-  // The folder: no link, and the user's own.
-  Descriptor dir;
-  dir.fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (dir.fd < 0) return nullptr;
+  // The folder: no link, and the user's own. The file: no link, no waiting
+  // on a FIFO or device, emptied only as a plain file of ours with no
+  // second name.
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return nullptr;
   struct stat st {};
-  if (::fstat(dir.fd, &st) != 0 || st.st_uid != me) return nullptr;
-
-  // The file: no link, no waiting on a FIFO or device, emptied only as a
-  // plain file of ours with no second name.
-  Descriptor file;
-  file.fd = ::openat(dir.fd, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                     0666);
-  if (file.fd < 0) return nullptr;
-  if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != me || st.st_nlink != 1) return nullptr;
-  if (::ftruncate(file.fd, 0) != 0) return nullptr;
-  const int flags = ::fcntl(file.fd, F_GETFL);
-  if (flags < 0 || ::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
-
-  std::unique_ptr<std::streambuf> buffer(new DescriptorBuffer(file.fd));
-  file.fd = -1;
+  const int fd = ::fstat(dir, &st) == 0 && st.st_uid == me
+                     ? ::openat(dir, path.c_str() + slash + 1,
+                                O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666)
+                     : -1;
+  ::close(dir);
+  if (fd < 0) return nullptr;
+  std::unique_ptr<std::streambuf> buffer(new DescriptorBuffer(fd));  // it closes the file from here on
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != me || st.st_nlink != 1) return nullptr;
+  if (::ftruncate(fd, 0) != 0) return nullptr;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
   return buffer;
 }
 
@@ -190,15 +171,12 @@ class PosixFiles : public Files {
   FindHandle FindFirst(const std::string& pattern, FindData& data) override {
     posix::NextEntry listing;
     ErrorCode code = OpenFolder(pattern, true, listing);
-    FileIdEntry entry;
     // Nothing matches: Windows reports the file as not found.
-    if (code == err::kSuccess && !listing(entry, code) && code == err::kSuccess) code = err::kFileNotFound;
+    if (code == err::kSuccess && !Next(listing, data, code) && code == err::kSuccess) code = err::kFileNotFound;
     if (code != err::kSuccess) {
       posix::SetLastError(code);
       return kInvalidFind;
     }
-    data.name = entry.name;
-    data.attributes = entry.attributes;
     const FindHandle handle = next_++;
     listings_[handle] = std::move(listing);
     return handle;
@@ -208,11 +186,7 @@ class PosixFiles : public Files {
     auto found = listings_.find(handle);
     if (found == listings_.end()) return Fail(err::kInvalidHandle);
     ErrorCode code = err::kSuccess;
-    FileIdEntry entry;
-    if (!found->second(entry, code)) return Fail(code == err::kSuccess ? err::kNoMoreFiles : code);
-    data.name = entry.name;
-    data.attributes = entry.attributes;
-    return true;
+    return Next(found->second, data, code) || Fail(code == err::kSuccess ? err::kNoMoreFiles : code);
   }
 
   bool FindEnd(FindHandle handle) override { return listings_.erase(handle) == 1 || Fail(err::kInvalidHandle); }
@@ -293,6 +267,14 @@ class PosixFiles : public Files {
   }
 
   static bool Done(ErrorCode code) { return code == err::kSuccess || Fail(code); }
+
+  static bool Next(posix::NextEntry& listing, FindData& data, ErrorCode& error) {
+    FileIdEntry entry;
+    if (!listing(entry, error)) return false;
+    data.name = entry.name;
+    data.attributes = entry.attributes;
+    return true;
+  }
 
   // Opens the folder `path` names for a listing of all its entries; with
   // `pattern`, the folder of its last part, which the entries must match.

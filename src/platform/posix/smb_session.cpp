@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -74,9 +74,8 @@ constexpr int kOpenFlags = RTLD_LAZY | RTLD_LOCAL | RTLD_DEEPBIND;
 struct Loader {
   std::mutex mutex;
   std::string library = kSmbLibrary;
-  bool tried = false;
-  bool loaded = false;
-  SmbApi api;  // only a complete load fills it; sessions keep pointing here
+  std::optional<bool> loaded;  // whether the load succeeded, once tried
+  SmbApi api;                  // only a complete load fills it; sessions keep pointing here
 };
 
 Loader& State() {
@@ -84,37 +83,30 @@ Loader& State() {
   return state;
 }
 
-// False, with the reason logged, when the library or a function is missing.
-bool Load(const std::string& library, SmbApi& out) {
-  void* handle = ::dlopen(library.c_str(), kOpenFlags);
-  const char* error = handle == nullptr ? ::dlerror() : nullptr;
-  std::string why = handle == nullptr ? "cannot load " + library + ": " + (error ? error : "unknown reason") : "";
-  SmbApi api;
-#define SM_SMB_RESOLVE(name)                                                 \
-  api.name = why.empty() ? reinterpret_cast<decltype(api.name)>(::dlsym(handle, #name)) : nullptr; \
-  if (why.empty() && api.name == nullptr) why = library + " has no function " #name;
-  SM_SMB_FUNCTIONS(SM_SMB_RESOLVE)
-#undef SM_SMB_RESOLVE
-  if (why.empty()) {
-    out = api;
-    return true;
-  }
-  LOG4CXX_ERROR(SmbLogger(), why << "; SMB connections are not available (Windows error " << kNoNetwork << ")");
-  if (handle != nullptr) ::dlclose(handle);
-  return false;
-}
-
-// The functions, loading the library on the first call; null (the cause
+// The functions, the library loaded on the first call; null (the cause
 // logged once) when it cannot be loaded or lacks one of them.
 const SmbApi* LoadSmbApi() {
   Loader& state = State();
   const std::lock_guard<std::mutex> lock(state.mutex);
-  if (!state.tried) {
-    state.tried = true;
-    state.loaded = Load(state.library, state.api);
-    if (state.loaded) LOG4CXX_DEBUG(SmbLogger(), "loaded " << state.library);
+  if (state.loaded) return *state.loaded ? &state.api : nullptr;
+  void* handle = ::dlopen(state.library.c_str(), kOpenFlags);
+  const char* error = handle == nullptr ? ::dlerror() : nullptr;
+  std::string why = handle == nullptr ? "cannot load " + state.library + ": " + (error ? error : "unknown reason") : "";
+  SmbApi api;
+#define SM_SMB_RESOLVE(name)                                                                \
+  api.name = why.empty() ? reinterpret_cast<decltype(api.name)>(::dlsym(handle, #name)) : nullptr; \
+  if (why.empty() && api.name == nullptr) why = state.library + " has no function " #name;
+  SM_SMB_FUNCTIONS(SM_SMB_RESOLVE)
+#undef SM_SMB_RESOLVE
+  state.loaded = why.empty();
+  if (why.empty()) {
+    state.api = api;
+    LOG4CXX_DEBUG(SmbLogger(), "loaded " << state.library);
+    return &state.api;
   }
-  return state.loaded ? &state.api : nullptr;
+  LOG4CXX_ERROR(SmbLogger(), why << "; SMB connections are not available (Windows error " << kNoNetwork << ")");
+  if (handle != nullptr) ::dlclose(handle);
+  return nullptr;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -137,11 +129,6 @@ void DebugToLogger(void*, int level, const char* message) {
 // No echo before each call (see README): the call's own request times out.
 int ConnectionIsSound(SMBCCTX*, SMBCSRV*) { return 0; }
 
-void Wipe(std::string& secret) {
-  if (!secret.empty()) explicit_bzero(&secret[0], secret.size());
-  secret.clear();
-}
-
 void CopyField(char* to, int size, const std::string& from) {
   if (to == nullptr || size <= 0) return;
   const std::size_t n = std::min(from.size(), static_cast<std::size_t>(size - 1));
@@ -149,29 +136,9 @@ void CopyField(char* to, int size, const std::string& from) {
   to[n] = '\0';
 }
 
-// Connects to `address` within the remaining time: 0 or an errno value.
-int ProbePort(const addrinfo& address, Clock::time_point deadline) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return errno;
-  int result = ::connect(fd, address.ai_addr, address.ai_addrlen) == 0 ? 0 : errno;
-  while (result == EINPROGRESS) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd wait{fd, POLLOUT, 0};
-    const int ready = left <= 0 ? 0 : ::poll(&wait, 1, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR) continue;
-    socklen_t length = sizeof result;
-    if (ready <= 0) {
-      result = ready == 0 ? ETIMEDOUT : errno;
-    } else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &result, &length) != 0) {
-      result = errno;
-    }
-  }
-  ::close(fd);
-  return result;
-}
-
-// The IPv4 address of `host` on which port 445 answers: the library gets
-// that address and never resolves (or broadcasts) on its own.
+// The IPv4 address of `host` on which port 445 answers within the connect
+// timeout: the library gets that address and never resolves (or
+// broadcasts) on its own.
 ErrorCode Reach(const std::string& host, std::string& address) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
@@ -184,24 +151,37 @@ ErrorCode Reach(const std::string& host, std::string& address) {
   }
   const auto deadline = Clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
   ErrorCode code = err::kBadNetPath;
-  for (const addrinfo* entry = found; entry != nullptr && code != err::kSuccess; entry = entry->ai_next) {
-    const int result = ProbePort(*entry, deadline);
-    std::array<char, INET_ADDRSTRLEN> text{};
-    const in_addr& ip = reinterpret_cast<const sockaddr_in*>(entry->ai_addr)->sin_addr;
+  for (const addrinfo* entry = found; entry != nullptr && code != err::kSuccess && Clock::now() < deadline;
+       entry = entry->ai_next) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int result = fd < 0 ? errno : ::connect(fd, entry->ai_addr, entry->ai_addrlen) == 0 ? 0 : errno;
+    while (result == EINPROGRESS) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      pollfd wait{fd, POLLOUT, 0};
+      const int ready = left <= 0 ? 0 : ::poll(&wait, 1, static_cast<int>(left));
+      socklen_t length = sizeof result;
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) {
+        result = ready == 0 ? ETIMEDOUT : errno;
+      } else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &result, &length) != 0) {
+        result = errno;
+      }
+    }
+    if (fd >= 0) ::close(fd);
+    char text[NI_MAXHOST];
     if (result != 0) {
       LOG4CXX_DEBUG(SmbLogger(), "no SMB service at " << host << ": " << std::strerror(result));
-    } else if (::inet_ntop(AF_INET, &ip, text.data(), text.size()) != nullptr) {
-      address = text.data();
+    } else if (::getnameinfo(entry->ai_addr, entry->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) == 0) {
+      address = text;
       code = err::kSuccess;
     }
-    if (Clock::now() >= deadline) break;
   }
   ::freeaddrinfo(found);
   return code;
 }
 
-// This process's TCP sockets connected to `address`:445.
-std::vector<int> SmbSocketsTo(const std::string& address) {
+// This process's TCP sockets connected to `address`:445, but those of `except`.
+std::vector<int> SmbSocketsTo(const std::string& address, const std::vector<int>& except = {}) {
   std::vector<int> found;
   in_addr wanted{};
   DIR* fds = ::inet_pton(AF_INET, address.c_str(), &wanted) == 1 ? ::opendir("/proc/self/fd") : nullptr;
@@ -214,7 +194,8 @@ std::vector<int> SmbSocketsTo(const std::string& address) {
     socklen_t length = sizeof peer;
     if (end != entry->d_name && *end == '\0' && fd != ::dirfd(fds) && ::fstat(fd, &st) == 0 &&
         S_ISSOCK(st.st_mode) && ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
-        peer.sin_family == AF_INET && peer.sin_port == htons(kSmbPort) && peer.sin_addr.s_addr == wanted.s_addr) {
+        peer.sin_family == AF_INET && peer.sin_port == htons(kSmbPort) && peer.sin_addr.s_addr == wanted.s_addr &&
+        std::find(except.begin(), except.end(), fd) == except.end()) {
       found.push_back(fd);
     }
   }
@@ -246,38 +227,33 @@ ErrorCode ConnectErrorToWindows(int error) {
 }
 
 // A time limit for one call, however many requests it sends: when it
-// passes, a watcher thread shuts the connection's sockets for reading
-// (writing is left alone, so the library gets no SIGPIPE), and whatever the
-// library waits for ends at once (see README).
+// passes, a watcher thread shuts the connection's sockets for reading (not
+// for writing, so the library gets no SIGPIPE), and whatever the library
+// waits for ends at once (see README).
 class CallDeadline {
  public:
   ~CallDeadline() {
-    Update([this] { ending_ = true; });
+    Set(std::nullopt, true);
     if (watcher_.joinable()) watcher_.join();
   }
 
   // The sockets to shut, given before the first call.
   void Watch(std::vector<int> sockets) { sockets_ = std::move(sockets); }
-  // A call begins: its deadline is the limit from now. The watcher starts
-  // with the first call and stays.
+  // A call begins, with the limit from now. The watcher starts with the
+  // first call and stays.
   void Start() {
-    Update([this] { deadline_ = Clock::now() + std::chrono::milliseconds(kRequestTimeoutMs); });
+    Set(Clock::now() + std::chrono::milliseconds(kRequestTimeoutMs));
     if (!watcher_.joinable() && !sockets_.empty()) watcher_ = std::thread(&CallDeadline::WatchCalls, this);
   }
-  void Stop() { Update([this] { deadline_.reset(); }); }
+  void Stop() { Set(std::nullopt); }
   // Whether a deadline has passed; the connection is then closed for good.
-  bool Passed() {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    return passed_;
-  }
+  bool Passed() const { return passed_; }
 
  private:
-  template <typename Change>
-  void Update(Change change) {
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      change();
-    }
+  void Set(std::optional<Clock::time_point> deadline, bool ending = false) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    deadline_ = deadline;
+    ending_ = ending;
     changed_.notify_all();
   }
 
@@ -289,8 +265,8 @@ class CallDeadline {
       } else if (Clock::now() < *deadline_) {
         changed_.wait_until(lock, *deadline_);
       } else {
+        passed_ = true;  // before the call that waits can see the sockets shut
         for (const int fd : sockets_) ::shutdown(fd, SHUT_RD);
-        passed_ = true;
       }
     }
   }
@@ -300,7 +276,7 @@ class CallDeadline {
   std::thread watcher_;
   std::vector<int> sockets_;
   std::optional<Clock::time_point> deadline_;  // of the call under way
-  bool passed_ = false;
+  std::atomic<bool> passed_{false};
   bool ending_ = false;
 };
 
@@ -316,9 +292,9 @@ class LibSmbSession final : public SmbSession, public std::enable_shared_from_th
       const LibraryOutput quiet(SmbLogger());
       api_.smbc_free_context(context_, 1);
     }
-    Wipe(domain_);
-    Wipe(user_);
-    Wipe(password_);
+    for (std::string* secret : {&domain_, &user_, &password_}) {
+      if (!secret->empty()) explicit_bzero(&(*secret)[0], secret->size());
+    }
   }
 
   // Makes the library's context and opens the share and its folders: 0 or
@@ -336,11 +312,7 @@ class LibSmbSession final : public SmbSession, public std::enable_shared_from_th
       return IsAuthError(Probe(BuildSmbUrl(server_, "IPC$", {}))) ? err::kLogonFailure : err::kAccessDenied;
     }
     // The connection the library made for this session.
-    std::vector<int> ours = SmbSocketsTo(server_);
-    ours.erase(std::remove_if(ours.begin(), ours.end(),
-                              [&](int fd) { return std::find(before.begin(), before.end(), fd) != before.end(); }),
-               ours.end());
-    deadline_.Watch(std::move(ours));
+    deadline_.Watch(SmbSocketsTo(server_, before));
     return err::kSuccess;
   }
 
@@ -574,8 +546,7 @@ void ResetSmbApiForTests(const char* library) {
   Loader& state = State();
   const std::lock_guard<std::mutex> lock(state.mutex);
   state.library = library != nullptr ? library : kSmbLibrary;
-  state.tried = false;
-  state.loaded = false;
+  state.loaded.reset();
 }
 
 }  // namespace posix
