@@ -120,10 +120,7 @@ constexpr std::uint32_t kSettableAttributes = attr::kReadOnly | attr::kHidden | 
 
 // The library's diagnostics go to our logger, never to standard output.
 void DebugToLogger(void*, int level, const char* message) {
-  log4cxx::LoggerPtr logger = SmbLogger();
-  if (logger->isTraceEnabled()) {
-    LOG4CXX_TRACE(logger, "libsmbclient[" << level << "]: " << (message ? message : ""));
-  }
+  LOG4CXX_TRACE(SmbLogger(), "libsmbclient[" << level << "]: " << (message ? message : ""));
 }
 
 // No echo before each call (see README): the call's own request times out.
