@@ -509,8 +509,7 @@ class LibSmbSession final : public SmbSession, public std::enable_shared_from_th
 ErrorCode SmbSession::Connect(const RemoteName& name, const Account& account, const std::string& password,
                               std::shared_ptr<SmbSession>& out) {
   out.reset();
-  if (account.domain.size() > kMaxCredentialLength || account.user.size() > kMaxCredentialLength ||
-      password.size() > kMaxCredentialLength) {
+  if (std::max({account.domain.size(), account.user.size(), password.size()}) > kMaxCredentialLength) {
     return err::kInvalidParameter;
   }
   const LibraryOutput quiet(SmbLogger());
