@@ -39,7 +39,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/posix/connection_table.h"
+#include "platform/posix/drives.h"
 #include "platform/posix/registry.h"
 #include "support/runner.h"
 #include "samba/samba_server.h"
@@ -405,11 +405,11 @@ class Robustness : public ::testing::Test {
   void SetUp() override {
     box_ = std::make_unique<Sandbox>(::testing::UnitTest::GetInstance()->current_test_info()->name());
     box_->Use();
-    platform::posix::ResetConnectionTableForTests();
+    platform::posix::UserDrives().CloseTableForTests();
     platform::posix::ResetKeyStore();
   }
   void TearDown() override {
-    platform::posix::ResetConnectionTableForTests();
+    platform::posix::UserDrives().CloseTableForTests();
     platform::posix::ResetKeyStore();
     box_.reset();
   }

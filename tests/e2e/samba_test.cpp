@@ -14,7 +14,7 @@
 #include <thread>
 
 #include "platform/platform.h"
-#include "platform/posix/connection_table.h"
+#include "platform/posix/drives.h"
 #include "platform/posix/registry.h"
 #include "support/runner.h"
 #include "samba/samba_server.h"
@@ -34,11 +34,11 @@ class LifeCycle : public ::testing::Test {
   void SetUp() override {
     box_ = std::make_unique<Sandbox>(::testing::UnitTest::GetInstance()->current_test_info()->name());
     box_->Use();
-    platform::posix::ResetConnectionTableForTests();
+    platform::posix::UserDrives().CloseTableForTests();
     platform::posix::ResetKeyStore();
   }
   void TearDown() override {
-    platform::posix::ResetConnectionTableForTests();
+    platform::posix::UserDrives().CloseTableForTests();
     platform::posix::ResetKeyStore();
     box_.reset();
   }
@@ -273,7 +273,7 @@ TEST_F(LifeCycle, DeleteByLetterByVolumeAndWithoutRecord) {
                                           : "{\"data\":{},\"errorCode\":20000,\"message\":\"delete failed ,not found "
                                             "drive\",\"success\":false}\n");
   }
-  EXPECT_EQ(platform::posix::ConnectedLetterMask(), 0u);
+  EXPECT_EQ(platform::posix::UserDrives().LetterMask(), 0u);
 }
 
 TEST_F(LifeCycle, AllTwentySixLetters) {
@@ -320,7 +320,7 @@ TEST_F(LifeCycle, EightProcessesAddingAndDeletingAtOnce) {
   }
   for (auto& t : workers) t.join();
   for (const auto& f : failures) EXPECT_EQ(f, "");
-  EXPECT_EQ(platform::posix::ConnectedLetterMask(), 0u);
+  EXPECT_EQ(platform::posix::UserDrives().LetterMask(), 0u);
   EXPECT_EQ(Read("##127.0.0.1#pub", "_LabelFromReg"), "<none>");
   EXPECT_EQ(Read("##127.0.0.1#team", "_LabelFromReg"), "<none>");
   EXPECT_EQ(box_->Sharemapper({}).out, std::string(kHeader) + ".\n");

@@ -15,7 +15,7 @@
 
 #include "network_test_support.h"
 #include "platform/platform.h"
-#include "platform/posix/connection_table.h"
+#include "platform/posix/drives.h"
 
 namespace {
 
@@ -36,61 +36,61 @@ ConnectionRow Row(char letter, const std::string& host, const std::string& share
 class ConnectionTableTest : public nettest::PrivateTableTest {};
 
 TEST_F(ConnectionTableTest, ReadingAnAbsentTableCreatesNothing) {
-  EXPECT_EQ(0u, posix::ConnectedLetterMask());
+  EXPECT_EQ(0u, posix::UserDrives().LetterMask());
   EXPECT_EQ(0u, platform::system().LogicalDrives());
   ConnectionRow row;
-  EXPECT_EQ(err::kNotConnected, posix::FindConnection('E', row));
-  EXPECT_EQ(err::kNotConnected, posix::DeleteConnection('E'));
-  EXPECT_EQ(err::kSuccess, posix::CheckNewConnection(Row('E', "srv", "pub", "bob")));
+  EXPECT_EQ(err::kNotConnected, posix::UserDrives().Find('E', row));
+  EXPECT_EQ(err::kNotConnected, posix::UserDrives().Delete('E'));
+  EXPECT_EQ(err::kSuccess, posix::UserDrives().Check(Row('E', "srv", "pub", "bob")));
   EXPECT_FALSE(nettest::Exists(TableFolder()));
 }
 
 TEST_F(ConnectionTableTest, RowsRoundTripAndFilesArePrivate) {
   ConnectionRow e = Row('E', "srv", "pub", "CORP\\bob");
   e.remoteName = "\\\\srv\\pub\\docs";
-  ASSERT_EQ(err::kSuccess, posix::InsertConnection(e));
-  ASSERT_EQ(err::kSuccess, posix::InsertConnection(Row('Z', "other", "team", "bob")));
+  ASSERT_EQ(err::kSuccess, posix::UserDrives().Insert(e));
+  ASSERT_EQ(err::kSuccess, posix::UserDrives().Insert(Row('Z', "other", "team", "bob")));
 
   EXPECT_EQ(0700u, nettest::ModeOf(TableFolder()));
   EXPECT_EQ(0600u, nettest::ModeOf(TableFolder() + "/connections.db"));
-  EXPECT_EQ((1u << 4) | (1u << 25), posix::ConnectedLetterMask());
+  EXPECT_EQ((1u << 4) | (1u << 25), posix::UserDrives().LetterMask());
   EXPECT_EQ((1u << 4) | (1u << 25), platform::system().LogicalDrives());
 
   // A second process (a fresh open) sees the same rows.
-  posix::ResetConnectionTableForTests();
+  posix::UserDrives().CloseTableForTests();
   ConnectionRow found;
-  ASSERT_EQ(err::kSuccess, posix::FindConnection('E', found));
+  ASSERT_EQ(err::kSuccess, posix::UserDrives().Find('E', found));
   EXPECT_EQ("\\\\srv\\pub\\docs", found.remoteName);
   EXPECT_EQ("srv", found.host);
   EXPECT_EQ("pub", found.share);
   EXPECT_EQ("CORP\\bob", found.account);
 
-  EXPECT_EQ(err::kSuccess, posix::DeleteConnection('E'));
-  EXPECT_EQ(err::kNotConnected, posix::DeleteConnection('E'));
-  EXPECT_EQ(err::kNotConnected, posix::FindConnection('E', found));
-  EXPECT_EQ(1u << 25, posix::ConnectedLetterMask());
+  EXPECT_EQ(err::kSuccess, posix::UserDrives().Delete('E'));
+  EXPECT_EQ(err::kNotConnected, posix::UserDrives().Delete('E'));
+  EXPECT_EQ(err::kNotConnected, posix::UserDrives().Find('E', found));
+  EXPECT_EQ(1u << 25, posix::UserDrives().LetterMask());
 }
 
 TEST_F(ConnectionTableTest, LetterInUseAndCredentialConflict) {
-  ASSERT_EQ(err::kSuccess, posix::InsertConnection(Row('E', "Srv", "pub", "CORP\\Bob")));
+  ASSERT_EQ(err::kSuccess, posix::UserDrives().Insert(Row('E', "Srv", "pub", "CORP\\Bob")));
 
-  EXPECT_EQ(err::kAlreadyAssigned, posix::CheckNewConnection(Row('E', "elsewhere", "x", "eve")));
-  EXPECT_EQ(err::kAlreadyAssigned, posix::InsertConnection(Row('E', "elsewhere", "x", "eve")));
+  EXPECT_EQ(err::kAlreadyAssigned, posix::UserDrives().Check(Row('E', "elsewhere", "x", "eve")));
+  EXPECT_EQ(err::kAlreadyAssigned, posix::UserDrives().Insert(Row('E', "elsewhere", "x", "eve")));
   // Same server (any case), other account: Windows' one-credential rule.
-  EXPECT_EQ(err::kSessionCredentialConflict, posix::CheckNewConnection(Row('F', "sRV", "team", "CORP\\eve")));
-  EXPECT_EQ(err::kSessionCredentialConflict, posix::InsertConnection(Row('F', "srv", "team", "bob")));
+  EXPECT_EQ(err::kSessionCredentialConflict, posix::UserDrives().Check(Row('F', "sRV", "team", "CORP\\eve")));
+  EXPECT_EQ(err::kSessionCredentialConflict, posix::UserDrives().Insert(Row('F', "srv", "team", "bob")));
   // Same server with the same account (any case), or another server: fine.
-  EXPECT_EQ(err::kSuccess, posix::InsertConnection(Row('F', "SRV", "team", "corp\\bob")));
-  EXPECT_EQ(err::kSuccess, posix::InsertConnection(Row('G', "other", "pub", "eve")));
+  EXPECT_EQ(err::kSuccess, posix::UserDrives().Insert(Row('F', "SRV", "team", "corp\\bob")));
+  EXPECT_EQ(err::kSuccess, posix::UserDrives().Insert(Row('G', "other", "pub", "eve")));
 
   ConnectionRow found;
-  ASSERT_EQ(err::kSuccess, posix::FindConnection('E', found));
+  ASSERT_EQ(err::kSuccess, posix::UserDrives().Find('E', found));
   EXPECT_EQ("pub", found.share);  // the refused rows changed nothing
 }
 
 TEST_F(ConnectionTableTest, RacingWritersGetOneLetterOnce) {
   constexpr int kWriters = 6;
-  posix::ResetConnectionTableForTests();  // nothing open across fork
+  posix::UserDrives().CloseTableForTests();  // nothing open across fork
   int gate[2];
   ASSERT_EQ(0, ::pipe(gate));
   std::vector<pid_t> children;
@@ -102,7 +102,7 @@ TEST_F(ConnectionTableTest, RacingWritersGetOneLetterOnce) {
       char go;
       if (::read(gate[0], &go, 1) != 0) _exit(100);
       const platform::ErrorCode code =
-          posix::InsertConnection(Row('K', "srv", "share" + std::to_string(i), "bob"));
+          posix::UserDrives().Insert(Row('K', "srv", "share" + std::to_string(i), "bob"));
       _exit(code == err::kSuccess ? 0 : code == err::kAlreadyAssigned ? 1 : 2);
     }
     children.push_back(pid);
@@ -119,7 +119,7 @@ TEST_F(ConnectionTableTest, RacingWritersGetOneLetterOnce) {
   }
   EXPECT_EQ(1, winners);
   EXPECT_EQ(kWriters - 1, losers);
-  EXPECT_EQ(1u << ('K' - 'A'), posix::ConnectedLetterMask());
+  EXPECT_EQ(1u << ('K' - 'A'), posix::UserDrives().LetterMask());
 }
 
 TEST_F(ConnectionTableTest, ADamagedTableIsReportedAndKept) {
@@ -129,10 +129,10 @@ TEST_F(ConnectionTableTest, ADamagedTableIsReportedAndKept) {
   nettest::WriteFile(file, garbage);
   ::chmod(file.c_str(), 0600);
 
-  EXPECT_EQ(err::kCantOpen, posix::InsertConnection(Row('E', "srv", "pub", "bob")));
-  EXPECT_EQ(0u, posix::ConnectedLetterMask());
+  EXPECT_EQ(err::kCantOpen, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
+  EXPECT_EQ(0u, posix::UserDrives().LetterMask());
   ConnectionRow row;
-  EXPECT_EQ(err::kCantOpen, posix::FindConnection('E', row));
+  EXPECT_EQ(err::kCantOpen, posix::UserDrives().Find('E', row));
   std::ifstream in(file, std::ios::binary);
   const std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_EQ(garbage, after);
@@ -143,35 +143,35 @@ TEST_F(ConnectionTableTest, ADamagedTableIsReportedAndKept) {
 TEST_F(ConnectionTableTest, ModesArePrivateWhateverTheUmask) {
   for (const mode_t mask : {mode_t{0777}, mode_t{0}}) {
     SCOPED_TRACE("umask " + std::to_string(mask));
-    posix::ResetConnectionTableForTests();
+    posix::UserDrives().CloseTableForTests();
     std::filesystem::remove_all(TableFolder());
     const mode_t old = ::umask(mask);
-    const platform::ErrorCode inserted = posix::InsertConnection(Row('E', "srv", "pub", "bob"));
+    const platform::ErrorCode inserted = posix::UserDrives().Insert(Row('E', "srv", "pub", "bob"));
     ::umask(old);
     ASSERT_EQ(err::kSuccess, inserted);
     EXPECT_EQ(0700u, nettest::ModeOf(TableFolder()));
     EXPECT_EQ(0600u, nettest::ModeOf(TableFolder() + "/connections.db"));
-    posix::ResetConnectionTableForTests();
+    posix::UserDrives().CloseTableForTests();
     ConnectionRow found;
-    EXPECT_EQ(err::kSuccess, posix::FindConnection('E', found));
-    EXPECT_EQ(err::kSuccess, posix::DeleteConnection('E'));
+    EXPECT_EQ(err::kSuccess, posix::UserDrives().Find('E', found));
+    EXPECT_EQ(err::kSuccess, posix::UserDrives().Delete('E'));
   }
 }
 
 // A folder and table of ours that lost their owner's rights (an earlier run
 // under umask 0777) get them back; the rows are still there.
 TEST_F(ConnectionTableTest, OwnFilesWithoutTheOwnersRightsAreRepaired) {
-  ASSERT_EQ(err::kSuccess, posix::InsertConnection(Row('E', "srv", "pub", "bob")));
-  posix::ResetConnectionTableForTests();
+  ASSERT_EQ(err::kSuccess, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
+  posix::UserDrives().CloseTableForTests();
   const std::string file = TableFolder() + "/connections.db";
   ASSERT_EQ(0, ::chmod(file.c_str(), 0));
   ASSERT_EQ(0, ::chmod(TableFolder().c_str(), 0));
   ConnectionRow found;
-  EXPECT_EQ(err::kSuccess, posix::InsertConnection(Row('F', "srv", "team", "bob")));
+  EXPECT_EQ(err::kSuccess, posix::UserDrives().Insert(Row('F', "srv", "team", "bob")));
   EXPECT_EQ(0700u, nettest::ModeOf(TableFolder()));
   EXPECT_EQ(0600u, nettest::ModeOf(file));
-  EXPECT_EQ(err::kSuccess, posix::FindConnection('E', found));
-  EXPECT_EQ((1u << 4) | (1u << 5), posix::ConnectedLetterMask());
+  EXPECT_EQ(err::kSuccess, posix::UserDrives().Find('E', found));
+  EXPECT_EQ((1u << 4) | (1u << 5), posix::UserDrives().LetterMask());
 }
 
 // Without XDG_RUNTIME_DIR the table lives in a folder of the user's own
@@ -180,9 +180,9 @@ class TemporaryFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_FALSE(tmp_.path().empty());
-    posix::ResetConnectionTableForTests();
+    posix::UserDrives().CloseTableForTests();
   }
-  void TearDown() override { posix::ResetConnectionTableForTests(); }
+  void TearDown() override { posix::UserDrives().CloseTableForTests(); }
 
   std::string Folder() const { return tmp_.path() + "/sharemapper-" + std::to_string(::geteuid()); }
 
@@ -192,11 +192,11 @@ class TemporaryFolderTest : public ::testing::Test {
 };
 
 TEST_F(TemporaryFolderTest, CreatedPrivateWhenNeeded) {
-  EXPECT_EQ(Folder(), posix::ConnectionTableFolder());
-  EXPECT_EQ(0u, posix::ConnectedLetterMask());
+  EXPECT_EQ(Folder(), posix::Drives::TableFolder());
+  EXPECT_EQ(0u, posix::UserDrives().LetterMask());
   EXPECT_FALSE(nettest::Exists(Folder()));
   const mode_t old = ::umask(0);
-  EXPECT_EQ(err::kSuccess, posix::InsertConnection(Row('E', "srv", "pub", "bob")));
+  EXPECT_EQ(err::kSuccess, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
   ::umask(old);
   EXPECT_EQ(0700u, nettest::ModeOf(Folder()));
   EXPECT_EQ(0600u, nettest::ModeOf(Folder() + "/connections.db"));
@@ -207,7 +207,7 @@ TEST_F(TemporaryFolderTest, RuntimeFolderOfAnotherUserIsNotUsed) {
   nettest::TempDir foreign;
   ASSERT_EQ(0, ::chown(foreign.path().c_str(), 65534, 65534));
   nettest::ScopedEnv runtime("XDG_RUNTIME_DIR", foreign.path().c_str());
-  EXPECT_EQ(Folder(), posix::ConnectionTableFolder());
+  EXPECT_EQ(Folder(), posix::Drives::TableFolder());
 }
 
 TEST_F(TemporaryFolderTest, ALinkInItsPlaceIsRefusedWithADiagnostic) {
@@ -220,12 +220,12 @@ TEST_F(TemporaryFolderTest, ALinkInItsPlaceIsRefusedWithADiagnostic) {
   log4cxx::AppenderPtr appender =
       std::make_shared<log4cxx::FileAppender>(std::make_shared<log4cxx::SimpleLayout>(), logFile, false);
   logger->addAppender(appender);
-  const platform::ErrorCode code = posix::InsertConnection(Row('E', "srv", "pub", "bob"));
+  const platform::ErrorCode code = posix::UserDrives().Insert(Row('E', "srv", "pub", "bob"));
   logger->removeAppender(appender);
   appender->close();
 
   EXPECT_EQ(err::kAccessDenied, code);
-  EXPECT_EQ(0u, posix::ConnectedLetterMask());
+  EXPECT_EQ(0u, posix::UserDrives().LetterMask());
   EXPECT_FALSE(nettest::Exists(target / "connections.db"));
   std::ifstream in(logFile);
   const std::string logged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -236,7 +236,7 @@ TEST_F(TemporaryFolderTest, ALinkInItsPlaceIsRefusedWithADiagnostic) {
 TEST_F(TemporaryFolderTest, AFolderOpenToOthersIsRefused) {
   ASSERT_EQ(0, ::mkdir(Folder().c_str(), 0700));
   ASSERT_EQ(0, ::chmod(Folder().c_str(), 0777));
-  EXPECT_EQ(err::kAccessDenied, posix::InsertConnection(Row('E', "srv", "pub", "bob")));
+  EXPECT_EQ(err::kAccessDenied, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
   EXPECT_FALSE(nettest::Exists(Folder() + "/connections.db"));
 }
 
@@ -244,8 +244,8 @@ TEST_F(TemporaryFolderTest, AFolderOfAnotherUserIsRefused) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a folder away";
   ASSERT_EQ(0, ::mkdir(Folder().c_str(), 0700));
   ASSERT_EQ(0, ::chown(Folder().c_str(), 65534, 65534));
-  EXPECT_EQ(err::kAccessDenied, posix::InsertConnection(Row('E', "srv", "pub", "bob")));
-  EXPECT_EQ(0u, posix::ConnectedLetterMask());
+  EXPECT_EQ(err::kAccessDenied, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
+  EXPECT_EQ(0u, posix::UserDrives().LetterMask());
   EXPECT_FALSE(nettest::Exists(Folder() + "/connections.db"));
 }
 
@@ -254,7 +254,7 @@ TEST_F(TemporaryFolderTest, ALinkInPlaceOfTheFileIsRefused) {
   nettest::TempDir elsewhere;
   const std::string victim = elsewhere / "victim.db";
   ASSERT_EQ(0, ::symlink(victim.c_str(), (Folder() + "/connections.db").c_str()));
-  EXPECT_EQ(err::kAccessDenied, posix::InsertConnection(Row('E', "srv", "pub", "bob")));
+  EXPECT_EQ(err::kAccessDenied, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
   EXPECT_FALSE(nettest::Exists(victim));
 }
 

@@ -14,8 +14,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/posix/connection_table.h"
-#include "platform/posix/smb_session.h"
+#include "platform/posix/drives.h"
 
 namespace nettest {
 
@@ -95,12 +94,12 @@ class PrivateTableTest : public ::testing::Test {
     ASSERT_FALSE(runtime_.path().empty());
     ::chmod(runtime_.path().c_str(), 0700);
     xdg_.emplace("XDG_RUNTIME_DIR", runtime_.path().c_str());
-    platform::posix::ResetConnectionTableForTests();
+    platform::posix::UserDrives().CloseTableForTests();
     platform::posix::UserDrives().DetachAll();
   }
   void TearDown() override {
     platform::posix::UserDrives().DetachAll();
-    platform::posix::ResetConnectionTableForTests();
+    platform::posix::UserDrives().CloseTableForTests();
     xdg_.reset();
   }
 

@@ -14,8 +14,7 @@
 
 #include "network_test_support.h"
 #include "platform/platform.h"
-#include "platform/posix/connection_table.h"
-#include "platform/posix/smb_session.h"
+#include "platform/posix/drives.h"
 #include "samba/samba_server.h"
 
 namespace {
@@ -221,7 +220,7 @@ TEST_F(SambaFilesTest, ACancelledDriveEndsOpenWork) {
   const platform::FindHandle handle = files_.FindFirst("E:\\$RECYCLE.BIN\\*.*", data);
   ASSERT_NE(platform::kInvalidFind, handle);
   // Cancelled by another process: the row goes, this process's session too.
-  ASSERT_EQ(err::kSuccess, posix::DeleteConnection('E'));
+  ASSERT_EQ(err::kSuccess, posix::UserDrives().Delete('E'));
   EXPECT_EQ(-1, files_.Access("E:\\$RECYCLE.BIN", 0));
   EXPECT_FALSE(files_.RemoveFile("E:\\$RECYCLE.BIN\\.keep"));
   EXPECT_EQ(err::kPathNotFound, files_.LastError());

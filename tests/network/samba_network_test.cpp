@@ -13,7 +13,7 @@
 
 #include "network_test_support.h"
 #include "platform/platform.h"
-#include "platform/posix/connection_table.h"
+#include "platform/posix/drives.h"
 #include "samba/samba_server.h"
 
 namespace {
@@ -51,7 +51,7 @@ class SambaNetworkTest : public nettest::PrivateTableTest {
 
   // Nothing was recorded and nothing can be reached on the letter.
   void ExpectNoTrace(const std::string& drive) {
-    EXPECT_EQ(0u, posix::ConnectedLetterMask()) << drive;
+    EXPECT_EQ(0u, posix::UserDrives().LetterMask()) << drive;
     char buffer[80];
     std::uint32_t length = sizeof buffer;
     EXPECT_EQ(err::kNotConnected, network_.GetConnection(drive, buffer, length)) << drive;
@@ -132,10 +132,10 @@ TEST_F(SambaNetworkTest, OneAccountPerServer) {
   // wrong password gives 1219, not 1326.
   EXPECT_EQ(err::kSessionCredentialConflict, Add("F:", Remote("team"), "SMTESTGROUP\\other", "wrong"));
   EXPECT_EQ(err::kSessionCredentialConflict, Add("F:", Remote("team"), "someone", smtest::SambaServer::Password()));
-  EXPECT_EQ(1u << 4, posix::ConnectedLetterMask());
+  EXPECT_EQ(1u << 4, posix::UserDrives().LetterMask());
   // The same account, spelled in another case, may connect more shares.
   EXPECT_EQ(err::kSuccess, Add("F:", Remote("team"), "SMTEST"));
-  EXPECT_EQ((1u << 4) | (1u << 5), posix::ConnectedLetterMask());
+  EXPECT_EQ((1u << 4) | (1u << 5), posix::UserDrives().LetterMask());
   // Once the server's connections are gone, another account may connect.
   EXPECT_EQ(err::kSuccess, network_.CancelConnection("E:", 0, true));
   EXPECT_EQ(err::kSuccess, network_.CancelConnection("F:", 0, true));
@@ -155,7 +155,7 @@ TEST_F(SambaNetworkTest, LetterInUse) {
 
 TEST_F(SambaNetworkTest, RacingProcessesGetOneConnection) {
   constexpr int kRacers = 4;
-  posix::ResetConnectionTableForTests();  // nothing open across fork
+  posix::UserDrives().CloseTableForTests();  // nothing open across fork
   int gate[2];
   ASSERT_EQ(0, ::pipe(gate));
   std::vector<pid_t> children;
@@ -184,7 +184,7 @@ TEST_F(SambaNetworkTest, RacingProcessesGetOneConnection) {
   }
   EXPECT_EQ(1, winners);
   EXPECT_EQ(kRacers - 1, losers);
-  EXPECT_EQ(1u << ('R' - 'A'), posix::ConnectedLetterMask());
+  EXPECT_EQ(1u << ('R' - 'A'), posix::UserDrives().LetterMask());
 }
 
 TEST_F(SambaNetworkTest, RemoteNameBufferSizes) {

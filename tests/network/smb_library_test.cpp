@@ -15,8 +15,7 @@
 
 #include "network_test_support.h"
 #include "platform/platform.h"
-#include "platform/posix/connection_table.h"
-#include "platform/posix/smb_session.h"
+#include "platform/posix/drives.h"
 
 namespace {
 
@@ -57,7 +56,7 @@ TEST_F(SmbLibraryTest, ListingAndRemovingDrivesLeaveTheLibraryUnloaded) {
   row.host = "127.0.0.1";
   row.share = "pub";
   row.account = "someone";
-  ASSERT_EQ(err::kSuccess, posix::InsertConnection(row));
+  ASSERT_EQ(err::kSuccess, posix::UserDrives().Insert(row));
 
   platform::Network& network = platform::network();
   EXPECT_EQ(1u << 4, platform::system().LogicalDrives());
@@ -94,7 +93,7 @@ TEST_F(SmbLibraryTest, AMissingLibraryFailsTheConnectionBeforeAnyTraffic) {
   EXPECT_EQ(posix::kNoNetwork, first);
   EXPECT_EQ(posix::kNoNetwork, second);
   EXPECT_LT(took, std::chrono::milliseconds(500));
-  EXPECT_EQ(0u, posix::ConnectedLetterMask());
+  EXPECT_EQ(0u, posix::UserDrives().LetterMask());
   std::ifstream in(logFile);
   const std::string logged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_NE(std::string::npos, logged.find("ERROR - cannot load libsmbclient-not-installed.so.0")) << logged;

@@ -16,9 +16,9 @@
 
 #include "platform/files.h"
 #include "platform/log_buffer.h"
+#include "platform/posix/drives.h"
 #include "platform/posix/last_error.h"
 #include "platform/posix/net_remote_name.h"
-#include "platform/posix/smb_session.h"
 
 namespace platform {
 namespace {
@@ -45,89 +45,48 @@ bool WildcardMatch(const std::string& pattern, const std::string& name, bool ign
   return p == pattern.size();
 }
 
-std::uint32_t LocalAttributes(const struct stat& linkStat, const struct stat* targetStat) {
-  std::uint32_t attributes = 0;
-  if (S_ISLNK(linkStat.st_mode)) {
-    attributes |= attr::kReparsePoint;
-    if (targetStat != nullptr && S_ISDIR(targetStat->st_mode)) attributes |= attr::kDirectory;
-  } else {
-    if (S_ISDIR(linkStat.st_mode)) attributes |= attr::kDirectory;
-    if ((linkStat.st_mode & S_IWUSR) == 0) attributes |= attr::kReadOnly;
-  }
-  return attributes == 0 ? attr::kNormal : attributes;
-}
-
 // The number of a local folder that cannot be opened.
 ErrorCode FolderError(int error) { return error == ENOENT ? err::kPathNotFound : posix::ErrnoToWindows(error); }
 
-// One open listing, local or on a drive: yields the entries that match its
-// pattern ("*.*" means every entry, as on Windows), without regard to case
-// on a drive.
-class Listing {
- public:
-  Listing(DIR* local, std::unique_ptr<posix::SmbDirectory> remote, const std::string& pattern)
-      : local_(local), remote_(std::move(remote)), pattern_(pattern == "*.*" ? "*" : pattern) {}
-  ~Listing() {
-    if (local_ != nullptr) ::closedir(local_);
-  }
-  Listing(const Listing&) = delete;
-  Listing& operator=(const Listing&) = delete;
+// The entries of an open local folder with their inode numbers and the
+// attributes README gives them; a link shows as itself.
+posix::NextEntry LocalEntries(DIR* folder) {
+  const std::shared_ptr<DIR> dir(folder, ::closedir);
+  return [dir](FileIdEntry& entry, ErrorCode& error) {
+    errno = 0;
+    const dirent* found = ::readdir(dir.get());
+    error = found == nullptr && errno != 0 ? posix::ErrnoToWindows(errno) : err::kSuccess;
+    if (found == nullptr) return false;
+    entry = FileIdEntry();
+    entry.name = found->d_name;
+    struct stat st {};
+    const int fd = ::dirfd(dir.get());
+    std::uint32_t attributes = 0;  // none at all when it is gone since the listing was read
+    if (::fstatat(fd, found->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      entry.fileId = static_cast<std::uint64_t>(st.st_ino);
+      if (S_ISLNK(st.st_mode)) {
+        attributes = attr::kReparsePoint;
+        if (::fstatat(fd, found->d_name, &st, 0) == 0 && S_ISDIR(st.st_mode)) attributes |= attr::kDirectory;
+      } else {
+        if (S_ISDIR(st.st_mode)) attributes |= attr::kDirectory;
+        if ((st.st_mode & S_IWUSR) == 0) attributes |= attr::kReadOnly;
+      }
+    }
+    entry.attributes = attributes == 0 ? attr::kNormal : attributes;
+    return true;
+  };
+}
 
-  // The next matching entry; false at the end (error 0) or on a failure.
-  bool NextMatch(FindData& data, ErrorCode& error) {
-    while (remote_ ? remote_->Next(data, error) : NextLocal(data, error)) {
-      if (WildcardMatch(pattern_, data.name, remote_ != nullptr)) return true;
+// The entries of `all` that match `pattern` ("*.*" means every entry, as on
+// Windows).
+posix::NextEntry Matching(posix::NextEntry all, const std::string& pattern, bool ignoreCase) {
+  const std::string wanted = pattern == "*.*" ? "*" : pattern;
+  return [all, wanted, ignoreCase](FileIdEntry& entry, ErrorCode& error) {
+    while (all(entry, error)) {
+      if (WildcardMatch(wanted, entry.name, ignoreCase)) return true;
     }
     return false;
-  }
-
-  DIR* local() const { return local_; }
-
- private:
-  bool NextLocal(FindData& data, ErrorCode& error) {
-    errno = 0;
-    const dirent* entry = ::readdir(local_);
-    if (entry == nullptr) {
-      error = errno == 0 ? err::kSuccess : posix::ErrnoToWindows(errno);
-      return false;
-    }
-    data.name = entry->d_name;
-    struct stat linkStat {};
-    struct stat targetStat {};
-    const int fd = ::dirfd(local_);
-    if (::fstatat(fd, entry->d_name, &linkStat, AT_SYMLINK_NOFOLLOW) != 0) {
-      data.attributes = attr::kNormal;  // gone since the listing was read
-    } else {
-      const bool target = S_ISLNK(linkStat.st_mode) && ::fstatat(fd, entry->d_name, &targetStat, 0) == 0;
-      data.attributes = LocalAttributes(linkStat, target ? &targetStat : nullptr);
-    }
-    error = err::kSuccess;
-    return true;
-  }
-
-  DIR* local_;
-  std::unique_ptr<posix::SmbDirectory> remote_;
-  std::string pattern_;
-};
-
-// A local folder's entries with their inode numbers; a link shows as itself.
-ErrorCode ListLocalFileIds(const std::string& dir, std::vector<FileIdEntry>& entries) {
-  DIR* folder = ::opendir(dir.c_str());
-  if (folder == nullptr) return FolderError(errno);
-  Listing listing(folder, nullptr, "*");
-  ErrorCode code = err::kSuccess;
-  FindData data;
-  while (listing.NextMatch(data, code)) {
-    struct stat linkStat {};
-    FileIdEntry entry;
-    entry.name = data.name;
-    entry.attributes = data.attributes;
-    if (::fstatat(::dirfd(folder), data.name.c_str(), &linkStat, AT_SYMLINK_NOFOLLOW) == 0) {
-      entry.fileId = static_cast<std::uint64_t>(linkStat.st_ino);
-    }
-    entries.push_back(std::move(entry));
-  }
-  return code;
+  };
 }
 
 // Writes to a descriptor it owns.
@@ -155,41 +114,29 @@ class DescriptorBuffer : public LogBuffer {
   int fd_;
 };
 
-// Closes the descriptor unless it was handed on.
-struct Descriptor {
-  int fd = -1;
-  ~Descriptor() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
 std::unique_ptr<std::streambuf> OpenLocalLogFile(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos || slash + 1 == path.size()) return nullptr;
   const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
-  const std::string name = path.substr(slash + 1);
   const uid_t me = ::geteuid();
 
-  // The folder: no link, and the user's own.
-  Descriptor dir;
-  dir.fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-  if (dir.fd < 0) return nullptr;
+  // The folder: no link, and the user's own. The file: no link, no waiting
+  // on a FIFO or device, emptied only as a plain file of ours with no
+  // second name.
+  const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (dir < 0) return nullptr;
   struct stat st {};
-  if (::fstat(dir.fd, &st) != 0 || st.st_uid != me) return nullptr;
-
-  // The file: no link, no waiting on a FIFO or device, emptied only as a
-  // plain file of ours with no second name.
-  Descriptor file;
-  file.fd = ::openat(dir.fd, name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC,
-                     0666);
-  if (file.fd < 0) return nullptr;
-  if (::fstat(file.fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != me || st.st_nlink != 1) return nullptr;
-  if (::ftruncate(file.fd, 0) != 0) return nullptr;
-  const int flags = ::fcntl(file.fd, F_GETFL);
-  if (flags < 0 || ::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
-
-  std::unique_ptr<std::streambuf> buffer(new DescriptorBuffer(file.fd));
-  file.fd = -1;
+  const int fd = ::fstat(dir, &st) == 0 && st.st_uid == me
+                     ? ::openat(dir, path.c_str() + slash + 1,
+                                O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666)
+                     : -1;
+  ::close(dir);
+  if (fd < 0) return nullptr;
+  std::unique_ptr<std::streambuf> buffer(new DescriptorBuffer(fd));  // it closes the file from here on
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != me || st.st_nlink != 1) return nullptr;
+  if (::ftruncate(fd, 0) != 0) return nullptr;
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) return nullptr;
   return buffer;
 }
 
@@ -222,12 +169,10 @@ class PosixFiles : public Files {
   }
 
   FindHandle FindFirst(const std::string& pattern, FindData& data) override {
-    std::unique_ptr<Listing> listing;
-    ErrorCode code = Open(pattern, listing);
-    if (code == err::kSuccess && !listing->NextMatch(data, code)) {
-      // Nothing matches: Windows reports the file as not found.
-      if (code == err::kSuccess) code = err::kFileNotFound;
-    }
+    posix::NextEntry listing;
+    ErrorCode code = OpenFolder(pattern, true, listing);
+    // Nothing matches: Windows reports the file as not found.
+    if (code == err::kSuccess && !Next(listing, data, code) && code == err::kSuccess) code = err::kFileNotFound;
     if (code != err::kSuccess) {
       posix::SetLastError(code);
       return kInvalidFind;
@@ -241,8 +186,7 @@ class PosixFiles : public Files {
     auto found = listings_.find(handle);
     if (found == listings_.end()) return Fail(err::kInvalidHandle);
     ErrorCode code = err::kSuccess;
-    if (found->second->NextMatch(data, code)) return true;
-    return Fail(code == err::kSuccess ? err::kNoMoreFiles : code);
+    return Next(found->second, data, code) || Fail(code == err::kSuccess ? err::kNoMoreFiles : code);
   }
 
   bool FindEnd(FindHandle handle) override { return listings_.erase(handle) == 1 || Fail(err::kInvalidHandle); }
@@ -286,8 +230,10 @@ class PosixFiles : public Files {
 
   ErrorCode ListFileIds(const std::string& dir, std::vector<FileIdEntry>& entries) override {
     entries.clear();
-    const ErrorCode code = posix::IsDrivePath(dir) ? OnDrive(dir, false, &posix::SmbSession::ListFileIds, entries)
-                                                   : ListLocalFileIds(dir, entries);
+    posix::NextEntry listing;
+    ErrorCode code = OpenFolder(dir, false, listing);
+    FileIdEntry entry;
+    while (code == err::kSuccess && listing(entry, code)) entries.push_back(entry);
     posix::SetLastError(code);
     return code;
   }
@@ -295,63 +241,76 @@ class PosixFiles : public Files {
   ErrorCode LastError() override { return posix::GetLastError(); }
 
  private:
-  // A drive path resolved to its session and the components below the
+  // A drive path resolved to its session and the folders below the
   // connection's root: 0; kPathNotFound when the drive is not connected (or
   // not by this process); kInvalidName for a malformed path.
   ErrorCode Resolve(const std::string& path, bool pattern, std::shared_ptr<posix::SmbSession>& session,
-                    std::vector<std::string>& components) {
+                    posix::SmbSession::Path& below) {
     char letter = 0;
     ErrorCode code = err::kSuccess;
-    if (!posix::ParseDrivePath(path, pattern, letter, components, code)) {
+    if (!posix::ParseDrivePath(path, pattern, letter, below, code)) {
       return code != err::kSuccess ? code : err::kPathNotFound;
     }
     session = drives_.Session(letter);
     return session ? err::kSuccess : err::kPathNotFound;
   }
 
-  // `op` on the drive path's session and URL; kAccessDenied for the drive's
-  // root itself when `notRoot`.
+  // `op` on the drive path's session; kAccessDenied for the drive's root
+  // itself when `notRoot`.
   template <typename Op, typename... Args>
   ErrorCode OnDrive(const std::string& path, bool notRoot, Op op, Args&&... args) {
     std::shared_ptr<posix::SmbSession> session;
-    std::vector<std::string> components;
-    ErrorCode code = Resolve(path, false, session, components);
-    if (code == err::kSuccess && notRoot && components.empty()) code = err::kAccessDenied;
-    return code == err::kSuccess ? ((*session).*op)(session->UrlFor(components), std::forward<Args>(args)...) : code;
+    posix::SmbSession::Path below;
+    ErrorCode code = Resolve(path, false, session, below);
+    if (code == err::kSuccess && notRoot && below.empty()) code = err::kAccessDenied;
+    return code == err::kSuccess ? ((*session).*op)(below, std::forward<Args>(args)...) : code;
   }
 
   static bool Done(ErrorCode code) { return code == err::kSuccess || Fail(code); }
 
-  // Splits a pattern at its last separator into the folder and the name
-  // pattern, and opens the folder.
-  ErrorCode Open(const std::string& pattern, std::unique_ptr<Listing>& out) {
-    if (posix::IsDrivePath(pattern)) {
+  static bool Next(posix::NextEntry& listing, FindData& data, ErrorCode& error) {
+    FileIdEntry entry;
+    if (!listing(entry, error)) return false;
+    data.name = entry.name;
+    data.attributes = entry.attributes;
+    return true;
+  }
+
+  // Opens the folder `path` names for a listing of all its entries; with
+  // `pattern`, the folder of its last part, which the entries must match.
+  ErrorCode OpenFolder(const std::string& path, bool pattern, posix::NextEntry& out) {
+    std::string name = "*";
+    if (posix::IsDrivePath(path)) {
       std::shared_ptr<posix::SmbSession> session;
-      std::vector<std::string> components;
-      ErrorCode code = Resolve(pattern, true, session, components);
+      posix::SmbSession::Path below;
+      ErrorCode code = Resolve(path, pattern, session, below);
       if (code != err::kSuccess) return code;
-      // "E:" or "E:\" name no entry to look for.
-      if (components.empty()) return err::kFileNotFound;
-      const std::string name = components.back();
-      components.pop_back();
-      std::unique_ptr<posix::SmbDirectory> dir;
-      code = session->OpenDirectory(session->UrlFor(components), dir);
-      if (code == err::kSuccess) out.reset(new Listing(nullptr, std::move(dir), name));
+      if (pattern) {
+        // "E:" or "E:\" name no entry to look for.
+        if (below.empty()) return err::kFileNotFound;
+        name = below.back();
+        below.pop_back();
+      }
+      code = session->OpenDirectory(below, out);
+      if (code == err::kSuccess) out = Matching(std::move(out), name, true);
       return code;
     }
-    const std::size_t cut = pattern.find_last_of("/\\");
-    std::string folder = cut == std::string::npos ? "." : pattern.substr(0, cut);
-    const std::string name = cut == std::string::npos ? pattern : pattern.substr(cut + 1);
-    if (folder.empty()) folder = "/";
-    if (name.empty()) return err::kFileNotFound;
+    std::string folder = path;
+    if (pattern) {
+      const std::size_t cut = path.find_last_of("/\\");
+      folder = cut == std::string::npos ? "." : path.substr(0, cut);
+      name = cut == std::string::npos ? path : path.substr(cut + 1);
+      if (folder.empty()) folder = "/";
+      if (name.empty()) return err::kFileNotFound;
+    }
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr) return FolderError(errno);
-    out.reset(new Listing(dir, nullptr, name));
+    out = Matching(LocalEntries(dir), name, false);
     return err::kSuccess;
   }
 
   posix::Drives& drives_;
-  std::map<FindHandle, std::unique_ptr<Listing>> listings_;
+  std::map<FindHandle, posix::NextEntry> listings_;
   FindHandle next_ = 1;
 };
 

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <sstream>
 #include <string>
 
 namespace platform {
@@ -15,29 +16,25 @@ namespace {
 // What is kept of one guard's capture for the logger.
 constexpr std::size_t kMaxLogged = 64 * 1024;
 
-// A descriptor numbered 3 or above, so that it never takes the place of a
-// closed 1 or 2; the original is closed.
-int AboveStandard(int fd) {
+// The capture, numbered 3 or above so that it never takes the place of a
+// closed 1 or 2.
+int OpenCapture() {
+  int fd = ::memfd_create("libsmbclient-output", MFD_CLOEXEC);
+  if (fd < 0) fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (fd < 0 || fd > 2) return fd;
   const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
   ::close(fd);
   return moved;
 }
 
-int OpenCapture() {
-  int fd = ::memfd_create("libsmbclient-output", MFD_CLOEXEC);
-  if (fd < 0) fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  return AboveStandard(fd);
-}
-
 void Restore(int saved, int target) {
-  if (saved >= 0) {
-    while (::dup2(saved, target) < 0 && errno == EINTR) {
-    }
-    ::close(saved);
-  } else {
+  if (saved < 0) {
     ::close(target);  // it was closed before
+    return;
   }
+  while (::dup2(saved, target) < 0 && errno == EINTR) {
+  }
+  ::close(saved);
 }
 
 }  // namespace
@@ -60,27 +57,18 @@ LibraryOutput::~LibraryOutput() {
   std::fflush(stderr);
   Restore(savedOut_, 1);
   Restore(savedErr_, 2);
-
   std::string text;
-  if (::lseek(capture_, 0, SEEK_SET) == 0) {
-    char buffer[4096];
-    for (;;) {
-      const ssize_t n = ::read(capture_, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) break;
-      text.append(buffer, static_cast<std::size_t>(n));
-      if (text.size() >= kMaxLogged) break;
-    }
+  char buffer[4096];
+  for (bool more = ::lseek(capture_, 0, SEEK_SET) == 0; more && text.size() < kMaxLogged;) {
+    const ssize_t n = ::read(capture_, buffer, sizeof buffer);
+    if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
+    more = n > 0 || (n < 0 && errno == EINTR);
   }
   ::close(capture_);
-  if (!text.empty() && logger_->isDebugEnabled()) {
-    std::size_t start = 0;
-    while (start < text.size()) {
-      std::size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      if (end > start) LOG4CXX_DEBUG(logger_, "libsmbclient printed: " << text.substr(start, end - start));
-      start = end + 1;
-    }
+  std::istringstream lines(text);
+  std::string line;
+  while (logger_->isDebugEnabled() && std::getline(lines, line)) {
+    if (!line.empty()) LOG4CXX_DEBUG(logger_, "libsmbclient printed: " << line);
   }
   errno = callerErrno;
 }

@@ -1,13 +1,12 @@
 // Linux implementation of the network concern: a drive letter connected to
 // an SMB share is a row of the user's connection table plus, in the process
-// that made it, the session that reaches its files. Connections are never
-// remembered for a later logon (see README).
+// that made it, the session that reaches its files (see README).
 #include <cstring>
 #include <string>
 
 #include "platform/network.h"
+#include "platform/posix/drives.h"
 #include "platform/posix/net_remote_name.h"
-#include "platform/posix/smb_session.h"
 
 namespace platform {
 namespace {
@@ -16,10 +15,7 @@ constexpr std::uint32_t kResourceTypeAny = 0;  // RESOURCETYPE_ANY
 
 // "E:", "E:\" or "E:/" as the root of a drive; 0 otherwise.
 char RootLetter(const std::string& root) {
-  if (root.size() == 3 && (root[2] == '\\' || root[2] == '/')) {
-    return posix::DriveLetterOf(root.substr(0, 2));
-  }
-  return posix::DriveLetterOf(root);
+  return root.size() <= 3 && posix::IsDrivePath(root) ? posix::DriveLetterOf(root.substr(0, 2)) : 0;
 }
 
 class PosixNetwork : public Network {
@@ -40,12 +36,7 @@ class PosixNetwork : public Network {
     posix::Account account;
     if (!posix::ParseAccount(user, account)) return err::kInvalidParameter;
 
-    posix::ConnectionRow row;
-    row.letter = letter;
-    row.remoteName = resource.remoteName;
-    row.host = name.host;
-    row.share = name.share;
-    row.account = user;
+    const posix::ConnectionRow row{letter, resource.remoteName, name.host, name.share, user};
     code = drives_.Check(row);
     if (code != err::kSuccess) return code;
 
@@ -54,9 +45,8 @@ class PosixNetwork : public Network {
     if (code != err::kSuccess) return code;
 
     code = drives_.Insert(row);
-    if (code != err::kSuccess) return code;
-    drives_.Attach(letter, std::move(session));
-    return err::kSuccess;
+    if (code == err::kSuccess) drives_.Attach(letter, std::move(session));
+    return code;
   }
 
   // Only drive letters have connections here; open listings on the drive do

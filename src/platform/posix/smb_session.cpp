@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <dlfcn.h>
-#include <fcntl.h>
 #include <libsmbclient.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -13,15 +12,15 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <array>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
-#include <string>
+#include <optional>
 #include <thread>
 
 #include "platform/posix/last_error.h"
@@ -36,36 +35,18 @@ log4cxx::LoggerPtr SmbLogger() {
   return logger;
 }
 
-// libsmbclient is opened at the first session and never unloaded (see
-// README); its header is compiled against, so every pointer below has the
-// type the installed library declares.
-// Every libsmbclient function the SMB layer calls.
-#define SM_SMB_FUNCTIONS(X)                \
-  X(smbc_new_context)                      \
-  X(smbc_free_context)                     \
-  X(smbc_init_context)                     \
-  X(smbc_setDebug)                         \
-  X(smbc_setLogCallback)                   \
-  X(smbc_setOptionDebugToStderr)           \
-  X(smbc_setOptionUserData)                \
-  X(smbc_getOptionUserData)                \
-  X(smbc_setFunctionAuthDataWithContext)   \
-  X(smbc_setFunctionCheckServer)           \
-  X(smbc_setOptionNoAutoAnonymousLogin)    \
-  X(smbc_setOptionUseKerberos)             \
-  X(smbc_setOptionFallbackAfterKerberos)   \
-  X(smbc_setOptionUseCCache)               \
-  X(smbc_setOptionUseNTHash)               \
-  X(smbc_setTimeout)                       \
-  X(smbc_setPort)                          \
-  X(smbc_getFunctionOpendir)               \
-  X(smbc_getFunctionClosedir)              \
-  X(smbc_getFunctionReaddirPlus2)          \
-  X(smbc_getFunctionStat)                  \
-  X(smbc_getFunctionChmod)                 \
-  X(smbc_getFunctionSetxattr)              \
-  X(smbc_getFunctionMkdir)                 \
-  X(smbc_getFunctionUnlink)                \
+// Every libsmbclient function the SMB layer calls. The library is opened at
+// the first session and never unloaded (see README); its header is compiled
+// against, so every pointer has the type the installed library declares.
+#define SM_SMB_FUNCTIONS(X)                                                                     \
+  X(smbc_new_context) X(smbc_free_context) X(smbc_init_context) X(smbc_setDebug)               \
+  X(smbc_setLogCallback) X(smbc_setOptionDebugToStderr) X(smbc_setOptionUserData)              \
+  X(smbc_getOptionUserData) X(smbc_setFunctionAuthDataWithContext) X(smbc_setFunctionCheckServer) \
+  X(smbc_setOptionNoAutoAnonymousLogin) X(smbc_setOptionUseKerberos)                           \
+  X(smbc_setOptionFallbackAfterKerberos) X(smbc_setOptionUseCCache) X(smbc_setOptionUseNTHash) \
+  X(smbc_setTimeout) X(smbc_setPort) X(smbc_getFunctionOpendir) X(smbc_getFunctionClosedir)    \
+  X(smbc_getFunctionReaddirPlus2) X(smbc_getFunctionStat) X(smbc_getFunctionChmod)             \
+  X(smbc_getFunctionSetxattr) X(smbc_getFunctionMkdir) X(smbc_getFunctionUnlink)               \
   X(smbc_getFunctionRmdir)
 
 // One pointer per function, named like it: api.smbc_new_context().
@@ -93,10 +74,8 @@ constexpr int kOpenFlags = RTLD_LAZY | RTLD_LOCAL | RTLD_DEEPBIND;
 struct Loader {
   std::mutex mutex;
   std::string library = kSmbLibrary;
-  bool tried = false;
-  bool loaded = false;
-  // Only a complete load fills it; sessions keep pointing here.
-  SmbApi table;
+  std::optional<bool> loaded;  // whether the load succeeded, once tried
+  SmbApi api;                  // only a complete load fills it; sessions keep pointing here
 };
 
 Loader& State() {
@@ -104,76 +83,48 @@ Loader& State() {
   return state;
 }
 
-std::string LastDlError() {
-  const char* text = ::dlerror();
-  return text != nullptr ? text : "unknown reason";
-}
-
-// False, with the reason logged, when the library or a function is missing.
-bool Load(const std::string& library, SmbApi& out) {
-  void* handle = ::dlopen(library.c_str(), kOpenFlags);
-  if (handle == nullptr) {
-    LOG4CXX_ERROR(SmbLogger(), "cannot load " << library << ": " << LastDlError()
-                                           << "; SMB connections are not available (Windows error "
-                                           << kNoNetwork << ")");
-    return false;
-  }
-  SmbApi api;
-  const char* missing = nullptr;
-#define SM_SMB_RESOLVE(name)                                                     \
-  if (missing == nullptr) {                                                      \
-    api.name = reinterpret_cast<decltype(api.name)>(::dlsym(handle, #name));     \
-    if (api.name == nullptr) missing = #name;                                    \
-  }
-  SM_SMB_FUNCTIONS(SM_SMB_RESOLVE)
-#undef SM_SMB_RESOLVE
-  if (missing != nullptr) {
-    LOG4CXX_ERROR(SmbLogger(), library << " has no function " << missing
-                                    << "; SMB connections are not available (Windows error " << kNoNetwork
-                                    << ")");
-    ::dlclose(handle);
-    return false;
-  }
-  out = api;
-  return true;
-}
-
-// The functions, loading the library on the first call; null (the cause
+// The functions, the library loaded on the first call; null (the cause
 // logged once) when it cannot be loaded or lacks one of them.
 const SmbApi* LoadSmbApi() {
   Loader& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
-  if (!state.tried) {
-    state.tried = true;
-    state.loaded = Load(state.library, state.table);
-    if (state.loaded) LOG4CXX_DEBUG(SmbLogger(), "loaded " << state.library);
+  const std::lock_guard<std::mutex> lock(state.mutex);
+  if (state.loaded) return *state.loaded ? &state.api : nullptr;
+  void* handle = ::dlopen(state.library.c_str(), kOpenFlags);
+  const char* error = handle == nullptr ? ::dlerror() : nullptr;
+  std::string why = handle == nullptr ? "cannot load " + state.library + ": " + (error ? error : "unknown reason") : "";
+  SmbApi api;
+#define SM_SMB_RESOLVE(name)                                                                \
+  api.name = why.empty() ? reinterpret_cast<decltype(api.name)>(::dlsym(handle, #name)) : nullptr; \
+  if (why.empty() && api.name == nullptr) why = state.library + " has no function " #name;
+  SM_SMB_FUNCTIONS(SM_SMB_RESOLVE)
+#undef SM_SMB_RESOLVE
+  state.loaded = why.empty();
+  if (why.empty()) {
+    state.api = api;
+    LOG4CXX_DEBUG(SmbLogger(), "loaded " << state.library);
+    return &state.api;
   }
-  return state.loaded ? &state.table : nullptr;
+  LOG4CXX_ERROR(SmbLogger(), why << "; SMB connections are not available (Windows error " << kNoNetwork << ")");
+  if (handle != nullptr) ::dlclose(handle);
+  return nullptr;
 }
+
+using Clock = std::chrono::steady_clock;
 
 constexpr std::uint16_t kSmbPort = 445;  // never NetBIOS's 139
 constexpr int kConnectTimeoutMs = 4000;  // the whole TCP connection attempt
 constexpr int kRequestTimeoutMs = 5000;  // one call of an established session
 constexpr std::size_t kMaxCredentialLength = 255;  // the library's buffers
 
-constexpr std::uint32_t kSettableAttributes =
-    attr::kReadOnly | attr::kHidden | attr::kSystem | attr::kArchive;
+constexpr std::uint32_t kSettableAttributes = attr::kReadOnly | attr::kHidden | attr::kSystem | attr::kArchive;
 
 // The library's diagnostics go to our logger, never to standard output.
 void DebugToLogger(void*, int level, const char* message) {
-  log4cxx::LoggerPtr logger = SmbLogger();
-  if (logger->isTraceEnabled()) {
-    LOG4CXX_TRACE(logger, "libsmbclient[" << level << "]: " << (message ? message : ""));
-  }
+  LOG4CXX_TRACE(SmbLogger(), "libsmbclient[" << level << "]: " << (message ? message : ""));
 }
 
 // No echo before each call (see README): the call's own request times out.
 int ConnectionIsSound(SMBCCTX*, SMBCSRV*) { return 0; }
-
-void Wipe(std::string& secret) {
-  if (!secret.empty()) explicit_bzero(&secret[0], secret.size());
-  secret.clear();
-}
 
 void CopyField(char* to, int size, const std::string& from) {
   if (to == nullptr || size <= 0) return;
@@ -182,61 +133,71 @@ void CopyField(char* to, int size, const std::string& from) {
   to[n] = '\0';
 }
 
-using Clock = std::chrono::steady_clock;
-
-// Connects to address:445 within the remaining time. 0 or an errno value.
-int ProbePort(const sockaddr_in& address, Clock::time_point deadline) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) return errno;
-  int result = ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 ? 0 : errno;
-  while (result == EINPROGRESS) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    pollfd wait{fd, POLLOUT, 0};
-    const int ready = left <= 0 ? 0 : ::poll(&wait, 1, static_cast<int>(left));
-    if (ready < 0 && errno == EINTR) continue;
-    socklen_t length = sizeof result;
-    if (ready <= 0) {
-      result = ready == 0 ? ETIMEDOUT : errno;
-    } else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &result, &length) != 0) {
-      result = errno;
-    }
-  }
-  ::close(fd);
-  return result;
-}
-
-// The IPv4 address of `host` on which port 445 answers: the library gets
-// that address and never resolves (or broadcasts) on its own.
+// The IPv4 address of `host` on which port 445 answers within the connect
+// timeout: the library gets that address and never resolves (or
+// broadcasts) on its own.
 ErrorCode Reach(const std::string& host, std::string& address) {
   addrinfo hints{};
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_NUMERICSERV;
   addrinfo* found = nullptr;
-  if (::getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) {
+  if (::getaddrinfo(host.c_str(), std::to_string(kSmbPort).c_str(), &hints, &found) != 0 || found == nullptr) {
     LOG4CXX_DEBUG(SmbLogger(), "cannot resolve " << host);
     return err::kBadNetPath;
   }
   const auto deadline = Clock::now() + std::chrono::milliseconds(kConnectTimeoutMs);
   ErrorCode code = err::kBadNetPath;
-  for (addrinfo* entry = found; entry != nullptr; entry = entry->ai_next) {
-    if (entry->ai_family != AF_INET || entry->ai_addrlen < sizeof(sockaddr_in)) continue;
-    sockaddr_in target = *reinterpret_cast<const sockaddr_in*>(entry->ai_addr);
-    target.sin_port = htons(kSmbPort);
-    const int result = ProbePort(target, deadline);
-    if (result == 0) {
-      std::array<char, INET_ADDRSTRLEN> text{};
-      if (::inet_ntop(AF_INET, &target.sin_addr, text.data(), text.size()) != nullptr) {
-        address = text.data();
-        code = err::kSuccess;
-        break;
+  for (const addrinfo* entry = found; entry != nullptr && code != err::kSuccess && Clock::now() < deadline;
+       entry = entry->ai_next) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    int result = fd < 0 ? errno : ::connect(fd, entry->ai_addr, entry->ai_addrlen) == 0 ? 0 : errno;
+    while (result == EINPROGRESS) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      pollfd wait{fd, POLLOUT, 0};
+      const int ready = left <= 0 ? 0 : ::poll(&wait, 1, static_cast<int>(left));
+      socklen_t length = sizeof result;
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready <= 0) {
+        result = ready == 0 ? ETIMEDOUT : errno;
+      } else if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &result, &length) != 0) {
+        result = errno;
       }
-    } else {
-      LOG4CXX_DEBUG(SmbLogger(), "no SMB service at " << host << ": " << std::strerror(result));
     }
-    if (Clock::now() >= deadline) break;
+    if (fd >= 0) ::close(fd);
+    char text[NI_MAXHOST];
+    if (result != 0) {
+      LOG4CXX_DEBUG(SmbLogger(), "no SMB service at " << host << ": " << std::strerror(result));
+    } else if (::getnameinfo(entry->ai_addr, entry->ai_addrlen, text, sizeof text, nullptr, 0, NI_NUMERICHOST) == 0) {
+      address = text;
+      code = err::kSuccess;
+    }
   }
   ::freeaddrinfo(found);
   return code;
+}
+
+// This process's TCP sockets connected to `address`:445, but those of `except`.
+std::vector<int> SmbSocketsTo(const std::string& address, const std::vector<int>& except = {}) {
+  std::vector<int> found;
+  in_addr wanted{};
+  DIR* fds = ::inet_pton(AF_INET, address.c_str(), &wanted) == 1 ? ::opendir("/proc/self/fd") : nullptr;
+  if (fds == nullptr) return found;
+  while (const dirent* entry = ::readdir(fds)) {
+    char* end = nullptr;
+    const int fd = static_cast<int>(std::strtol(entry->d_name, &end, 10));
+    struct stat st {};
+    sockaddr_in peer{};
+    socklen_t length = sizeof peer;
+    if (end != entry->d_name && *end == '\0' && fd != ::dirfd(fds) && ::fstat(fd, &st) == 0 &&
+        S_ISSOCK(st.st_mode) && ::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &length) == 0 &&
+        peer.sin_family == AF_INET && peer.sin_port == htons(kSmbPort) && peer.sin_addr.s_addr == wanted.s_addr &&
+        std::find(except.begin(), except.end(), fd) == except.end()) {
+      found.push_back(fd);
+    }
+  }
+  ::closedir(fds);
+  return found;
 }
 
 bool IsAuthError(int error) { return error == EACCES || error == EPERM; }
@@ -262,394 +223,306 @@ ErrorCode ConnectErrorToWindows(int error) {
                         err::kUnexpectedNetworkError, /*shared=*/false);
 }
 
-// A file operation's errno on an open session (timeouts are seen before).
-ErrorCode SmbFileErrorToWindows(int error) {
-  return ErrnoToWindows(error, {{EBUSY, err::kSharingViolation}}, err::kUnexpectedNetworkError);
-}
-
 // A time limit for one call, however many requests it sends: when it
-// passes, a watcher thread shuts the connection's sockets for reading, so
-// whatever the library waits for ends at once (see README).
+// passes, a watcher thread shuts the connection's sockets for reading (not
+// for writing, so the library gets no SIGPIPE), and whatever the library
+// waits for ends at once (see README).
 class CallDeadline {
  public:
-  explicit CallDeadline(std::chrono::milliseconds limit) : limit_(limit) {}
   ~CallDeadline() {
-    Locked([this] { ending_ = true; });
-    changed_.notify_all();
+    Set(std::nullopt, true);
     if (watcher_.joinable()) watcher_.join();
   }
-  CallDeadline(const CallDeadline&) = delete;
-  CallDeadline& operator=(const CallDeadline&) = delete;
 
-  // The sockets to shut when a deadline passes.
-  void Watch(std::vector<int> sockets) { Locked([&] { sockets_ = std::move(sockets); }); }
-  // A call begins: its deadline is the limit from now. The watcher starts
-  // with the first call and stays.
+  // The sockets to shut, given before the first call.
+  void Watch(std::vector<int> sockets) { sockets_ = std::move(sockets); }
+  // A call begins, with the limit from now. The watcher starts with the
+  // first call and stays.
   void Start() {
-    Locked([this] {
-      if (sockets_.empty() || passed_) return;
-      deadline_ = Clock::now() + limit_;
-      running_ = true;
-      if (!watcher_.joinable()) watcher_ = std::thread(&CallDeadline::WatchLoop, this);
-    });
-    changed_.notify_all();
+    Set(Clock::now() + std::chrono::milliseconds(kRequestTimeoutMs));
+    if (!watcher_.joinable() && !sockets_.empty()) watcher_ = std::thread(&CallDeadline::WatchCalls, this);
   }
-  void Stop() { Locked([this] { running_ = false; }); }
+  void Stop() { Set(std::nullopt); }
   // Whether a deadline has passed; the connection is then closed for good.
-  bool Passed() {
-    bool passed = false;
-    Locked([&] { passed = passed_; });
-    return passed;
-  }
+  bool Passed() const { return passed_; }
 
  private:
-  template <typename F>
-  void Locked(F f) {
+  void Set(std::optional<Clock::time_point> deadline, bool ending = false) {
     const std::lock_guard<std::mutex> lock(mutex_);
-    f();
+    deadline_ = deadline;
+    ending_ = ending;
+    changed_.notify_all();
   }
 
-  void WatchLoop() {
+  void WatchCalls() {
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!ending_) {
-      if (!running_) {
+    while (!ending_ && !passed_) {
+      if (!deadline_) {
         changed_.wait(lock);
-        continue;
+      } else if (Clock::now() < *deadline_) {
+        changed_.wait_until(lock, *deadline_);
+      } else {
+        passed_ = true;  // before the call that waits can see the sockets shut
+        for (const int fd : sockets_) ::shutdown(fd, SHUT_RD);
       }
-      const auto deadline = deadline_;
-      if (changed_.wait_until(lock, deadline) != std::cv_status::timeout) continue;
-      if (!running_ || ending_ || deadline_ != deadline) continue;
-      // Reading ends; writing is left alone, so the library gets no SIGPIPE.
-      for (const int fd : sockets_) ::shutdown(fd, SHUT_RD);
-      passed_ = true;
-      running_ = false;
     }
   }
 
-  const std::chrono::milliseconds limit_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::thread watcher_;
   std::vector<int> sockets_;
-  bool running_ = false;  // a call is under way
-  bool passed_ = false;
+  std::optional<Clock::time_point> deadline_;  // of the call under way
+  std::atomic<bool> passed_{false};
   bool ending_ = false;
-  Clock::time_point deadline_;
 };
 
-// This process's TCP sockets connected to `address`:`port`.
-std::vector<int> SocketsConnectedTo(const std::string& address, std::uint16_t port) {
-  std::vector<int> found;
-  in_addr wanted{};
-  if (::inet_pton(AF_INET, address.c_str(), &wanted) != 1) return found;
-  DIR* fds = ::opendir("/proc/self/fd");
-  if (fds == nullptr) return found;
-  const int own = ::dirfd(fds);
-  while (const dirent* entry = ::readdir(fds)) {
-    char* end = nullptr;
-    const long fd = std::strtol(entry->d_name, &end, 10);
-    if (end == entry->d_name || *end != '\0' || fd == own) continue;
-    struct stat st {};
-    if (::fstat(static_cast<int>(fd), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
-    sockaddr_in peer{};
-    socklen_t length = sizeof peer;
-    if (::getpeername(static_cast<int>(fd), reinterpret_cast<sockaddr*>(&peer), &length) != 0 ||
-        peer.sin_family != AF_INET || peer.sin_port != htons(port) || peer.sin_addr.s_addr != wanted.s_addr) {
-      continue;
-    }
-    found.push_back(static_cast<int>(fd));
-  }
-  ::closedir(fds);
-  return found;
-}
+class LibSmbSession final : public SmbSession, public std::enable_shared_from_this<LibSmbSession> {
+ public:
+  LibSmbSession(const SmbApi& api, const RemoteName& name, std::string server, const Account& account,
+                const std::string& password)
+      : SmbSession(name), api_(api), server_(std::move(server)), domain_(account.domain), user_(account.user),
+        password_(password) {}
 
-}  // namespace
-
-struct SmbSession::Impl {
-  explicit Impl(const SmbApi& functions) : api(functions) {}
-
-  const SmbApi& api;
-  SMBCCTX* context = nullptr;
-  std::string server;  // the numeric address given to libsmbclient
-  std::string domain;
-  std::string user;
-  std::string password;
-  bool broken = false;     // the server stopped answering or the connection broke
-  Clock::time_point started;  // of the operation under way
-  CallDeadline deadline{std::chrono::milliseconds(kRequestTimeoutMs)};
-
-  ~Impl() {
-    if (context != nullptr) {
+  ~LibSmbSession() override {
+    if (context_ != nullptr) {
       const LibraryOutput quiet(SmbLogger());
-      api.smbc_free_context(context, 1);
+      api_.smbc_free_context(context_, 1);
     }
-    Wipe(domain);
-    Wipe(user);
-    Wipe(password);
+    for (std::string* secret : {&domain_, &user_, &password_}) {
+      if (!secret->empty()) explicit_bzero(&(*secret)[0], secret->size());
+    }
+  }
+
+  // Makes the library's context and opens the share and its folders: 0 or
+  // a Windows number.
+  ErrorCode Open() {
+    const std::vector<int> before = SmbSocketsTo(server_);
+    if (!Create()) return err::kNotEnoughMemory;
+    const int error = Probe(BuildSmbUrl(server_, name().share, name().components));
+    if (error != 0) {
+      LOG4CXX_DEBUG(SmbLogger(), "cannot open \\\\" << name().host << "\\" << name().share << ": "
+                                                      << std::strerror(error));
+      if (!IsAuthError(error)) return ConnectErrorToWindows(error);
+      // A refused logon and a refused share look alike; IPC$ admits every
+      // account that logs on, so a refusal there means the logon failed.
+      return IsAuthError(Probe(BuildSmbUrl(server_, "IPC$", {}))) ? err::kLogonFailure : err::kAccessDenied;
+    }
+    // The connection the library made for this session.
+    deadline_.Watch(SmbSocketsTo(server_, before));
+    return err::kSuccess;
+  }
+
+  ErrorCode Exists(const Path& path) override {
+    return Call(path, [&](const char* url) {
+      struct stat st {};
+      return Check(Do(api_.smbc_getFunctionStat, url, &st) == 0);
+    });
+  }
+
+  ErrorCode OpenDirectory(const Path& path, NextEntry& out) override {
+    SMBCFILE* handle = nullptr;
+    const ErrorCode code = Call(path, [&](const char* url) {
+      handle = Do(api_.smbc_getFunctionOpendir, url);
+      // A folder that is not there: the path, not a file, is missing.
+      return Check(handle != nullptr, ENOENT, err::kPathNotFound);
+    });
+    if (handle == nullptr) return code;
+    // The entries come from memory; the folder closes with the last copy.
+    const std::shared_ptr<LibSmbSession> self = shared_from_this();
+    const std::shared_ptr<SMBCFILE> dir(handle, [self](SMBCFILE* open) { self->Close(open); });
+    out = [self, dir](FileIdEntry& entry, ErrorCode& error) { return self->Read(dir.get(), entry, error); };
+    return err::kSuccess;
+  }
+
+  ErrorCode SetAttributes(const Path& path, std::uint32_t attributes) override {
+    return Call(path, [&](const char* url) {
+      struct stat st {};
+      if (Do(api_.smbc_getFunctionStat, url, &st) != 0) return Check(false);
+      const std::uint32_t wanted = attributes & kSettableAttributes;
+      if (!S_ISDIR(st.st_mode) && wanted == 0) {
+        // The library ignores a DOS mode of 0 ("leave as is"); a file mode
+        // with write bits and no execute bits clears every attribute instead.
+        return Check(Do(api_.smbc_getFunctionChmod, url, mode_t{0644}) == 0);
+      }
+      // A folder keeps its directory bit, which also makes the value non-zero.
+      char text[16];
+      std::snprintf(text, sizeof text, "0x%X", S_ISDIR(st.st_mode) ? (wanted | attr::kDirectory) : wanted);
+      return Check(Do(api_.smbc_getFunctionSetxattr, url, "system.dos_attr.mode", static_cast<const void*>(text),
+                      std::strlen(text), 0) == 0);
+    });
+  }
+
+  ErrorCode MakeDirectory(const Path& path) override {
+    // A missing parent folder: the path is not there.
+    return Call(path, [&](const char* url) {
+      return Check(Do(api_.smbc_getFunctionMkdir, url, mode_t{0755}) == 0, ENOENT, err::kPathNotFound);
+    });
+  }
+
+  ErrorCode RemoveFile(const Path& path) override {
+    // The library's unlink removes an empty folder (and "removes" a full
+    // one): DeleteFileA refuses folders, so this looks first.
+    return Call(path, [&](const char* url) {
+      struct stat st {};
+      if (Do(api_.smbc_getFunctionStat, url, &st) != 0) return Check(false);
+      if (S_ISDIR(st.st_mode)) return err::kAccessDenied;
+      // The server's "cannot delete" (a read-only file) arrives as EINVAL.
+      return Check(Do(api_.smbc_getFunctionUnlink, url) == 0, EINVAL, err::kAccessDenied);
+    });
+  }
+
+  ErrorCode RemoveDirectory(const Path& path) override {
+    return Call(path, [&](const char* url) {
+      return Check(Do(api_.smbc_getFunctionRmdir, url) == 0, EINVAL, err::kAccessDenied);
+    });
+  }
+
+ private:
+  bool Create() {
+    context_ = api_.smbc_new_context();
+    if (context_ == nullptr) return false;
+    api_.smbc_setDebug(context_, 0);
+    api_.smbc_setLogCallback(context_, nullptr, DebugToLogger);
+    api_.smbc_setOptionDebugToStderr(context_, 1);
+    api_.smbc_setOptionUserData(context_, this);
+    api_.smbc_setFunctionAuthDataWithContext(context_, &LibSmbSession::Authenticate);
+    api_.smbc_setFunctionCheckServer(context_, ConnectionIsSound);
+    // Only the given account: no anonymous retry, Kerberos, ticket cache or hash.
+    api_.smbc_setOptionNoAutoAnonymousLogin(context_, 1);
+    api_.smbc_setOptionUseKerberos(context_, 0);
+    api_.smbc_setOptionFallbackAfterKerberos(context_, 0);
+    api_.smbc_setOptionUseCCache(context_, 0);
+    api_.smbc_setOptionUseNTHash(context_, 0);
+    api_.smbc_setTimeout(context_, kRequestTimeoutMs);
+    api_.smbc_setPort(context_, kSmbPort);
+    if (api_.smbc_init_context(context_) != nullptr) return true;
+    api_.smbc_free_context(context_, 0);
+    context_ = nullptr;
+    return false;
   }
 
   // Only the server of this connection gets the credentials: a referral to
   // any other server is offered none and fails.
-  static void Authenticate(SMBCCTX* context, const char* server, const char*, char* workgroup,
-                           int workgroupSize, char* user, int userSize, char* password,
-                           int passwordSize) {
-    auto* self = static_cast<Impl*>(LoadSmbApi()->smbc_getOptionUserData(context));
-    const bool ours = self != nullptr && server != nullptr && self->server == server;
-    CopyField(workgroup, workgroupSize, ours ? self->domain : std::string());
-    CopyField(user, userSize, ours ? self->user : std::string());
-    CopyField(password, passwordSize, ours ? self->password : std::string());
-  }
-
-  bool Create() {
-    context = api.smbc_new_context();
-    if (context == nullptr) return false;
-    api.smbc_setDebug(context, 0);
-    api.smbc_setLogCallback(context, nullptr, DebugToLogger);
-    api.smbc_setOptionDebugToStderr(context, 1);
-    api.smbc_setOptionUserData(context, this);
-    api.smbc_setFunctionAuthDataWithContext(context, &Impl::Authenticate);
-    api.smbc_setFunctionCheckServer(context, ConnectionIsSound);
-    // Only the given account: no anonymous retry, Kerberos, ticket cache or hash.
-    api.smbc_setOptionNoAutoAnonymousLogin(context, 1);
-    api.smbc_setOptionUseKerberos(context, 0);
-    api.smbc_setOptionFallbackAfterKerberos(context, 0);
-    api.smbc_setOptionUseCCache(context, 0);
-    api.smbc_setOptionUseNTHash(context, 0);
-    api.smbc_setTimeout(context, kRequestTimeoutMs);
-    api.smbc_setPort(context, kSmbPort);
-    if (api.smbc_init_context(context) == nullptr) {
-      api.smbc_free_context(context, 0);
-      context = nullptr;
-      return false;
-    }
-    return true;
-  }
-
-  // Calls the library function that `get` hands out, with errno cleared.
-  template <typename Get, typename... Args>
-  auto Do(Get get, Args... args) {
-    errno = 0;
-    return get(context)(context, args...);
-  }
-
-  // The result of a call: 0 when it succeeded, else the number of its errno,
-  // or `answer` for an `error` the server gave (rather than a timeout).
-  ErrorCode Result(bool succeeded, int error = 0, ErrorCode answer = err::kSuccess) {
-    if (succeeded) return err::kSuccess;
-    const int failure = errno != 0 ? errno : EIO;
-    return error != 0 && failure == error && !Unanswered(failure) ? answer : FileError(failure);
-  }
-
-  // A failed file operation's number; a timeout (121) or a broken
-  // connection (64) ends the session (see README).
-  ErrorCode FileError(int error) {
-    if (!Unanswered(error)) return SmbFileErrorToWindows(error);
-    const bool timedOut = deadline.Passed() || !IsNetworkFailure(error) || error == ETIMEDOUT;
-    if (!broken) {
-      LOG4CXX_DEBUG(SmbLogger(), "the server at " << server << " stopped answering: "
-                                                  << std::strerror(timedOut ? ETIMEDOUT : error));
-    }
-    broken = true;
-    return timedOut ? err::kSemTimeout : err::kNetNameDeleted;
-  }
-
-  // Starts an operation; false when the session is already over.
-  bool Begin() {
-    started = Clock::now();
-    if (broken) return false;
-    deadline.Start();
-    return true;
-  }
-
-  // One operation, with the library's output kept off the program's streams.
-  class Call {
-   public:
-    explicit Call(Impl& impl) : impl_(impl), quiet_(SmbLogger()), open_(impl.Begin()) {}
-    ~Call() { impl_.deadline.Stop(); }
-    Call(const Call&) = delete;
-    Call& operator=(const Call&) = delete;
-    bool open() const { return open_; }  // false when the session was already over
-
-   private:
-    Impl& impl_;
-    const LibraryOutput quiet_;
-    const bool open_;
-  };
-
-  // Whether the operation failed for want of an answer: one that took the
-  // request timeout counts, whatever errno the library reports.
-  bool Unanswered(int error) {
-    return IsNetworkFailure(error) || deadline.Passed() ||
-           Clock::now() - started >= std::chrono::milliseconds(kRequestTimeoutMs);
+  static void Authenticate(SMBCCTX* context, const char* server, const char*, char* workgroup, int workgroupSize,
+                           char* user, int userSize, char* password, int passwordSize) {
+    auto* self = static_cast<LibSmbSession*>(State().api.smbc_getOptionUserData(context));
+    const bool ours = self != nullptr && server != nullptr && self->server_ == server;
+    CopyField(workgroup, workgroupSize, ours ? self->domain_ : std::string());
+    CopyField(user, userSize, ours ? self->user_ : std::string());
+    CopyField(password, passwordSize, ours ? self->password_ : std::string());
   }
 
   // Opens and closes a folder: 0 or the errno of the failure.
   int Probe(const std::string& url) {
-    SMBCFILE* dir = Do(api.smbc_getFunctionOpendir, url.c_str());
+    SMBCFILE* dir = Do(api_.smbc_getFunctionOpendir, url.c_str());
     if (dir == nullptr) return errno != 0 ? errno : EIO;
-    api.smbc_getFunctionClosedir(context)(context, dir);
+    api_.smbc_getFunctionClosedir(context_)(context_, dir);
     return 0;
   }
 
-  // The next entry of a listing; null at its end or on a failure (`error`).
-  const libsmb_file_info* Read(void* handle, struct stat& st, ErrorCode& error) {
-    const libsmb_file_info* info = Do(api.smbc_getFunctionReaddirPlus2, static_cast<SMBCFILE*>(handle), &st);
-    error = info != nullptr || errno == 0 ? err::kSuccess : FileError(errno);
-    return info;
+  // Runs `body` as one call: the library's output kept off the program's
+  // streams, and the call within its deadline while the session lasts.
+  template <typename Body>
+  auto Within(Body body) {
+    const LibraryOutput quiet(SmbLogger());
+    started_ = Clock::now();
+    if (!broken_) deadline_.Start();
+    const auto result = body();
+    deadline_.Stop();
+    return result;
   }
+
+  // One call on the URL of `path`; 64 at once when the session is over.
+  template <typename Body>
+  ErrorCode Call(const Path& path, Body body) {
+    Path all = name().components;
+    all.insert(all.end(), path.begin(), path.end());
+    const std::string url = BuildSmbUrl(server_, name().share, all);
+    return broken_ ? err::kNetNameDeleted : Within([&] { return body(url.c_str()); });
+  }
+
+  // Calls the library function that `get` hands out, with errno cleared.
+  template <typename Get, typename... Args>
+  auto Do(Get get, Args... args) -> decltype(get(nullptr)(nullptr, args...)) {
+    errno = 0;
+    return get(context_)(context_, args...);
+  }
+
+  // 0 when the call succeeded, else its errno's number (Failure).
+  ErrorCode Check(bool succeeded, int refusal = 0, ErrorCode answer = err::kSuccess) {
+    return succeeded ? err::kSuccess : Failure(errno != 0 ? errno : EIO, refusal, answer);
+  }
+
+  // A failed call's number: `answer` for the server's `refusal`; a timeout
+  // (121) or a broken connection (64), which end the session, when it got no
+  // answer: one that took the request timeout counts, whatever errno the
+  // library reports.
+  ErrorCode Failure(int error, int refusal = 0, ErrorCode answer = err::kSuccess) {
+    const bool unanswered = IsNetworkFailure(error) || deadline_.Passed() ||
+                            Clock::now() - started_ >= std::chrono::milliseconds(kRequestTimeoutMs);
+    if (!unanswered && refusal != 0 && error == refusal) return answer;
+    if (!unanswered) return ErrnoToWindows(error, {{EBUSY, err::kSharingViolation}}, err::kUnexpectedNetworkError);
+    const bool timedOut = deadline_.Passed() || !IsNetworkFailure(error) || error == ETIMEDOUT;
+    if (!broken_) {
+      LOG4CXX_DEBUG(SmbLogger(), "the server at " << server_ << " stopped answering: "
+                                                  << std::strerror(timedOut ? ETIMEDOUT : error));
+    }
+    broken_ = true;
+    return timedOut ? err::kSemTimeout : err::kNetNameDeleted;
+  }
+
+  // The next entry of a listing (see NextEntry); the inode number is the
+  // server's file id.
+  bool Read(SMBCFILE* dir, FileIdEntry& entry, ErrorCode& error) {
+    struct stat st {};
+    const libsmb_file_info* info = Within([&] {
+      const libsmb_file_info* next = Do(api_.smbc_getFunctionReaddirPlus2, dir, &st);
+      error = next != nullptr || errno == 0 ? err::kSuccess : Failure(errno);
+      return next;
+    });
+    if (info == nullptr) return false;
+    entry.name = info->name != nullptr ? info->name : "";
+    entry.attributes = info->attrs != 0 ? info->attrs : attr::kNormal;
+    entry.fileId = static_cast<std::uint64_t>(st.st_ino);
+    return true;
+  }
+
+  void Close(SMBCFILE* dir) {
+    const LibraryOutput quiet(SmbLogger());
+    api_.smbc_getFunctionClosedir(context_)(context_, dir);
+  }
+
+  const SmbApi& api_;
+  SMBCCTX* context_ = nullptr;
+  const std::string server_;  // the numeric address given to libsmbclient
+  std::string domain_;
+  std::string user_;
+  std::string password_;
+  bool broken_ = false;       // the server stopped answering or the connection broke
+  Clock::time_point started_;  // of the call under way
+  CallDeadline deadline_;
 };
 
-SmbSession::SmbSession(std::unique_ptr<Impl> impl, RemoteName name)
-    : impl_(std::move(impl)), name_(std::move(name)) {}
+}  // namespace
 
-SmbSession::~SmbSession() = default;
-
-ErrorCode SmbSession::Connect(const RemoteName& name, const Account& account,
-                              const std::string& password, std::shared_ptr<SmbSession>& out) {
+ErrorCode SmbSession::Connect(const RemoteName& name, const Account& account, const std::string& password,
+                              std::shared_ptr<SmbSession>& out) {
   out.reset();
-  if (account.domain.size() > kMaxCredentialLength || account.user.size() > kMaxCredentialLength ||
-      password.size() > kMaxCredentialLength) {
+  if (std::max({account.domain.size(), account.user.size(), password.size()}) > kMaxCredentialLength) {
     return err::kInvalidParameter;
   }
   const LibraryOutput quiet(SmbLogger());
   // The library comes first: without it nothing goes out on the network.
   const SmbApi* api = LoadSmbApi();
   if (api == nullptr) return kNoNetwork;
-
-  auto impl = std::make_unique<Impl>(*api);
-  ErrorCode code = Reach(name.host, impl->server);
+  std::string server;
+  ErrorCode code = Reach(name.host, server);
   if (code != err::kSuccess) return code;
-
-  impl->domain = account.domain;
-  impl->user = account.user;
-  impl->password = password;
-  const std::vector<int> before = SocketsConnectedTo(impl->server, kSmbPort);
-  if (!impl->Create()) return err::kNotEnoughMemory;
-
-  const int error = impl->Probe(BuildSmbUrl(impl->server, name.share, name.components));
-  if (error != 0) {
-    LOG4CXX_DEBUG(SmbLogger(), "cannot open \\\\" << name.host << "\\" << name.share << ": "
-                                                    << std::strerror(error));
-    if (!IsAuthError(error)) return ConnectErrorToWindows(error);
-    // A refused logon and a refused share look alike; IPC$ admits every
-    // account that logs on, so a refusal there means the logon failed.
-    const int ipcError = impl->Probe(BuildSmbUrl(impl->server, "IPC$", {}));
-    return IsAuthError(ipcError) ? err::kLogonFailure : err::kAccessDenied;
-  }
-  // The connection the library made for this session.
-  std::vector<int> ours = SocketsConnectedTo(impl->server, kSmbPort);
-  ours.erase(std::remove_if(ours.begin(), ours.end(),
-                            [&](int fd) { return std::find(before.begin(), before.end(), fd) != before.end(); }),
-             ours.end());
-  impl->deadline.Watch(std::move(ours));
-  out.reset(new SmbSession(std::move(impl), name));
-  return err::kSuccess;
-}
-
-std::string SmbSession::UrlFor(const std::vector<std::string>& components) const {
-  std::vector<std::string> all = name_.components;
-  all.insert(all.end(), components.begin(), components.end());
-  return BuildSmbUrl(impl_->server, name_.share, all);
-}
-
-ErrorCode SmbSession::Exists(const std::string& url) {
-  const Impl::Call call(*impl_);
-  if (!call.open()) return err::kNetNameDeleted;
-  struct stat st {};
-  return impl_->Result(impl_->Do(impl_->api.smbc_getFunctionStat, url.c_str(), &st) == 0);
-}
-
-ErrorCode SmbSession::OpenDirectory(const std::string& url, std::unique_ptr<SmbDirectory>& out) {
-  out.reset();
-  const Impl::Call call(*impl_);
-  if (!call.open()) return err::kNetNameDeleted;
-  SMBCFILE* dir = impl_->Do(impl_->api.smbc_getFunctionOpendir, url.c_str());
-  // A folder that is not there: the path, not a file, is missing.
-  if (dir == nullptr) return impl_->Result(false, ENOENT, err::kPathNotFound);
-  out.reset(new SmbDirectory(shared_from_this(), dir));
-  return err::kSuccess;
-}
-
-ErrorCode SmbSession::SetAttributes(const std::string& url, std::uint32_t attributes) {
-  const Impl::Call call(*impl_);
-  if (!call.open()) return err::kNetNameDeleted;
-  struct stat st {};
-  if (impl_->Do(impl_->api.smbc_getFunctionStat, url.c_str(), &st) != 0) return impl_->Result(false);
-  const std::uint32_t wanted = attributes & kSettableAttributes;
-  if (!S_ISDIR(st.st_mode) && wanted == 0) {
-    // The library ignores a DOS mode of 0 ("leave as is"); a file mode with
-    // write bits and no execute bits clears every attribute instead.
-    return impl_->Result(impl_->Do(impl_->api.smbc_getFunctionChmod, url.c_str(), mode_t{0644}) == 0);
-  }
-  // A folder keeps its directory bit, which also makes the value non-zero.
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%X", S_ISDIR(st.st_mode) ? (wanted | attr::kDirectory) : wanted);
-  return impl_->Result(impl_->Do(impl_->api.smbc_getFunctionSetxattr, url.c_str(), "system.dos_attr.mode",
-                                 static_cast<const void*>(text), std::strlen(text), 0) == 0);
-}
-
-ErrorCode SmbSession::MakeDirectory(const std::string& url) {
-  const Impl::Call call(*impl_);
-  if (!call.open()) return err::kNetNameDeleted;
-  // A missing parent folder: the path is not there.
-  return impl_->Result(impl_->Do(impl_->api.smbc_getFunctionMkdir, url.c_str(), mode_t{0755}) == 0, ENOENT,
-                       err::kPathNotFound);
-}
-
-ErrorCode SmbSession::RemoveFile(const std::string& url) {
-  // The library's unlink removes an empty folder (and "removes" a full one):
-  // DeleteFileA refuses folders, so this looks first.
-  const Impl::Call call(*impl_);
-  if (!call.open()) return err::kNetNameDeleted;
-  struct stat st {};
-  if (impl_->Do(impl_->api.smbc_getFunctionStat, url.c_str(), &st) != 0) return impl_->Result(false);
-  if (S_ISDIR(st.st_mode)) return err::kAccessDenied;
-  // The server's "cannot delete" (a read-only file) arrives as EINVAL.
-  return impl_->Result(impl_->Do(impl_->api.smbc_getFunctionUnlink, url.c_str()) == 0, EINVAL, err::kAccessDenied);
-}
-
-ErrorCode SmbSession::RemoveDirectory(const std::string& url) {
-  const Impl::Call call(*impl_);
-  if (!call.open()) return err::kNetNameDeleted;
-  return impl_->Result(impl_->Do(impl_->api.smbc_getFunctionRmdir, url.c_str()) == 0, EINVAL, err::kAccessDenied);
-}
-
-ErrorCode SmbSession::ListFileIds(const std::string& url, std::vector<FileIdEntry>& entries) {
-  const LibraryOutput quiet(SmbLogger());
-  entries.clear();
-  std::unique_ptr<SmbDirectory> dir;
-  ErrorCode code = OpenDirectory(url, dir);
-  if (code != err::kSuccess) return code;
-  // The entries come from memory; the inode number is the server's file id.
-  struct stat st {};
-  while (const libsmb_file_info* info = impl_->Read(dir->handle_, st, code)) {
-    FileIdEntry entry;
-    entry.name = info->name != nullptr ? info->name : "";
-    entry.attributes = info->attrs != 0 ? info->attrs : attr::kNormal;
-    entry.fileId = static_cast<std::uint64_t>(st.st_ino);
-    entries.push_back(std::move(entry));
-    st = {};
-  }
+  auto session = std::make_shared<LibSmbSession>(*api, name, server, account, password);
+  code = session->Open();
+  if (code == err::kSuccess) out = std::move(session);
   return code;
-}
-
-SmbDirectory::SmbDirectory(std::shared_ptr<SmbSession> session, void* handle)
-    : session_(std::move(session)), handle_(handle) {}
-
-SmbDirectory::~SmbDirectory() {
-  const LibraryOutput quiet(SmbLogger());
-  SMBCCTX* context = session_->impl_->context;
-  session_->impl_->api.smbc_getFunctionClosedir(context)(context, static_cast<SMBCFILE*>(handle_));
-}
-
-bool SmbDirectory::Next(FindData& entry, ErrorCode& error) {
-  const SmbSession::Impl::Call call(*session_->impl_);
-  struct stat st {};
-  const libsmb_file_info* info = session_->impl_->Read(handle_, st, error);
-  if (info == nullptr) return false;
-  entry.name = info->name != nullptr ? info->name : "";
-  entry.attributes = info->attrs != 0 ? info->attrs : attr::kNormal;
-  return true;
 }
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -665,33 +538,11 @@ extern "C" const char* __lsan_default_suppressions() {
 extern "C" const char* __lsan_default_options() { return "print_suppressions=0"; }
 #endif
 
-std::shared_ptr<SmbSession> Drives::Session(char letter) {
-  const auto found = sessions_.find(letter);
-  if (found == sessions_.end()) return nullptr;
-  ConnectionRow row;
-  RemoteName recorded;
-  const RemoteName& live = found->second->name();
-  if (Find(letter, row) != err::kSuccess || ParseRemoteName(row.remoteName, recorded) != err::kSuccess ||
-      recorded.host != live.host || recorded.share != live.share || recorded.components != live.components) {
-    sessions_.erase(found);
-    return nullptr;
-  }
-  return found->second;
-}
-
-// Never destroyed: at exit the sessions are not logged off one by one (see
-// README); their sockets close with the process.
-Drives& UserDrives() {
-  static Drives* drives = new Drives;
-  return *drives;
-}
-
 void ResetSmbApiForTests(const char* library) {
   Loader& state = State();
-  std::lock_guard<std::mutex> lock(state.mutex);
+  const std::lock_guard<std::mutex> lock(state.mutex);
   state.library = library != nullptr ? library : kSmbLibrary;
-  state.tried = false;
-  state.loaded = false;
+  state.loaded.reset();
 }
 
 }  // namespace posix

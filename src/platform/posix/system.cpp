@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/posix/smb_session.h"
+#include "platform/posix/drives.h"
 #include "platform/system.h"
 
 namespace platform {

@@ -1,4 +1,4 @@
-#include "platform/posix/connection_table.h"
+#include "platform/posix/drives.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -7,8 +7,8 @@
 #include <cstdlib>
 
 #include "platform/posix/layer_log.h"
+#include "platform/posix/net_remote_name.h"
 #include "platform/posix/private_files.h"
-#include "platform/posix/sqlite_util.h"
 
 namespace platform {
 namespace posix {
@@ -36,7 +36,14 @@ std::string WithoutTrailingSlashes(std::string path) {
   return path;
 }
 
-std::string FolderForEnvironment() {
+// A table that is no sound database "cannot be opened", whenever that shows.
+ErrorCode Failure(int rc) { return SqliteError(rc, err::kCantOpen); }
+
+bool ValidLetter(char letter) { return letter >= 'A' && letter <= 'Z'; }
+
+}  // namespace
+
+std::string Drives::TableFolder() {
   const uid_t uid = ::geteuid();
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   struct stat st {};
@@ -49,60 +56,42 @@ std::string FolderForEnvironment() {
          std::to_string(uid);
 }
 
-// A table that is no sound database "cannot be opened", whenever that shows.
-ErrorCode Failure(int rc) { return SqliteError(rc, err::kCantOpen); }
-
-bool ValidLetter(char letter) { return letter >= 'A' && letter <= 'Z'; }
-
-// This process's connection to the table, opened on first use and kept
-// until exit or a reset.
-Database& Connection() {
-  static Database db;
-  return db;
-}
-
 // The open table; null with `code` 0 when there is none and `create` is
 // false: then there are no connections.
-Database* Open(bool create, ErrorCode& code) {
-  Database& db = Connection();
+Database* Drives::Open(bool create, ErrorCode& code) {
   code = err::kSuccess;
-  if (db.IsOpen()) return &db;
-  const std::string file = FolderForEnvironment() + "/connections.db";
+  if (db_.IsOpen()) return &db_;
+  const std::string file = TableFolder() + "/connections.db";
   bool absent = false;
   std::string why;
   code = PreparePrivateFile(file, create, absent, why, Logger());
   if (code != err::kSuccess) LOG4CXX_ERROR(Logger(), "connection table refused: " << why);
   if (code != err::kSuccess || absent) return nullptr;
-  int rc = db.Open(file, kBusyTimeoutMs);
-  if (rc == SQLITE_OK) rc = db.Exec(kSchema);
-  if (rc == SQLITE_OK) return &db;
-  LOG4CXX_ERROR(Logger(), "cannot use " << file << ": " << db.Describe(rc));
-  db.Close();
+  int rc = db_.Open(file, kBusyTimeoutMs);
+  if (rc == SQLITE_OK) rc = db_.Exec(kSchema);
+  if (rc == SQLITE_OK) return &db_;
+  LOG4CXX_ERROR(Logger(), "cannot use " << file << ": " << db_.Describe(rc));
+  db_.Close();
   code = Failure(rc);
   return nullptr;
 }
 
 // The checks of a new row, in the caller's transaction when it has one.
-ErrorCode Conflicts(Database& db, const ConnectionRow& row) {
-  Statement taken(db, "SELECT 1 FROM connections WHERE letter = ?1");
+ErrorCode Drives::Conflicts(const ConnectionRow& row) {
+  Statement taken(db_, "SELECT 1 FROM connections WHERE letter = ?1");
   int rc = taken.Bind(1, std::string(1, row.letter)).Step();
   if (rc == SQLITE_ROW) return err::kAlreadyAssigned;
   // Windows allows one set of credentials per server in a logon session.
-  Statement other(db, "SELECT 1 FROM connections WHERE host = ?1 COLLATE NOCASE AND account <> ?2 COLLATE NOCASE");
+  Statement other(db_, "SELECT 1 FROM connections WHERE host = ?1 COLLATE NOCASE AND account <> ?2 COLLATE NOCASE");
   if (rc == SQLITE_DONE) rc = other.Bind(1, row.host).Bind(2, row.account).Step();
   if (rc == SQLITE_ROW) return err::kSessionCredentialConflict;
   return rc == SQLITE_DONE ? err::kSuccess : Failure(rc);
 }
 
-}  // namespace
-
-std::string ConnectionTableFolder() { return FolderForEnvironment(); }
-
-std::uint32_t ConnectedLetterMask() {
+std::uint32_t Drives::LetterMask() {
   ErrorCode code = err::kSuccess;
-  Database* db = Open(false, code);
-  if (db == nullptr) return 0;
-  Statement select(*db, "SELECT letter FROM connections");
+  if (Open(false, code) == nullptr) return 0;
+  Statement select(db_, "SELECT letter FROM connections");
   std::uint32_t mask = 0;
   int rc;
   while ((rc = select.Step()) == SQLITE_ROW) {
@@ -112,11 +101,10 @@ std::uint32_t ConnectedLetterMask() {
   return rc == SQLITE_DONE ? mask : 0;
 }
 
-ErrorCode FindConnection(char letter, ConnectionRow& row) {
+ErrorCode Drives::Find(char letter, ConnectionRow& row) {
   ErrorCode code = err::kNotConnected;
-  Database* db = ValidLetter(letter) ? Open(false, code) : nullptr;
-  if (db == nullptr) return code != err::kSuccess ? code : err::kNotConnected;
-  Statement select(*db, "SELECT remote_name, host, share, account FROM connections WHERE letter = ?1");
+  if (!ValidLetter(letter) || Open(false, code) == nullptr) return code != err::kSuccess ? code : err::kNotConnected;
+  Statement select(db_, "SELECT remote_name, host, share, account FROM connections WHERE letter = ?1");
   const int rc = select.Bind(1, std::string(1, letter)).Step();
   if (rc == SQLITE_DONE) return err::kNotConnected;
   if (rc != SQLITE_ROW) return Failure(rc);
@@ -128,44 +116,61 @@ ErrorCode FindConnection(char letter, ConnectionRow& row) {
   return err::kSuccess;
 }
 
-ErrorCode CheckNewConnection(const ConnectionRow& row) {
+ErrorCode Drives::Check(const ConnectionRow& row) {
   ErrorCode code = err::kBadDevice;
-  Database* db = ValidLetter(row.letter) ? Open(false, code) : nullptr;
-  return db == nullptr ? code : Conflicts(*db, row);
+  if (!ValidLetter(row.letter) || Open(false, code) == nullptr) return code;
+  return Conflicts(row);
 }
 
-ErrorCode InsertConnection(const ConnectionRow& row) {
+ErrorCode Drives::Insert(const ConnectionRow& row) {
   ErrorCode code = err::kBadDevice;
-  Database* db = ValidLetter(row.letter) ? Open(true, code) : nullptr;
-  if (db == nullptr) return code;
+  if (!ValidLetter(row.letter) || Open(true, code) == nullptr) return code;
   // The checks and the insertion see the same table: IMMEDIATE takes the
   // write lock before the first read.
-  int rc = db->Run("BEGIN IMMEDIATE");
+  int rc = db_.Run("BEGIN IMMEDIATE");
   if (rc != SQLITE_OK) return Failure(rc);
-  code = Conflicts(*db, row);
+  code = Conflicts(row);
   if (code == err::kSuccess) {
-    Statement insert(*db, "INSERT INTO connections (letter, remote_name, host, share, account)"
+    Statement insert(db_, "INSERT INTO connections (letter, remote_name, host, share, account)"
                           " VALUES (?1, ?2, ?3, ?4, ?5)");
     insert.Bind(1, std::string(1, row.letter)).Bind(2, row.remoteName).Bind(3, row.host);
     rc = insert.Bind(4, row.share).Bind(5, row.account).Step();
-    if (rc == SQLITE_DONE) rc = db->Run("COMMIT");
+    if (rc == SQLITE_DONE) rc = db_.Run("COMMIT");
     code = rc == SQLITE_OK ? err::kSuccess : (rc & 0xFF) == SQLITE_CONSTRAINT ? err::kAlreadyAssigned : Failure(rc);
   }
-  db->Rollback();
+  db_.Rollback();
   return code;
 }
 
-ErrorCode DeleteConnection(char letter) {
+ErrorCode Drives::Delete(char letter) {
   ErrorCode code = err::kNotConnected;
-  Database* db = ValidLetter(letter) ? Open(false, code) : nullptr;
-  if (db == nullptr) return code != err::kSuccess ? code : err::kNotConnected;
-  Statement remove(*db, "DELETE FROM connections WHERE letter = ?1");
+  if (!ValidLetter(letter) || Open(false, code) == nullptr) return code != err::kSuccess ? code : err::kNotConnected;
+  Statement remove(db_, "DELETE FROM connections WHERE letter = ?1");
   const int rc = remove.Bind(1, std::string(1, letter)).Step();
   if (rc != SQLITE_DONE) return Failure(rc);
-  return db->Changes() > 0 ? err::kSuccess : err::kNotConnected;
+  return db_.Changes() > 0 ? err::kSuccess : err::kNotConnected;
 }
 
-void ResetConnectionTableForTests() { Connection().Close(); }
+std::shared_ptr<SmbSession> Drives::Session(char letter) {
+  const auto found = sessions_.find(letter);
+  if (found == sessions_.end()) return nullptr;
+  ConnectionRow row;
+  RemoteName recorded;
+  const RemoteName& live = found->second->name();
+  if (Find(letter, row) != err::kSuccess || ParseRemoteName(row.remoteName, recorded) != err::kSuccess ||
+      recorded.host != live.host || recorded.share != live.share || recorded.components != live.components) {
+    sessions_.erase(found);
+    return nullptr;
+  }
+  return found->second;
+}
+
+// Never destroyed: at exit the sessions are not logged off one by one (see
+// README); their sockets close with the process.
+Drives& UserDrives() {
+  static Drives* drives = new Drives;
+  return *drives;
+}
 
 }  // namespace posix
 }  // namespace platform
