@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-#include "platform/posix/layer_log.h"
+#include "log/diag_logger.h"
 #include "platform/posix/net_remote_name.h"
 #include "platform/posix/private_files.h"
 
@@ -27,7 +27,7 @@ constexpr const char* kSchema =
     " created INTEGER NOT NULL DEFAULT (strftime('%s','now')))";
 
 const log4cxx::LoggerPtr& Logger() {
-  static const log4cxx::LoggerPtr logger = LayerLogger("Sharemapper.Connections");
+  static const log4cxx::LoggerPtr logger = VkSharemapper::diag::GetLogger("Sharemapper.Connections");
   return logger;
 }
 

@@ -2,7 +2,7 @@
 // (see README) is kept off the program's streams.
 #pragma once
 
-#include "platform/posix/layer_log.h"
+#include "log/diag_logger.h"
 
 namespace platform {
 namespace posix {

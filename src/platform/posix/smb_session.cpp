@@ -31,7 +31,7 @@ namespace posix {
 namespace {
 
 log4cxx::LoggerPtr SmbLogger() {
-  static log4cxx::LoggerPtr logger = LayerLogger("Sharemapper.Smb");
+  static log4cxx::LoggerPtr logger = VkSharemapper::diag::GetLogger("Sharemapper.Smb");
   return logger;
 }
 
