@@ -1,5 +1,6 @@
 // The network concern and the volume name against the real system, without
-// a server: what must fail fails, and leaves the letter free.
+// a server, in what only Windows shows (the seam suite checks the rest on
+// every layer): what must fail fails, and leaves the letter free.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -29,23 +30,7 @@ class Win32Network : public ::testing::Test {
   std::string freeDrive_;
 };
 
-// Neither a free letter nor a local disk is reported as a connection, live
-// (0) or remembered (1201).
-TEST_F(Win32Network, FreeLetterAndLocalDiskAreNoConnections) {
-  platform::Network& network = platform::network();
-  char remote[80] = "unchanged";
-  std::uint32_t length = sizeof remote;
-  const platform::ErrorCode freeStatus = network.GetConnection(freeDrive_, remote, length);
-  EXPECT_TRUE(freeStatus != err::kSuccess && freeStatus != err::kConnectionUnavail) << freeStatus;
-  length = sizeof remote;
-  const platform::ErrorCode localStatus = network.GetConnection("C:", remote, length);
-  EXPECT_TRUE(localStatus != err::kSuccess && localStatus != err::kConnectionUnavail)
-      << localStatus;
-  EXPECT_NE(network.CancelConnection(freeDrive_, 0, true), err::kSuccess);
-}
-
-// A share that cannot be reached is a failure, and the letter stays free;
-// without a letter there is nothing to map the share to.
+// A share that cannot be reached is a failure, and the letter stays free.
 TEST_F(Win32Network, UnreachableShareLeavesTheLetterFree) {
   platform::Network& network = platform::network();
   platform::NetResource share;
@@ -59,9 +44,6 @@ TEST_F(Win32Network, UnreachableShareLeavesTheLetterFree) {
             err::kSuccess);
   const std::uint32_t freeBit = 1u << (freeDrive_[0] - 'A');
   EXPECT_EQ(platform::system().LogicalDrives() & freeBit, 0u);
-  share.localName.clear();
-  EXPECT_EQ(network.AddConnection(share, "secret", "bob", net::kConnectTemporary),
-            err::kBadDevice);
 }
 
 // Volume names: callers pass the drive as "C:", without the backslash.
@@ -82,12 +64,13 @@ TEST_F(Win32Network, VolumeNameOfCWithOrWithoutBackslash) {
   EXPECT_EQ(std::string(volume), expected);
 }
 
-// A letter without a drive leaves an empty name behind.
+// A letter without a drive (no volume name: the seam suite) leaves an empty
+// name behind.
 TEST_F(Win32Network, VolumeNameOfAFreeLetterIsEmpty) {
   platform::Network& network = platform::network();
   char volume[260];
   volume[0] = '?';
-  EXPECT_FALSE(network.GetVolumeName(freeDrive_, volume, sizeof volume));
+  network.GetVolumeName(freeDrive_, volume, sizeof volume);
   EXPECT_EQ(std::string(volume), "");
   EXPECT_FALSE(network.GetVolumeName("C:", volume, 0));
 }
