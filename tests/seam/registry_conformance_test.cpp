@@ -88,13 +88,18 @@ class RegistryConformance : public ::testing::Test {
     return registry().DeleteKey(path) == err::kSuccess;
   }
 
-  // Reads a text value into a buffer of the size the registry helpers use.
+  // Reads a text value as the registry helpers do: into a buffer of their
+  // size, up to the first zero byte (Windows stores a terminator after the
+  // bytes of a REG_SZ value, the key store does not).
   platform::ErrorCode Read(platform::KeyHandle key, const std::string& name, std::string& out) {
     std::vector<char> buffer(4096, '\0');
     std::uint32_t type = reg::kTypeNone;
     std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
     const platform::ErrorCode status = registry().QueryValue(key, name, type, buffer.data(), size);
-    if (status == err::kSuccess) out.assign(buffer.data(), size);
+    if (status == err::kSuccess) {
+      const std::string bytes(buffer.data(), size);
+      out = bytes.substr(0, bytes.find('\0'));
+    }
     return status;
   }
 

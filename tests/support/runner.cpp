@@ -36,6 +36,8 @@ ScopedEnv::~ScopedEnv() {
 
 std::string BinaryName() { return SHAREMAPPER_BINARY; }
 
+bool UnderWine() { return false; }
+
 Run Sandbox::Sharemapper(const std::vector<std::string>& args) const { return Command(SHAREMAPPER_BINARY, args); }
 
 Run Sandbox::Command(const std::string& program, const std::vector<std::string>& args) const {

@@ -50,6 +50,9 @@ inline std::string Quoted(const std::string& name) {
 // The program's name as the program itself sees it (help listings show it).
 std::string BinaryName();
 
+// True when a Windows build runs under Wine rather than on Windows itself.
+bool UnderWine();
+
 // A fresh folder below the test temp dir, open to its owner only, removed
 // with everything in it (read-only entries too) at the end of the scope.
 class TempDir {

@@ -58,6 +58,11 @@ std::string EnvironmentBlock(const std::map<std::string, std::string>& extra) {
 
 }  // namespace
 
+bool UnderWine() {
+  const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 std::string BinaryName() {
   std::string name = SHAREMAPPER_BINARY;
   // A cross build names the program by its Linux path; under Wine it gets

@@ -8,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/windows_api.h"
+#include "support/runner.h"
 #include "win32_support.h"
 
 namespace {
@@ -50,7 +51,7 @@ TEST_F(Win32Network, UnreachableShareLeavesTheLetterFree) {
 TEST_F(Win32Network, VolumeNameOfCWithOrWithoutBackslash) {
   // Compared with the system's own answer: a running wineserver may still
   // report the label C: had before.
-  if (win32test::IsWine()) ::SetVolumeLabelA("C:\\", kCLabel);
+  if (testkit::UnderWine()) ::SetVolumeLabelA("C:\\", kCLabel);
   char direct[MAX_PATH + 1] = {};
   ::GetVolumeInformationA("C:\\", direct, sizeof direct, nullptr, nullptr, nullptr, nullptr, 0);
   const std::string expected = direct;

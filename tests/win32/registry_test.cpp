@@ -8,7 +8,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/windows_api.h"
-#include "win32_support.h"
+#include "support/runner.h"
 
 namespace {
 
@@ -120,7 +120,7 @@ TEST(Win32Privilege, BackupPrivilegeIsEnabledOrRefusedAsNotAssigned) {
   ASSERT_TRUE(system.OpenProcessToken(tokenAccess, token));
   ASSERT_NE(token, 0u);
   const bool enabled = system.EnablePrivilege(token, "SeBackupPrivilege");
-  if (win32test::IsWine()) {
+  if (testkit::UnderWine()) {
     EXPECT_TRUE(enabled);  // Wine's user holds every privilege
   }
   // Success means the token now has it enabled; an account without the

@@ -4,11 +4,6 @@
 
 namespace win32test {
 
-bool IsWine() {
-  const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
-
 std::string UnusedDrive() {
   const DWORD used = ::GetLogicalDrives();
   for (int letter = 'Y'; letter >= 'D'; --letter) {

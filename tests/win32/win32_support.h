@@ -6,8 +6,6 @@
 
 namespace win32test {
 
-// True when running under Wine rather than on Windows itself.
-bool IsWine();
 // A drive letter ("Q:") that no drive uses, searched from Y: downwards.
 std::string UnusedDrive();
 
