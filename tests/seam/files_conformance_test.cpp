@@ -172,8 +172,8 @@ TYPED_TEST(FilesConformance, MakeDirectoryMakesOnlyTheLastComponent) {
   EXPECT_FALSE(files.MakeDirectory(this->In(this->In(this->layer_.root, "missing"), "Applog")));
 }
 
-// Files go with RemoveFile, folders with RemoveDir once empty; hidden,
-// system and dot names do not stop it.
+// Files go with RemoveFile, folders with RemoveDir once empty; a dot name
+// does not stop it.
 TYPED_TEST(FilesConformance, RemovalsFollowTheWindowsRules) {
   platform::Files& files = this->files();
   const std::string inner = this->In(this->sub_, "$I123.txt");

@@ -54,7 +54,8 @@ class Win32Files : public ::testing::Test {
   const std::string inner_ = sys_ + "\\$I123.txt";
 };
 
-TEST_F(Win32Files, ListingGivesTheHiddenAndSystemBits) {
+// A hidden system folder is listed with its bits, and goes once empty.
+TEST_F(Win32Files, HiddenSystemFolderIsListedAndGoesOnceEmpty) {
   bool endedCleanly = false;
   std::map<std::string, std::uint32_t> entries = List(bin_, endedCleanly);
   EXPECT_TRUE(endedCleanly);  // the listing ended with ERROR_NO_MORE_FILES
@@ -66,6 +67,9 @@ TEST_F(Win32Files, ListingGivesTheHiddenAndSystemBits) {
   EXPECT_TRUE(endedCleanly);
   EXPECT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries.count("$I123.txt"), 1u);
+  platform::Files& files = platform::files();
+  EXPECT_TRUE(files.RemoveFile(inner_));
+  EXPECT_TRUE(files.RemoveDir(sys_));
 }
 
 // _access: write access follows read-only.
