@@ -11,10 +11,10 @@
 #include "support/runner.h"
 #include "support/golden.h"
 
-using e2e::kFailureStatus;
-using e2e::Native;
-using e2e::Quoted;
-using e2e::Sandbox;
+using testkit::kFailureStatus;
+using testkit::Native;
+using testkit::Quoted;
+using testkit::Sandbox;
 
 namespace {
 const std::vector<std::string> kAllNine = {"--add",      "--domain=",   "--user=u",   "--password=p", "--host=h",
@@ -27,51 +27,51 @@ std::vector<std::string> With(std::vector<std::string> args, const std::vector<s
 
 TEST(Cli, HelpListingAndStatus) {
   Sandbox box("help");
-  const e2e::Run run = box.Sharemapper({"--help"});
+  const testkit::Run run = box.Sharemapper({"--help"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
-  EXPECT_EQ(run.out, Native(golden::HelpListing(e2e::BinaryName())));
+  EXPECT_EQ(run.out, Native(golden::HelpListing(testkit::BinaryName())));
 }
 
 TEST(Cli, IncompleteCommandsPrintTheirListing) {
   Sandbox box("listing");
   for (const auto& args : {std::vector<std::string>{"--add", "--host=h"},
                            std::vector<std::string>{"--add", "--host=h", "--outformat=json"}}) {
-    const e2e::Run run = box.Sharemapper(args);
+    const testkit::Run run = box.Sharemapper(args);
     EXPECT_EQ(run.status, kFailureStatus);
-    EXPECT_EQ(run.out, Native(golden::DfsListing(e2e::BinaryName(), "[--option value ] ; all list must")));
+    EXPECT_EQ(run.out, Native(golden::DfsListing(testkit::BinaryName(), "[--option value ] ; all list must")));
   }
-  const e2e::Run del = box.Sharemapper({"--del"});
+  const testkit::Run del = box.Sharemapper({"--del"});
   EXPECT_EQ(del.status, kFailureStatus);
-  EXPECT_EQ(del.out, Native(golden::DfsListing(e2e::BinaryName(), "[--option value ] ; must [volume]|[drive] ")));
+  EXPECT_EQ(del.out, Native(golden::DfsListing(testkit::BinaryName(), "[--option value ] ; must [volume]|[drive] ")));
 }
 
 TEST(Cli, DriveArgumentErrors) {
   Sandbox box("drive");
-  e2e::Run wrong = box.Sharemapper(With(kAllNine, {"--drive=1", "--outformat=json"}));
+  testkit::Run wrong = box.Sharemapper(With(kAllNine, {"--drive=1", "--outformat=json"}));
   EXPECT_EQ(wrong.out, Native("{\"data\":{},\"errorCode\":20000,\"message\":\"drive arg wrong\",\"success\":false}\n"));
   EXPECT_EQ(wrong.status, kFailureStatus);
-  e2e::Run empty = box.Sharemapper(With(kAllNine, {"--drive="}));
+  testkit::Run empty = box.Sharemapper(With(kAllNine, {"--drive="}));
   EXPECT_EQ(empty.out, Native("drive arg empty\n"));
   EXPECT_EQ(empty.status, kFailureStatus);
 }
 
 TEST(Cli, ParseErrorLogsOneLineAndTheNextRunEmptiesTheLog) {
   Sandbox box("parse");
-  const e2e::Run run = box.Sharemapper({"--foo"});
+  const testkit::Run run = box.Sharemapper({"--foo"});
   EXPECT_EQ(run.status, kFailureStatus);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.out, Native("error parsing options: Option " + Quoted("foo") + " does not exist\n"));
   const std::string log = box.AppLog();
-  EXPECT_EQ(log.substr(log.size() - std::string(e2e::kEol).size()), e2e::kEol);
-  const auto lines = e2e::Lines(log);
+  EXPECT_EQ(log.substr(log.size() - std::string(testkit::kEol).size()), testkit::kEol);
+  const auto lines = testkit::Lines(log);
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\[\d+\]\d{4}-\d{1,2}-\d{1,2} \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3} )"
                                                     R"(VkSharemapper::SmOption::ProcOptions:141  ERR:  Option Failed\. )"
                                                     "Option " + Quoted("foo") + " does not exist")))
       << lines[0];
 
-  const e2e::Run json = box.Sharemapper({"--outformat=json", "--bar"});
+  const testkit::Run json = box.Sharemapper({"--outformat=json", "--bar"});
   EXPECT_EQ(json.out.substr(0, 48), "{\"data\":{},\"errorCode\":20000,\"message\":\"error pa");
 
   EXPECT_EQ(box.Sharemapper({"--query=false"}).status, 0);
@@ -80,25 +80,25 @@ TEST(Cli, ParseErrorLogsOneLineAndTheNextRunEmptiesTheLog) {
 
 TEST(Cli, NoDrivesQueryInBothFormats) {
   Sandbox box("empty");
-  const e2e::Run form = box.Sharemapper({});
+  const testkit::Run form = box.Sharemapper({});
   EXPECT_EQ(form.status, 0);
   EXPECT_EQ(form.err, "");
   EXPECT_EQ(form.out, Native("DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\n.\n"));
-  const e2e::Run json = box.Sharemapper({"--outformat=json"});
+  const testkit::Run json = box.Sharemapper({"--outformat=json"});
   EXPECT_EQ(json.out, Native("{\"data\":[],\"errorCode\":0,\"message\":\"query success\",\"success\":true}\n"));
-  const e2e::Run off = box.Sharemapper({"--query=false"});
+  const testkit::Run off = box.Sharemapper({"--query=false"});
   EXPECT_EQ(off.out, "");
   EXPECT_EQ(off.status, 0);
 }
 
 TEST(Cli, UnwritableLogNeverChangesTheResult) {
   Sandbox box("nolog");
-  ASSERT_TRUE(e2e::WriteFile(box.cwd + "/Applog", "file\n"));
-  const e2e::Run run = box.Sharemapper({"--foo"});
+  ASSERT_TRUE(testkit::WriteFile(box.cwd + "/Applog", "file\n"));
+  const testkit::Run run = box.Sharemapper({"--foo"});
   EXPECT_EQ(run.status, kFailureStatus);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.out.substr(0, 23), "error parsing options: ");
-  EXPECT_EQ(e2e::ReadFile(box.cwd + "/Applog"), "file\n");
+  EXPECT_EQ(testkit::ReadFile(box.cwd + "/Applog"), "file\n");
 }
 
 #ifndef _WIN32
@@ -108,7 +108,7 @@ TEST(Cli, UnwritableLogNeverChangesTheResult) {
 TEST(Cli, PlantedLogNeverChangesTheResultNorTheTarget) {
   Sandbox clean("cleanlog");
   const std::vector<std::string> parseError{"--foo", "--outformat=json"};
-  const e2e::Run expected = clean.Sharemapper(parseError);
+  const testkit::Run expected = clean.Sharemapper(parseError);
   ASSERT_FALSE(clean.AppLog().empty());
 
   const std::vector<std::pair<std::string, std::string>> plants = {
@@ -131,12 +131,12 @@ TEST(Cli, PlantedLogNeverChangesTheResultNorTheTarget) {
       // A run that hangs is ended after a while (status 124).
       std::vector<std::string> timed{"10", SHAREMAPPER_BINARY};
       timed.insert(timed.end(), args.begin(), args.end());
-      const e2e::Run run = box.Command("/usr/bin/timeout", timed);
+      const testkit::Run run = box.Command("/usr/bin/timeout", timed);
       EXPECT_EQ(run.out, args == parseError ? expected.out : clean.Sharemapper(args).out);
       EXPECT_EQ(run.status, args == parseError ? expected.status : 0);
       EXPECT_EQ(run.err, "");
     }
-    const std::string kept = e2e::ReadFile(box.cwd + "/precious.txt");
+    const std::string kept = testkit::ReadFile(box.cwd + "/precious.txt");
     EXPECT_TRUE(kept == precious) << "the caller's file now holds " << kept.size() << " bytes";
     if (plant.first == "a folder of another user") {
       EXPECT_NE(::access((box.cwd + "/Applog/VkSharemapper.log").c_str(), F_OK), 0);

@@ -45,8 +45,8 @@
 #include "samba/samba_server.h"
 #include "utils/vkreg.h"
 
-using e2e::kFailureStatus;
-using e2e::Sandbox;
+using testkit::kFailureStatus;
+using testkit::Sandbox;
 
 namespace {
 
@@ -105,7 +105,7 @@ const std::string& StracePath() {
 }
 
 struct Traced {
-  e2e::Run run;
+  testkit::Run run;
   bool traced = false;
   // "address:port" of every connect() to anything but a local socket.
   std::vector<std::string> peers;
@@ -137,7 +137,7 @@ Traced RunTraced(const Sandbox& box, const std::vector<std::string>& args) {
   full.insert(full.end(), args.begin(), args.end());
   traced.run = box.Command(StracePath(), full);
   traced.traced = true;
-  for (const std::string& line : e2e::Lines(e2e::ReadFile(log))) {
+  for (const std::string& line : testkit::Lines(testkit::ReadFile(log))) {
     const std::size_t call = line.find("connect(");
     if (call == std::string::npos) continue;
     const std::size_t family = line.find("sa_family=", call);
@@ -237,7 +237,7 @@ struct Listed {
   std::string drive, host, location, userid, dsid, volumename;
 };
 
-::testing::AssertionResult QueryList(const e2e::Run& run, std::vector<Listed>& drives, bool masked = false) {
+::testing::AssertionResult QueryList(const testkit::Run& run, std::vector<Listed>& drives, bool masked = false) {
   drives.clear();
   if (run.status != 0) return ::testing::AssertionFailure() << "query exited with " << run.status << ": " << run.out;
   Poco::JSON::Object::Ptr envelope;
@@ -278,10 +278,10 @@ const Listed* FindDrive(const std::vector<Listed>& drives, const std::string& dr
 // this server's configuration. smbd leads its own process group, in which its
 // session children run.
 pid_t ServerPid(const smtest::SambaServer& server) {
-  const std::string text = e2e::ReadFile(server.StateDir() + "/pid/smbd.pid");
+  const std::string text = testkit::ReadFile(server.StateDir() + "/pid/smbd.pid");
   const pid_t pid = static_cast<pid_t>(std::atol(text.c_str()));
   if (pid <= 1) return 0;
-  const std::string cmdline = e2e::ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
+  const std::string cmdline = testkit::ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
   if (cmdline.find(server.StateDir() + "/smb.conf") == std::string::npos) return 0;
   if (::getpgid(pid) != pid || pid == ::getpgrp()) return 0;
   return pid;
@@ -306,7 +306,7 @@ std::set<pid_t> ProcessGroup(pid_t group) {
   while (dirent* entry = ::readdir(proc)) {
     const pid_t pid = static_cast<pid_t>(std::atol(entry->d_name));
     if (pid <= 0) continue;
-    const std::string stat = e2e::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat = testkit::ReadFile("/proc/" + std::to_string(pid) + "/stat");
     const std::size_t close = stat.rfind(')');
     if (close == std::string::npos) continue;
     char state = 0;
@@ -323,7 +323,7 @@ std::set<pid_t> ProcessGroup(pid_t group) {
 
 // When a process started, in clock ticks since boot (0 when unknown).
 unsigned long long StartTime(pid_t pid) {
-  const std::string stat = e2e::ReadFile("/proc/" + std::to_string(pid) + "/stat");
+  const std::string stat = testkit::ReadFile("/proc/" + std::to_string(pid) + "/stat");
   const std::size_t close = stat.rfind(')');
   if (close == std::string::npos) return 0;
   std::istringstream fields(stat.substr(close + 1));
@@ -418,17 +418,17 @@ class Robustness : public ::testing::Test {
   std::string TableFolder() const { return box_->runtime + "/sharemapper"; }
   std::string TableFile() const { return TableFolder() + "/connections.db"; }
 
-  e2e::Run Run(const std::vector<std::string>& args) const { return box_->Sharemapper(args); }
+  testkit::Run Run(const std::vector<std::string>& args) const { return box_->Sharemapper(args); }
 
   ::testing::AssertionResult Added(const AddValues& values) const {
-    const e2e::Run run = Run(values.Args(false));
+    const testkit::Run run = Run(values.Args(false));
     if (run.out == "add success\n" && run.status == 0) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "add of " << values.drive << " gave " << run.status << ": " << run.out
                                          << box_->AppLog();
   }
 
   ::testing::AssertionResult Deleted(const std::string& drive) const {
-    const e2e::Run run = Run({"--del", "--drive=" + drive});
+    const testkit::Run run = Run({"--del", "--drive=" + drive});
     if (run.out == "delete success\n" && run.status == 0) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "delete of " << drive << " gave " << run.status << ": " << run.out
                                          << box_->AppLog();
@@ -442,14 +442,14 @@ class Robustness : public ::testing::Test {
 
   // An add that failed: the envelope, the exit status, and the number in the
   // log's "mapping net disk failed" line (any number when none is given).
-  void ExpectAddFailed(const e2e::Run& run, const std::string& errorNumber = "") const {
+  void ExpectAddFailed(const testkit::Run& run, const std::string& errorNumber = "") const {
     EXPECT_EQ(run.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"" + kAddFailed + "\",\"success\":false}\n");
     EXPECT_EQ(run.status, kFailureStatus);
     EXPECT_EQ(run.err, "");
     const std::string line = "mapping net disk failed, errno: " + errorNumber;
     EXPECT_NE(box_->AppLog().find(errorNumber.empty() ? line : line + "\n"), std::string::npos) << box_->AppLog();
   }
-  void ExpectAddFailed(const e2e::Run& run, unsigned long errorNumber) const {
+  void ExpectAddFailed(const testkit::Run& run, unsigned long errorNumber) const {
     ExpectAddFailed(run, std::to_string(errorNumber));
   }
 
@@ -484,15 +484,15 @@ void ExpectDocsOnE(const std::vector<Listed>& drives) {
 TEST_F(Robustness, ServerFrozenDuringAddLeavesNoRowAndTheNextAddWorks) {
   SM_REQUIRE_SAMBA(server);
   ASSERT_TRUE(Added(On("e", "pub\\docs")));
-  const std::string storeBefore = e2e::ReadFile(StoreFile());
-  const std::string tableBefore = e2e::ReadFile(TableFile());
+  const std::string storeBefore = testkit::ReadFile(StoreFile());
+  const std::string tableBefore = testkit::ReadFile(TableFile());
 
   {
     FrozenServer frozen(server);
     ASSERT_TRUE(frozen.ok()) << "cannot find the test server's smbd under " << server.StateDir();
     // The port still accepts the connection; the session set-up gets no answer.
     const auto start = std::chrono::steady_clock::now();
-    const e2e::Run add = Run(On("f", "team").Args());
+    const testkit::Run add = Run(On("f", "team").Args());
     const auto took = std::chrono::steady_clock::now() - start;
     frozen.Thaw();
     ExpectAddFailed(add);
@@ -500,8 +500,8 @@ TEST_F(Robustness, ServerFrozenDuringAddLeavesNoRowAndTheNextAddWorks) {
   }
 
   // No row for F, and nothing written or changed for anyone.
-  EXPECT_EQ(e2e::ReadFile(TableFile()), tableBefore);
-  EXPECT_EQ(e2e::ReadFile(StoreFile()), storeBefore);
+  EXPECT_EQ(testkit::ReadFile(TableFile()), tableBefore);
+  EXPECT_EQ(testkit::ReadFile(StoreFile()), storeBefore);
   std::vector<Listed> drives = Query();
   EXPECT_EQ(Letters(drives), "E");
   ExpectDocsOnE(drives);
@@ -540,7 +540,7 @@ TEST_F(Robustness, ServerStoppedDuringTheRecycleBinWalk) {
   // the bin, the whole server is killed. libsmbclient would reconnect to a
   // server that is still there, so the session alone is not enough.
   std::remove((box_->cwd + "/Applog/VkSharemapper.log").c_str());
-  e2e::Run add;
+  testkit::Run add;
   std::atomic<bool> done{false};
   std::thread adder([&] {
     add = Run(On("g", "team", "Team").Args(false));
@@ -602,7 +602,7 @@ TEST_F(Robustness, ServerFrozenDuringTheRecycleBinWalkEndsInSeconds) {
             0);
   ASSERT_TRUE(server.GiveToTestAccount(bin));
 
-  e2e::Run add;
+  testkit::Run add;
   std::atomic<bool> done{false};
   std::chrono::steady_clock::time_point frozenAt;
   std::chrono::steady_clock::time_point endedAt;
@@ -635,7 +635,7 @@ TEST_F(Robustness, ServerFrozenDuringTheRecycleBinWalkEndsInSeconds) {
   EXPECT_EQ(add.out, "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n");
   EXPECT_EQ(add.status, 0);
   EXPECT_EQ(add.err, "");
-  const std::vector<std::string> lines = e2e::Lines(box_->AppLog());
+  const std::vector<std::string> lines = testkit::Lines(box_->AppLog());
   ASSERT_EQ(lines.size(), 3u) << box_->AppLog();
   EXPECT_NE(lines[1].find("Samba disk mount: 1"), std::string::npos) << lines[1];
   EXPECT_NE(lines[2].find("173  INFO:  try delete RECYCLE.BIN"), std::string::npos) << lines[2];
@@ -651,20 +651,20 @@ TEST_F(Robustness, ReadOnlyKeyStore) {
   SM_REQUIRE_SAMBA(server);
   ASSERT_TRUE(Added(On("e", "pub\\docs")));
   const std::string store = StoreFile();
-  const std::string bytes = e2e::ReadFile(store);
+  const std::string bytes = testkit::ReadFile(store);
   ASSERT_FALSE(bytes.empty());
   if (!SetImmutable(store, true)) GTEST_SKIP() << "chattr +i does not work here: no file is unwritable for root";
   Cleanup unlock{[&] { SetImmutable(store, false); }};
 
   // The drive is connected, then its record cannot be written: a failure,
   // and the connection stays (no rollback).
-  const e2e::Run add = Run(On("f", "team").Args());
+  const testkit::Run add = Run(On("f", "team").Args());
   EXPECT_EQ(add.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"" + kAddFailed + "\",\"success\":false}\n");
   EXPECT_EQ(add.status, kFailureStatus);
   EXPECT_EQ(add.err, "");
   EXPECT_NE(box_->AppLog().find("mapping net disk sucessed"), std::string::npos) << box_->AppLog();
   EXPECT_NE(box_->AppLog().find("Samba disk mount: 0"), std::string::npos) << box_->AppLog();
-  EXPECT_EQ(e2e::ReadFile(store), bytes);
+  EXPECT_EQ(testkit::ReadFile(store), bytes);
 
   // Reading works: E with its record, F with the defaults.
   std::vector<Listed> drives = Query();
@@ -675,18 +675,18 @@ TEST_F(Robustness, ReadOnlyKeyStore) {
   EXPECT_EQ(f->userid, "dummy");
   EXPECT_EQ(f->dsid, "dummy");
   EXPECT_EQ(f->volumename, "team");
-  const e2e::Run form = Run({});
+  const testkit::Run form = Run({});
   EXPECT_EQ(form.status, 0);
   EXPECT_EQ(form.out.substr(0, kHeader.size()), kHeader);
 
   // F has no record to delete: its delete works. E's record cannot be
   // deleted: a failure, although the drive itself is disconnected.
   EXPECT_TRUE(Deleted("f"));
-  const e2e::Run del = Run({"--del", "--drive=e"});
+  const testkit::Run del = Run({"--del", "--drive=e"});
   EXPECT_EQ(del.out, "delete failed ,unmount fault\n");
   EXPECT_EQ(del.status, kFailureStatus);
   EXPECT_NE(box_->AppLog().find("delete MountPoints2 key failed"), std::string::npos) << box_->AppLog();
-  EXPECT_EQ(e2e::ReadFile(store), bytes);
+  EXPECT_EQ(testkit::ReadFile(store), bytes);
   EXPECT_EQ(Letters(Query()), "");
 
   // Writable again: E is added with a new label and deleted as usual.
@@ -703,12 +703,12 @@ TEST_F(Robustness, DamagedKeyStoreIsNeverRewritten) {
   SM_REQUIRE_SAMBA(server);
   ASSERT_TRUE(Added(On("e", "pub\\docs")));
   const std::string store = StoreFile();
-  const std::string good = e2e::ReadFile(store);
+  const std::string good = testkit::ReadFile(store);
   std::string damaged = good;
   for (std::size_t i = 0; i < damaged.size(); i += 7) damaged[i] = static_cast<char>(0xA5 ^ i);
   WriteFile(store, damaged);
 
-  const e2e::Run add = Run(On("f", "team").Args());
+  const testkit::Run add = Run(On("f", "team").Args());
   EXPECT_EQ(add.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"" + kAddFailed + "\",\"success\":false}\n");
   EXPECT_EQ(add.status, kFailureStatus);
   EXPECT_EQ(add.err, "");
@@ -721,16 +721,16 @@ TEST_F(Robustness, DamagedKeyStoreIsNeverRewritten) {
   EXPECT_EQ(drives[0].volumename, "pub");
   EXPECT_EQ(drives[1].dsid, "dummy");
   EXPECT_EQ(drives[1].volumename, "team");
-  const e2e::Run form = Run({});
+  const testkit::Run form = Run({});
   EXPECT_EQ(form.status, 0);
-  EXPECT_EQ(e2e::Lines(form.out).size(), 4u) << form.out;
+  EXPECT_EQ(testkit::Lines(form.out).size(), 4u) << form.out;
 
   // A record that cannot be looked at cannot be deleted: a failure, and the
   // connection is gone all the same.
-  const e2e::Run del = Run({"--del", "--drive=f", "--outformat=json"});
+  const testkit::Run del = Run({"--del", "--drive=f", "--outformat=json"});
   EXPECT_EQ(del.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"delete failed ,unmount fault\",\"success\":false}\n");
   EXPECT_EQ(del.status, kFailureStatus);
-  EXPECT_EQ(e2e::ReadFile(store), damaged);
+  EXPECT_EQ(testkit::ReadFile(store), damaged);
 
   // The good file back: E's record is there, and everything works again.
   WriteFile(store, good);
@@ -748,9 +748,9 @@ TEST_F(Robustness, DamagedConnectionTableIsRefusedBeforeAnyNetwork) {
   ASSERT_TRUE(Added(On("e", "pub\\docs")));
   // The table's own files: the database and, when it keeps one, its log.
   const std::string log = TableFile() + "-wal";
-  const std::string good = e2e::ReadFile(TableFile());
-  const std::string goodLog = e2e::ReadFile(log);
-  const std::string storeBefore = e2e::ReadFile(StoreFile());
+  const std::string good = testkit::ReadFile(TableFile());
+  const std::string goodLog = testkit::ReadFile(log);
+  const std::string storeBefore = testkit::ReadFile(StoreFile());
   const std::string damaged = std::string(4096, 'T');
   WriteFile(TableFile(), damaged);
 
@@ -763,12 +763,12 @@ TEST_F(Robustness, DamagedConnectionTableIsRefusedBeforeAnyNetwork) {
   // Nothing can be listed, so nothing is found to delete.
   EXPECT_EQ(Letters(Query()), "");
   EXPECT_EQ(Run({}).out, kHeader + ".\n");
-  const e2e::Run del = Run({"--del", "--drive=e"});
+  const testkit::Run del = Run({"--del", "--drive=e"});
   EXPECT_EQ(del.out, "delete failed ,not found drive\n");
   EXPECT_EQ(del.status, kFailureStatus);
-  EXPECT_EQ(e2e::ReadFile(TableFile()), damaged) << "the damaged table was written to";
-  EXPECT_EQ(e2e::ReadFile(log), goodLog);
-  EXPECT_EQ(e2e::ReadFile(StoreFile()), storeBefore);
+  EXPECT_EQ(testkit::ReadFile(TableFile()), damaged) << "the damaged table was written to";
+  EXPECT_EQ(testkit::ReadFile(log), goodLog);
+  EXPECT_EQ(testkit::ReadFile(StoreFile()), storeBefore);
 
   // The good file back: E is there again, and everything works.
   WriteFile(TableFile(), good);
@@ -795,7 +795,7 @@ TEST_F(Robustness, ConnectionTableFolderThatMayNotBeUsed) {
   for (const auto& replacement : replacements) {
     SCOPED_TRACE(replacement.first);
     ASSERT_TRUE(Added(On("e", "pub\\docs")));
-    const std::string table = e2e::ReadFile(TableFile());
+    const std::string table = testkit::ReadFile(TableFile());
     ASSERT_EQ(::rename(folder.c_str(), aside.c_str()), 0);
     replacement.second();
 
@@ -805,7 +805,7 @@ TEST_F(Robustness, ConnectionTableFolderThatMayNotBeUsed) {
       EXPECT_TRUE(NoNetworkAtAll(add));
     }
     EXPECT_EQ(Letters(Query()), "");
-    const e2e::Run del = Run({"--del", "--drive=e", "--outformat=json"});
+    const testkit::Run del = Run({"--del", "--drive=e", "--outformat=json"});
     EXPECT_EQ(del.status, kFailureStatus);
     EXPECT_NE(del.out.find("\"message\":\"delete failed ,not found drive\""), std::string::npos) << del.out;
 
@@ -817,7 +817,7 @@ TEST_F(Robustness, ConnectionTableFolderThatMayNotBeUsed) {
       ASSERT_EQ(::unlink(folder.c_str()), 0);
       ASSERT_EQ(::rename(aside.c_str(), folder.c_str()), 0);
     }
-    EXPECT_EQ(e2e::ReadFile(TableFile()), table);
+    EXPECT_EQ(testkit::ReadFile(TableFile()), table);
     std::vector<Listed> drives = Query();
     EXPECT_EQ(Letters(drives), "E");
     ExpectDocsOnE(drives);
@@ -859,7 +859,7 @@ TEST_F(Robustness, ConnectionTableThatCannotBeWritten) {
 
   // Nor can E's row go: the delete fails and E stays. (Its record is
   // deleted before the connection, and stays deleted.)
-  const e2e::Run del = Run({"--del", "--drive=e"});
+  const testkit::Run del = Run({"--del", "--drive=e"});
   EXPECT_EQ(del.out, listed == "E" ? "delete failed ,unmount fault\n" : "delete failed ,not found drive\n");
   EXPECT_EQ(del.status, kFailureStatus);
   EXPECT_EQ(Letters(Query()), listed);
@@ -933,7 +933,7 @@ TEST_F(Robustness, OverlongValues) {
   beyond.userid = std::string(5000, 'U');
   beyond.dsid = std::string(5000, 'D');
   for (const AddValues* values : {&fits, &beyond}) {
-    const e2e::Run add = Run(values->Args());
+    const testkit::Run add = Run(values->Args());
     EXPECT_EQ(add.out, "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n") << values->drive;
     EXPECT_EQ(add.status, 0);
   }
@@ -946,12 +946,12 @@ TEST_F(Robustness, OverlongValues) {
   EXPECT_EQ(drives[1].userid, "dummy");
   EXPECT_EQ(drives[1].dsid, "dummy");
   EXPECT_EQ(Read("##127.0.0.1#team", "_VkUserId"), "<none>");  // stored, but too long to read back
-  const e2e::Run form = Run({});
+  const testkit::Run form = Run({});
   EXPECT_EQ(form.status, 0);
-  EXPECT_EQ(e2e::Lines(form.out).size(), 4u);
+  EXPECT_EQ(testkit::Lines(form.out).size(), 4u);
 
   // A label too long to be read back is not one to delete by.
-  const e2e::Run byVolume = Run({"--del", "--volume", beyond.volume});
+  const testkit::Run byVolume = Run({"--del", "--volume", beyond.volume});
   EXPECT_EQ(byVolume.out, "delete failed ,not found drive\n");
   EXPECT_TRUE(Deleted("e"));
   EXPECT_TRUE(Deleted("f"));
@@ -959,7 +959,7 @@ TEST_F(Robustness, OverlongValues) {
 
   // The same long value written into its option word: taken, or refused by the
   // command line parser, but either way one clear envelope.
-  const e2e::Run oneWord = Run({"--add", "--domain=", "--user=" + fits.user, "--password=" + fits.password,
+  const testkit::Run oneWord = Run({"--add", "--domain=", "--user=" + fits.user, "--password=" + fits.password,
                                 "--host=127.0.0.1", "--location=team", "--drive=g", "--volume=V",
                                 "--userid=" + std::string(5000, 'U'), "--dsid=1", "--outformat=json"});
   Poco::JSON::Object::Ptr envelope;
@@ -1032,7 +1032,7 @@ TEST_F(Robustness, ControlAndHighBytesInEveryTextOption) {
       // UTF-8 whatever the bytes given: those that are not UTF-8 in this
       // locale become U+FFFD.
       std::vector<Listed> drives;
-      const e2e::Run query = Run({"--outformat=json"});
+      const testkit::Run query = Run({"--outformat=json"});
       ASSERT_TRUE(QueryList(query, drives)) << query.out;
       if (!success) {
         EXPECT_EQ(Letters(drives), "");
@@ -1046,13 +1046,13 @@ TEST_F(Robustness, ControlAndHighBytesInEveryTextOption) {
       if (field.second == &AddValues::volume) {
         EXPECT_EQ(drives[0].volumename, utf8 ? value : "Docs\xEF\xBF\xBD\xEF\xBF\xBDx");
       }
-      const e2e::Run form = Run({});
+      const testkit::Run form = Run({});
       EXPECT_EQ(form.status, 0);
       EXPECT_EQ(form.out.substr(0, kHeader.size()), kHeader);
       EXPECT_EQ(form.out.substr(form.out.size() - 3), "\n.\n");
 
       // Delete by the very same label, bytes and all.
-      const e2e::Run del = Run({"--del", "--volume", values.volume, "--outformat=json"});
+      const testkit::Run del = Run({"--del", "--volume", values.volume, "--outformat=json"});
       EXPECT_EQ(del.out, "{\"data\":{},\"errorCode\":0,\"message\":\"delete success\",\"success\":true}\n");
       EXPECT_EQ(del.status, 0);
       EXPECT_EQ(Letters(Query()), "");
@@ -1069,20 +1069,20 @@ TEST_F(Robustness, ControlAndHighBytesInEveryTextOption) {
           std::vector<std::string>{"--del", "--drive", text.second, "--volume", text.second}}) {
       std::vector<std::string> json = args;
       json.push_back("--outformat=json");
-      const e2e::Run del = Run(json);
+      const testkit::Run del = Run(json);
       Poco::JSON::Object::Ptr envelope;
       ASSERT_TRUE(Envelope(del.out, envelope));
       EXPECT_EQ(envelope->getValue<std::string>("message"), "delete failed ,not found drive");
       EXPECT_EQ(del.status, kFailureStatus);
     }
-    const e2e::Run query = Run({"--volume", text.second, "--host", text.second, "--outformat=json"});
+    const testkit::Run query = Run({"--volume", text.second, "--host", text.second, "--outformat=json"});
     std::vector<Listed> drives;
     ASSERT_TRUE(QueryList(query, drives));
     ExpectDocsOnE(drives);
   }
   // An option word with a line end in it is not one the parser matches: a
   // parse error, with the line end escaped in the envelope.
-  const e2e::Run split = Run({"--del", "--volume=Do\ncs", "--outformat=json"});
+  const testkit::Run split = Run({"--del", "--volume=Do\ncs", "--outformat=json"});
   Poco::JSON::Object::Ptr envelope;
   ASSERT_TRUE(Envelope(split.out, envelope));
   EXPECT_EQ(envelope->getValue<std::string>("message").rfind("error parsing options: ", 0), 0u) << split.out;
@@ -1178,7 +1178,7 @@ TEST_F(Robustness, AnyUmaskLeavesPrivateModesAndNothingBlocked) {
     SCOPED_TRACE("umask " + mask);
     ASSERT_EQ(std::system(("rm -rf '" + box_->config + "/sharemapper' '" + TableFolder() + "'").c_str()), 0);
     for (const AddValues& values : {On("e", "pub\\docs"), On("f", "team", "Team")}) {
-      const e2e::Run add = as(mask, values.Args(false));
+      const testkit::Run add = as(mask, values.Args(false));
       EXPECT_EQ(add.out, "add success\n") << box_->AppLog();
       EXPECT_EQ(add.status, 0);
     }
@@ -1191,7 +1191,7 @@ TEST_F(Robustness, AnyUmaskLeavesPrivateModesAndNothingBlocked) {
     }
     for (const std::string& path : {StoreFile(), TableFile()}) EXPECT_EQ(modeOf(path), 0600u) << path;
     for (const std::string drive : {"e", "f"}) {
-      const e2e::Run del = as(mask, {"--del", "--drive=" + drive});
+      const testkit::Run del = as(mask, {"--del", "--drive=" + drive});
       EXPECT_EQ(del.out, "delete success\n");
       EXPECT_EQ(del.status, 0);
     }
@@ -1268,7 +1268,7 @@ TEST_F(Robustness, PasswordLeavesTheCommandLineAndCoreFiles) {
     bool concealed = false;
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
-      const std::string line = e2e::ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
+      const std::string line = testkit::ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
       if (line.find("--password") == std::string::npos) continue;  // before exec
       ++reads;
       if (line.find(std::string(password.size(), 'X')) != std::string::npos) concealed = true;
@@ -1280,7 +1280,7 @@ TEST_F(Robustness, PasswordLeavesTheCommandLineAndCoreFiles) {
     Deleted("e");
   }
 
-  if (e2e::ReadFile("/proc/sys/kernel/core_pattern").rfind("|", 0) == 0) {
+  if (testkit::ReadFile("/proc/sys/kernel/core_pattern").rfind("|", 0) == 0) {
     GTEST_SKIP() << "core files go to a program here, not to the working directory";
   }
   bool crashed = false;
@@ -1289,7 +1289,7 @@ TEST_F(Robustness, PasswordLeavesTheCommandLineAndCoreFiles) {
     ASSERT_GT(pid, 0);
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
-      const std::string line = e2e::ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
+      const std::string line = testkit::ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
       if (line.find(std::string(password.size(), 'X')) == std::string::npos) continue;
       ::kill(pid, SIGABRT);
       ::waitpid(pid, &status, 0);
@@ -1301,7 +1301,7 @@ TEST_F(Robustness, PasswordLeavesTheCommandLineAndCoreFiles) {
   ASSERT_TRUE(crashed);
   for (const auto& entry : std::filesystem::directory_iterator(box_->cwd)) {
     if (entry.path().filename().string().rfind("core", 0) != 0) continue;
-    EXPECT_EQ(e2e::ReadFile(entry.path().string()).find(password), std::string::npos) << entry.path();
+    EXPECT_EQ(testkit::ReadFile(entry.path().string()).find(password), std::string::npos) << entry.path();
   }
 }
 
@@ -1343,10 +1343,10 @@ TEST_F(Robustness, TheSmbLibraryPrintsNothingWhateverItsSettings) {
       EXPECT_TRUE(referral);
     }
   }
-  const e2e::Run form = Run({});
+  const testkit::Run form = Run({});
   EXPECT_EQ(form.err, "");
-  EXPECT_EQ(e2e::Lines(form.out).size(), 3u) << form.out;  // the header, E, "."
-  const e2e::Run del = Run({"--del", "--drive=e", "--outformat=json"});
+  EXPECT_EQ(testkit::Lines(form.out).size(), 3u) << form.out;  // the header, E, "."
+  const testkit::Run del = Run({"--del", "--drive=e", "--outformat=json"});
   EXPECT_EQ(del.out, "{\"data\":{},\"errorCode\":0,\"message\":\"delete success\",\"success\":true}\n");
   EXPECT_EQ(del.err, "");
 }

@@ -20,8 +20,8 @@
 #include "samba/samba_server.h"
 #include "utils/vkreg.h"
 
-using e2e::kFailureStatus;
-using e2e::Sandbox;
+using testkit::kFailureStatus;
+using testkit::Sandbox;
 
 namespace {
 
@@ -60,7 +60,7 @@ class LifeCycle : public ::testing::Test {
 
   static std::vector<std::string> LogTails(const Sandbox& box) {
     std::vector<std::string> tails;
-    for (const std::string& line : e2e::Lines(box.AppLog())) tails.push_back(line.substr(line.find("VkSharemapper::")));
+    for (const std::string& line : testkit::Lines(box.AppLog())) tails.push_back(line.substr(line.find("VkSharemapper::")));
     return tails;
   }
 
@@ -92,7 +92,7 @@ std::map<std::string, std::string> Snapshot(const std::string& root, const std::
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) continue;
     std::string what = std::to_string(st.st_mode) + " " + std::to_string(st.st_size);
-    if (S_ISREG(st.st_mode)) what += " " + e2e::ReadFile(path);
+    if (S_ISREG(st.st_mode)) what += " " + testkit::ReadFile(path);
     if (S_ISLNK(st.st_mode)) what += " -> " + fs::read_symlink(it->path(), error).string();
     char dos[256];
     const ssize_t size = ::lgetxattr(path.c_str(), "user.DOSATTRIB", dos, sizeof dos);
@@ -136,7 +136,7 @@ TEST_F(LifeCycle, QueryListsConnectionsAndRecordsInBothFormats) {
     ASSERT_EQ(DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, key, name, text), 1);
   }
 
-  const e2e::Run form = box_->Sharemapper({});
+  const testkit::Run form = box_->Sharemapper({});
   EXPECT_EQ(form.status, 0);
   EXPECT_EQ(form.err, "");
   EXPECT_EQ(form.out, std::string(kHeader) +
@@ -144,7 +144,7 @@ TEST_F(LifeCycle, QueryListsConnectionsAndRecordsInBothFormats) {
                           "G:\t127.0.0.1\t\tuser-id-of-24-bytes-0001" "77\t\t\t\t\\pub\\docs\t\t\t\t\tDocs\n"
                           ".\n");
 
-  const e2e::Run json = box_->Sharemapper({"--outformat=json"});
+  const testkit::Run json = box_->Sharemapper({"--outformat=json"});
   EXPECT_EQ(json.status, 0);
   EXPECT_EQ(json.out,
             "{\"data\":[{\"drive\":\"C:\",\"dsid\":\"dummy\",\"host\":\"127.0.0.1\",\"location\":\"\\\\team\","
@@ -163,7 +163,7 @@ TEST_F(LifeCycle, AddEmptiesTheRecycleBinAndLogsEachStep) {
   ASSERT_TRUE(server.GiveToTestAccount(bin));
   ASSERT_EQ(server.SmbClient("pub", "cd docs\\$RECYCLE.BIN; setmode locked.txt +r; setmode S-1-5-21 +hs"), 0);
 
-  const e2e::Run run = box_->Sharemapper(With(AddArgs(server, "e"), {"--outformat=json"}));
+  const testkit::Run run = box_->Sharemapper(With(AddArgs(server, "e"), {"--outformat=json"}));
   EXPECT_EQ(run.out, "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n");
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
@@ -174,23 +174,23 @@ TEST_F(LifeCycle, AddEmptiesTheRecycleBinAndLogsEachStep) {
   EXPECT_NE(::lstat((bin + "/kept/gone.txt").c_str(), &st), 0);
   EXPECT_EQ(::lstat((bin + "/kept/.keep").c_str(), &st), 0);
 
-  const auto lines = e2e::Lines(box_->AppLog());
+  const auto lines = testkit::Lines(box_->AppLog());
   ASSERT_EQ(lines.size(), 3u) << box_->AppLog();
   const std::string head = R"(\[\d+\]\d{4}-\d{1,2}-\d{1,2} \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3} VkSharemapper::SambaDisk::Mount:)";
   EXPECT_TRUE(std::regex_match(lines[0], std::regex(head + "143  INFO:  mapping net disk sucessed"))) << lines[0];
   EXPECT_TRUE(std::regex_match(lines[1], std::regex(head + "169  INFO:  Samba disk mount: 1"))) << lines[1];
   EXPECT_TRUE(std::regex_match(lines[2], std::regex(head + "173  INFO:  try delete RECYCLE\\.BIN"))) << lines[2];
 
-  const e2e::Run json = box_->Sharemapper({"--outformat=json"});
+  const testkit::Run json = box_->Sharemapper({"--outformat=json"});
   EXPECT_EQ(json.out,
             "{\"data\":[{\"drive\":\"E:\",\"dsid\":\"77\",\"host\":\"127.0.0.1\",\"location\":\"\\\\pub\\\\docs\","
             "\"userid\":\"1001\",\"volumename\":\"Docs\"}],\"errorCode\":0,\"message\":\"query success\","
             "\"success\":true}\n");
 
   // The same in form output, on a letter picked with "*".
-  const e2e::Run star = box_->Sharemapper(AddArgs(server, "*", "team"));
+  const testkit::Run star = box_->Sharemapper(AddArgs(server, "*", "team"));
   EXPECT_EQ(star.out, "add success\n");
-  const e2e::Run listed = box_->Sharemapper({});
+  const testkit::Run listed = box_->Sharemapper({});
   EXPECT_NE(listed.out.find("\nZ:\t127.0.0.1\t\t1001\t\t\t77\t\t\t\t\\team\t\t\t\t\t\tDocs\n"), std::string::npos)
       << listed.out;
   std::system(("rm -rf '" + bin + "'").c_str());
@@ -200,7 +200,7 @@ TEST_F(LifeCycle, AddFailuresAndTheirCodes) {
   SM_REQUIRE_SAMBA(server);
   std::vector<std::string> wrong = AddArgs(server, "e");
   wrong[3] = "--password=not-the-password";
-  e2e::Run bad = box_->Sharemapper(With(wrong, {"--outformat=json"}));
+  testkit::Run bad = box_->Sharemapper(With(wrong, {"--outformat=json"}));
   EXPECT_EQ(bad.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"add failed,mount fault\",\"success\":false}\n");
   EXPECT_EQ(bad.status, kFailureStatus);
   EXPECT_EQ(LogTails(*box_), std::vector<std::string>{"VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk "
@@ -212,20 +212,20 @@ TEST_F(LifeCycle, AddFailuresAndTheirCodes) {
   // Same server, another account: the credential conflict.
   std::vector<std::string> other = AddArgs(server, "f");
   other[2] = "--user=someone-else";
-  e2e::Run conflict = box_->Sharemapper(With(other, {"--outformat=json"}));
+  testkit::Run conflict = box_->Sharemapper(With(other, {"--outformat=json"}));
   EXPECT_EQ(conflict.out,
             "{\"data\":{},\"errorCode\":20001,\"message\":\"add failed,mount fault\",\"success\":false}\n");
   EXPECT_EQ(conflict.status, kFailureStatus);
 
   // Letter in use.
-  e2e::Run taken = box_->Sharemapper(With(AddArgs(server, "e", "team"), {"--outformat=json"}));
+  testkit::Run taken = box_->Sharemapper(With(AddArgs(server, "e", "team"), {"--outformat=json"}));
   EXPECT_EQ(taken.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"add failed,mount fault\",\"success\":false}\n");
   EXPECT_EQ(LogTails(*box_).back(), "VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk failed, errno: 85");
 
   // An empty host never reaches the network, and the log keeps the password out.
   std::vector<std::string> noHost = AddArgs(server, "h");
   noHost[4] = "--host=";
-  e2e::Run missing = box_->Sharemapper(noHost);
+  testkit::Run missing = box_->Sharemapper(noHost);
   EXPECT_EQ(missing.out, "add failed,mount fault\n");
   EXPECT_EQ(LogTails(*box_), std::vector<std::string>{"VkSharemapper::SambaDisk::Mount:114  ERR:  missing Parameter, "
                                                        "can't mount samdisk H:pub\\docssmtest***Docs1001"});
@@ -236,7 +236,7 @@ TEST_F(LifeCycle, EmptyDsidConnectsButReportsFailure) {
   SM_REQUIRE_SAMBA(server);
   std::vector<std::string> args = AddArgs(server, "k");
   args[9] = "--dsid=";
-  e2e::Run run = box_->Sharemapper(args);
+  testkit::Run run = box_->Sharemapper(args);
   EXPECT_EQ(run.out, "add failed,mount fault\n");
   EXPECT_EQ(run.status, kFailureStatus);
   EXPECT_EQ(LogTails(*box_).at(1), "VkSharemapper::SambaDisk::Mount:169  INFO:  Samba disk mount: 0");
@@ -255,7 +255,7 @@ TEST_F(LifeCycle, DeleteByLetterByVolumeAndWithoutRecord) {
   EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "<none>");
 
   ASSERT_EQ(box_->Sharemapper(AddArgs(server, "f", "team")).out, "add success\n");
-  e2e::Run byVolume = box_->Sharemapper({"--del", "--volume=Docs", "--outformat=json"});
+  testkit::Run byVolume = box_->Sharemapper({"--del", "--volume=Docs", "--outformat=json"});
   EXPECT_EQ(byVolume.out, "{\"data\":{},\"errorCode\":0,\"message\":\"delete success\",\"success\":true}\n");
   EXPECT_EQ(byVolume.status, 0);
 
@@ -267,7 +267,7 @@ TEST_F(LifeCycle, DeleteByLetterByVolumeAndWithoutRecord) {
   EXPECT_EQ(box_->Sharemapper({"--del", "--drive=j"}).out, "delete success\n");
 
   for (const auto& format : {std::vector<std::string>{}, std::vector<std::string>{"--outformat=json"}}) {
-    e2e::Run unknown = box_->Sharemapper(With({"--del", "--drive=q"}, format));
+    testkit::Run unknown = box_->Sharemapper(With({"--del", "--drive=q"}, format));
     EXPECT_EQ(unknown.status, kFailureStatus);
     EXPECT_EQ(unknown.out, format.empty() ? "delete failed ,not found drive\n"
                                           : "{\"data\":{},\"errorCode\":20000,\"message\":\"delete failed ,not found "
@@ -282,10 +282,10 @@ TEST_F(LifeCycle, AllTwentySixLetters) {
     ASSERT_EQ(box_->Sharemapper(AddArgs(server, std::string(1, letter), letter % 2 ? "pub" : "team")).out, "add success\n")
         << letter;
   }
-  e2e::Run full = box_->Sharemapper(With(AddArgs(server, "*"), {"--outformat=json"}));
+  testkit::Run full = box_->Sharemapper(With(AddArgs(server, "*"), {"--outformat=json"}));
   EXPECT_EQ(full.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"system error,none availabe letter\","
                       "\"success\":false}\n");
-  const auto rows = e2e::Lines(box_->Sharemapper({}).out);
+  const auto rows = testkit::Lines(box_->Sharemapper({}).out);
   ASSERT_EQ(rows.size(), 28u);
   for (int i = 0; i < 26; ++i) EXPECT_EQ(rows[i + 1].substr(0, 3), std::string(1, static_cast<char>('A' + i)) + ":\t");
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
@@ -307,11 +307,11 @@ TEST_F(LifeCycle, EightProcessesAddingAndDeletingAtOnce) {
       const std::string letter(1, static_cast<char>('M' + w));
       const std::string location = w % 2 ? "pub" : "team";
       for (int round = 0; round < kRounds; ++round) {
-        e2e::Run add = box_->Sharemapper(With(AddArgs(server, letter, location), {"--outformat=json"}));
+        testkit::Run add = box_->Sharemapper(With(AddArgs(server, letter, location), {"--outformat=json"}));
         if (add.out != "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n" || add.status != 0) {
           failures[w] += letter + " add round " + std::to_string(round) + ": " + add.out + add.err;
         }
-        e2e::Run del = box_->Sharemapper({"--del", "--drive=" + letter});
+        testkit::Run del = box_->Sharemapper({"--del", "--drive=" + letter});
         if (del.out != "delete success\n" || del.status != 0) {
           failures[w] += letter + " del round " + std::to_string(round) + ": " + del.out + del.err;
         }
@@ -378,10 +378,10 @@ TEST_F(LifeCycle, AddNeverChangesWhatALinkInTheRecycleBinLeadsTo) {
 
     const auto run = [&](const std::string& what) {
       SCOPED_TRACE(what);
-      const e2e::Run add = box_->Sharemapper(AddArgs(server, "e", share.name));
+      const testkit::Run add = box_->Sharemapper(AddArgs(server, "e", share.name));
       EXPECT_EQ(add.out, "add success\n") << box_->AppLog();
       EXPECT_EQ(add.status, 0);
-      const e2e::Run del = box_->Sharemapper({"--del", "--drive=e"});
+      const testkit::Run del = box_->Sharemapper({"--del", "--drive=e"});
       EXPECT_EQ(del.out, "delete success\n");
     };
 

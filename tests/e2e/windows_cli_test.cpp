@@ -28,15 +28,15 @@ const std::vector<std::string> kAdd = {"--add",          "--domain=",       "--u
 // Without a network provider (Wine has none of its own), MPR refuses every
 // connection: the add fails with 20000 and the log names MPR's code.
 TEST(WindowsCli, AddRefusedByMprLogsItsCode) {
-  e2e::Sandbox box("mpr");
+  testkit::Sandbox box("mpr");
   std::vector<std::string> args = kAdd;
   args.push_back("--drive=x");
   args.push_back("--outformat=json");
-  const e2e::Run run = box.Sharemapper(args);
-  EXPECT_EQ(run.status, e2e::kFailureStatus);
-  EXPECT_EQ(run.out, e2e::Native("{\"data\":{},\"errorCode\":20000,\"message\":\"add failed,mount fault\",\"success\":false}\n"));
+  const testkit::Run run = box.Sharemapper(args);
+  EXPECT_EQ(run.status, testkit::kFailureStatus);
+  EXPECT_EQ(run.out, testkit::Native("{\"data\":{},\"errorCode\":20000,\"message\":\"add failed,mount fault\",\"success\":false}\n"));
   const std::string log = box.AppLog();
-  const auto lines = e2e::Lines(log);
+  const auto lines = testkit::Lines(log);
   ASSERT_EQ(lines.size(), 1u) << log;
   const std::string code = UnderWine() ? "1222" : R"(\d+)";  // ERROR_NO_NETWORK
   EXPECT_TRUE(std::regex_match(lines[0], std::regex(std::string(kHead) +
@@ -48,12 +48,12 @@ TEST(WindowsCli, AddRefusedByMprLogsItsCode) {
 }
 
 TEST(WindowsCli, DeleteOfAnUnknownLetter) {
-  e2e::Sandbox box("unknown");
-  const e2e::Run form = box.Sharemapper({"--del", "--drive=q"});
-  EXPECT_EQ(form.status, e2e::kFailureStatus);
+  testkit::Sandbox box("unknown");
+  const testkit::Run form = box.Sharemapper({"--del", "--drive=q"});
+  EXPECT_EQ(form.status, testkit::kFailureStatus);
   EXPECT_EQ(form.out, "delete failed ,not found drive\r\n");
-  const e2e::Run json = box.Sharemapper({"--del", "--drive=q", "--outformat=json"});
-  EXPECT_EQ(json.status, e2e::kFailureStatus);
+  const testkit::Run json = box.Sharemapper({"--del", "--drive=q", "--outformat=json"});
+  EXPECT_EQ(json.status, testkit::kFailureStatus);
   EXPECT_EQ(json.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"delete failed ,not found drive\",\"success\":false}\r\n");
 }
 

@@ -43,7 +43,7 @@
 #include "cli/result.h"
 #include "disk/mapping_record.h"
 #include "disk/query.h"
-#include "fakes.h"
+#include "support/fakes.h"
 #include "support/golden.h"
 #include "utils/vkreg.h"
 

@@ -9,13 +9,11 @@
 #include <vector>
 
 #include <gtest/gtest.h>
-#include <log4cxx/fileappender.h>
-#include <log4cxx/logger.h>
-#include <log4cxx/simplelayout.h>
 
 #include "network_test_support.h"
 #include "platform/platform.h"
 #include "platform/posix/drives.h"
+#include "support/logger_capture.h"
 
 namespace {
 
@@ -42,7 +40,7 @@ TEST_F(ConnectionTableTest, ReadingAnAbsentTableCreatesNothing) {
   EXPECT_EQ(err::kNotConnected, posix::UserDrives().Find('E', row));
   EXPECT_EQ(err::kNotConnected, posix::UserDrives().Delete('E'));
   EXPECT_EQ(err::kSuccess, posix::UserDrives().Check(Row('E', "srv", "pub", "bob")));
-  EXPECT_FALSE(nettest::Exists(TableFolder()));
+  EXPECT_FALSE(testkit::Exists(TableFolder()));
 }
 
 TEST_F(ConnectionTableTest, RowsRoundTripAndFilesArePrivate) {
@@ -51,8 +49,8 @@ TEST_F(ConnectionTableTest, RowsRoundTripAndFilesArePrivate) {
   ASSERT_EQ(err::kSuccess, posix::UserDrives().Insert(e));
   ASSERT_EQ(err::kSuccess, posix::UserDrives().Insert(Row('Z', "other", "team", "bob")));
 
-  EXPECT_EQ(0700u, nettest::ModeOf(TableFolder()));
-  EXPECT_EQ(0600u, nettest::ModeOf(TableFolder() + "/connections.db"));
+  EXPECT_EQ(0700u, testkit::ModeOf(TableFolder()));
+  EXPECT_EQ(0600u, testkit::ModeOf(TableFolder() + "/connections.db"));
   EXPECT_EQ((1u << 4) | (1u << 25), posix::UserDrives().LetterMask());
   EXPECT_EQ((1u << 4) | (1u << 25), platform::system().LogicalDrives());
 
@@ -126,16 +124,14 @@ TEST_F(ConnectionTableTest, ADamagedTableIsReportedAndKept) {
   ASSERT_EQ(0, ::mkdir(TableFolder().c_str(), 0700));
   const std::string file = TableFolder() + "/connections.db";
   const std::string garbage(4096, 'x');
-  nettest::WriteFile(file, garbage);
+  testkit::WriteFile(file, garbage);
   ::chmod(file.c_str(), 0600);
 
   EXPECT_EQ(err::kCantOpen, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
   EXPECT_EQ(0u, posix::UserDrives().LetterMask());
   ConnectionRow row;
   EXPECT_EQ(err::kCantOpen, posix::UserDrives().Find('E', row));
-  std::ifstream in(file, std::ios::binary);
-  const std::string after((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ(garbage, after);
+  EXPECT_EQ(garbage, testkit::ReadFile(file));
 }
 
 // The umask of the run never decides the modes: 0700 and 0600 under 0777
@@ -149,8 +145,8 @@ TEST_F(ConnectionTableTest, ModesArePrivateWhateverTheUmask) {
     const platform::ErrorCode inserted = posix::UserDrives().Insert(Row('E', "srv", "pub", "bob"));
     ::umask(old);
     ASSERT_EQ(err::kSuccess, inserted);
-    EXPECT_EQ(0700u, nettest::ModeOf(TableFolder()));
-    EXPECT_EQ(0600u, nettest::ModeOf(TableFolder() + "/connections.db"));
+    EXPECT_EQ(0700u, testkit::ModeOf(TableFolder()));
+    EXPECT_EQ(0600u, testkit::ModeOf(TableFolder() + "/connections.db"));
     posix::UserDrives().CloseTableForTests();
     ConnectionRow found;
     EXPECT_EQ(err::kSuccess, posix::UserDrives().Find('E', found));
@@ -168,8 +164,8 @@ TEST_F(ConnectionTableTest, OwnFilesWithoutTheOwnersRightsAreRepaired) {
   ASSERT_EQ(0, ::chmod(TableFolder().c_str(), 0));
   ConnectionRow found;
   EXPECT_EQ(err::kSuccess, posix::UserDrives().Insert(Row('F', "srv", "team", "bob")));
-  EXPECT_EQ(0700u, nettest::ModeOf(TableFolder()));
-  EXPECT_EQ(0600u, nettest::ModeOf(file));
+  EXPECT_EQ(0700u, testkit::ModeOf(TableFolder()));
+  EXPECT_EQ(0600u, testkit::ModeOf(file));
   EXPECT_EQ(err::kSuccess, posix::UserDrives().Find('E', found));
   EXPECT_EQ((1u << 4) | (1u << 5), posix::UserDrives().LetterMask());
 }
@@ -186,58 +182,47 @@ class TemporaryFolderTest : public ::testing::Test {
 
   std::string Folder() const { return tmp_.path() + "/sharemapper-" + std::to_string(::geteuid()); }
 
-  nettest::TempDir tmp_;
-  nettest::ScopedEnv noRuntime_{"XDG_RUNTIME_DIR", nullptr};
-  nettest::ScopedEnv tmpdir_{"TMPDIR", tmp_.path().c_str()};
+  testkit::TempDir tmp_;
+  testkit::ScopedEnv noRuntime_{"XDG_RUNTIME_DIR", nullptr};
+  testkit::ScopedEnv tmpdir_{"TMPDIR", tmp_.path().c_str()};
 };
 
 TEST_F(TemporaryFolderTest, CreatedPrivateWhenNeeded) {
   EXPECT_EQ(Folder(), posix::Drives::TableFolder());
   EXPECT_EQ(0u, posix::UserDrives().LetterMask());
-  EXPECT_FALSE(nettest::Exists(Folder()));
+  EXPECT_FALSE(testkit::Exists(Folder()));
   const mode_t old = ::umask(0);
   EXPECT_EQ(err::kSuccess, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
   ::umask(old);
-  EXPECT_EQ(0700u, nettest::ModeOf(Folder()));
-  EXPECT_EQ(0600u, nettest::ModeOf(Folder() + "/connections.db"));
+  EXPECT_EQ(0700u, testkit::ModeOf(Folder()));
+  EXPECT_EQ(0600u, testkit::ModeOf(Folder() + "/connections.db"));
 }
 
 TEST_F(TemporaryFolderTest, RuntimeFolderOfAnotherUserIsNotUsed) {
   if (::geteuid() != 0) GTEST_SKIP() << "needs root to give a folder away";
-  nettest::TempDir foreign;
+  testkit::TempDir foreign;
   ASSERT_EQ(0, ::chown(foreign.path().c_str(), 65534, 65534));
-  nettest::ScopedEnv runtime("XDG_RUNTIME_DIR", foreign.path().c_str());
+  testkit::ScopedEnv runtime("XDG_RUNTIME_DIR", foreign.path().c_str());
   EXPECT_EQ(Folder(), posix::Drives::TableFolder());
 }
 
 TEST_F(TemporaryFolderTest, ALinkInItsPlaceIsRefusedWithADiagnostic) {
-  nettest::TempDir target;
+  testkit::TempDir target;
   ASSERT_EQ(0, ::chmod(target.path().c_str(), 0700));
   ASSERT_EQ(0, ::symlink(target.path().c_str(), Folder().c_str()));
 
-  const std::string logFile = tmp_ / "diagnostics.log";
-  log4cxx::LoggerPtr logger = log4cxx::Logger::getLogger("Sharemapper.Connections");
-  log4cxx::AppenderPtr appender =
-      std::make_shared<log4cxx::FileAppender>(std::make_shared<log4cxx::SimpleLayout>(), logFile, false);
-  logger->addAppender(appender);
-  const platform::ErrorCode code = posix::UserDrives().Insert(Row('E', "srv", "pub", "bob"));
-  logger->removeAppender(appender);
-  appender->close();
-
-  EXPECT_EQ(err::kAccessDenied, code);
+  testkit::LoggerCapture logged("Sharemapper.Connections");
+  EXPECT_EQ(err::kAccessDenied, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
   EXPECT_EQ(0u, posix::UserDrives().LetterMask());
-  EXPECT_FALSE(nettest::Exists(target / "connections.db"));
-  std::ifstream in(logFile);
-  const std::string logged((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_NE(std::string::npos, logged.find("ERROR")) << logged;
-  EXPECT_NE(std::string::npos, logged.find(Folder() + " is a symbolic link")) << logged;
+  EXPECT_FALSE(testkit::Exists(target / "connections.db"));
+  EXPECT_TRUE(logged.HasError(Folder() + " is a symbolic link", true));
 }
 
 TEST_F(TemporaryFolderTest, AFolderOpenToOthersIsRefused) {
   ASSERT_EQ(0, ::mkdir(Folder().c_str(), 0700));
   ASSERT_EQ(0, ::chmod(Folder().c_str(), 0777));
   EXPECT_EQ(err::kAccessDenied, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
-  EXPECT_FALSE(nettest::Exists(Folder() + "/connections.db"));
+  EXPECT_FALSE(testkit::Exists(Folder() + "/connections.db"));
 }
 
 TEST_F(TemporaryFolderTest, AFolderOfAnotherUserIsRefused) {
@@ -246,16 +231,16 @@ TEST_F(TemporaryFolderTest, AFolderOfAnotherUserIsRefused) {
   ASSERT_EQ(0, ::chown(Folder().c_str(), 65534, 65534));
   EXPECT_EQ(err::kAccessDenied, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
   EXPECT_EQ(0u, posix::UserDrives().LetterMask());
-  EXPECT_FALSE(nettest::Exists(Folder() + "/connections.db"));
+  EXPECT_FALSE(testkit::Exists(Folder() + "/connections.db"));
 }
 
 TEST_F(TemporaryFolderTest, ALinkInPlaceOfTheFileIsRefused) {
   ASSERT_EQ(0, ::mkdir(Folder().c_str(), 0700));
-  nettest::TempDir elsewhere;
+  testkit::TempDir elsewhere;
   const std::string victim = elsewhere / "victim.db";
   ASSERT_EQ(0, ::symlink(victim.c_str(), (Folder() + "/connections.db").c_str()));
   EXPECT_EQ(err::kAccessDenied, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
-  EXPECT_FALSE(nettest::Exists(victim));
+  EXPECT_FALSE(testkit::Exists(victim));
 }
 
 }  // namespace

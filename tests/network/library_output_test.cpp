@@ -37,7 +37,7 @@ std::string ReadAll(int fd) {
 // Runs `body` in a child with a logger that writes to a file; the child's
 // exit status is what `body` returns.
 Child RunChild(const std::function<int(log4cxx::LoggerPtr)>& body) {
-  nettest::TempDir dir;
+  testkit::TempDir dir;
   const std::string logFile = dir / "layer.log";
   int out[2], err[2];
   EXPECT_EQ(0, ::pipe(out));
@@ -67,8 +67,7 @@ Child RunChild(const std::function<int(log4cxx::LoggerPtr)>& body) {
   int status = 0;
   ::waitpid(pid, &status, 0);
   child.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  std::ifstream in(logFile);
-  child.logged.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  child.logged = testkit::ReadFile(logFile);
   return child;
 }
 

@@ -57,13 +57,13 @@ class SambaFilesTest : public nettest::PrivateTableTest {
     std::filesystem::remove_all(bin_, error);
 
     ASSERT_FALSE(outside_.path().empty());
-    nettest::WriteFile(outside_ / "keep.txt", "keep");
+    testkit::WriteFile(outside_ / "keep.txt", "keep");
     ASSERT_EQ(0, ::mkdir(bin_.c_str(), 0755));
     ASSERT_EQ(0, ::mkdir((bin_ + "/sub dir").c_str(), 0755));
-    nettest::WriteFile(bin_ + "/ro.txt", "ro");
-    nettest::WriteFile(bin_ + "/hidden.txt", "hidden");
-    nettest::WriteFile(bin_ + "/sub dir/inner.txt", "inner");
-    nettest::WriteFile(bin_ + "/.keep", "");
+    testkit::WriteFile(bin_ + "/ro.txt", "ro");
+    testkit::WriteFile(bin_ + "/hidden.txt", "hidden");
+    testkit::WriteFile(bin_ + "/sub dir/inner.txt", "inner");
+    testkit::WriteFile(bin_ + "/.keep", "");
     ASSERT_EQ(0, ::symlink(outside_.path().c_str(), (bin_ + "/outside").c_str()));
     ASSERT_TRUE(server.GiveToTestAccount(bin_));
     std::string output;
@@ -95,7 +95,7 @@ class SambaFilesTest : public nettest::PrivateTableTest {
   platform::Network& network_ = platform::network();
   platform::Files& files_ = platform::files();
   smtest::SambaServer* server_ = nullptr;
-  nettest::TempDir outside_;
+  testkit::TempDir outside_;
   std::string bin_;
 };
 
@@ -146,8 +146,8 @@ TEST_F(SambaFilesTest, ReadOnlyEntriesGoOnceTheAttributeIsCleared) {
 
   EXPECT_TRUE(files_.RemoveFile(ro));
   EXPECT_TRUE(files_.RemoveFile("E:\\$RECYCLE.BIN\\hidden.txt"));
-  EXPECT_FALSE(nettest::Exists(bin_ + "/ro.txt"));
-  EXPECT_FALSE(nettest::Exists(bin_ + "/hidden.txt"));
+  EXPECT_FALSE(testkit::Exists(bin_ + "/ro.txt"));
+  EXPECT_FALSE(testkit::Exists(bin_ + "/hidden.txt"));
   EXPECT_FALSE(files_.RemoveFile(ro));
   EXPECT_EQ(err::kFileNotFound, files_.LastError());
 }
@@ -162,7 +162,7 @@ TEST_F(SambaFilesTest, FoldersAreEmptiedThenRemoved) {
   EXPECT_EQ(err::kAccessDenied, files_.LastError());
   ASSERT_TRUE(files_.MakeDirectory("E:\\$RECYCLE.BIN\\empty"));
   EXPECT_FALSE(files_.RemoveFile("E:\\$RECYCLE.BIN\\empty"));
-  EXPECT_TRUE(nettest::Exists(bin_ + "/empty"));
+  EXPECT_TRUE(testkit::Exists(bin_ + "/empty"));
 
   ASSERT_TRUE(files_.SetAttributes(sub, attr::kDirectory));
   platform::ErrorCode end = 0;
@@ -171,10 +171,10 @@ TEST_F(SambaFilesTest, FoldersAreEmptiedThenRemoved) {
 
   EXPECT_TRUE(files_.RemoveFile(sub + "\\inner.txt"));
   EXPECT_TRUE(files_.RemoveDir(sub));
-  EXPECT_FALSE(nettest::Exists(bin_ + "/sub dir"));
+  EXPECT_FALSE(testkit::Exists(bin_ + "/sub dir"));
 
   ASSERT_TRUE(files_.MakeDirectory("E:\\$RECYCLE.BIN\\made"));
-  EXPECT_TRUE(nettest::Exists(bin_ + "/made"));
+  EXPECT_TRUE(testkit::Exists(bin_ + "/made"));
   EXPECT_TRUE(files_.RemoveDir("E:\\$RECYCLE.BIN\\made"));
 }
 
@@ -197,11 +197,11 @@ TEST_F(SambaFilesTest, WhatALinkLeadsToIsNeverTouched) {
       files_.RemoveFile(path);
     }
   }
-  EXPECT_TRUE(nettest::Exists(outside_ / "keep.txt"));
+  EXPECT_TRUE(testkit::Exists(outside_ / "keep.txt"));
   // Whatever the server hid stays, and so does the folder that holds it.
   EXPECT_FALSE(files_.RemoveDir("E:\\$RECYCLE.BIN"));
   EXPECT_EQ(err::kDirNotEmpty, files_.LastError());
-  EXPECT_TRUE(nettest::Exists(outside_ / "keep.txt"));
+  EXPECT_TRUE(testkit::Exists(outside_ / "keep.txt"));
 }
 
 TEST_F(SambaFilesTest, OnlyTheProcessThatConnectedReachesTheFiles) {
@@ -224,7 +224,7 @@ TEST_F(SambaFilesTest, ACancelledDriveEndsOpenWork) {
   EXPECT_EQ(-1, files_.Access("E:\\$RECYCLE.BIN", 0));
   EXPECT_FALSE(files_.RemoveFile("E:\\$RECYCLE.BIN\\.keep"));
   EXPECT_EQ(err::kPathNotFound, files_.LastError());
-  EXPECT_TRUE(nettest::Exists(bin_ + "/.keep"));
+  EXPECT_TRUE(testkit::Exists(bin_ + "/.keep"));
   // A listing already open finishes on its own.
   while (files_.FindNext(handle, data)) {
   }

@@ -116,7 +116,7 @@ TEST_F(SambaNetworkTest, RefusalsMapToWindowsNumbersAndLeaveNoRow) {
   }
 
   const std::string file = server_->SharePath("pub") + "/a-file";
-  nettest::WriteFile(file, "x");
+  testkit::WriteFile(file, "x");
   EXPECT_EQ(err::kBadNetName, Add("E:", Remote("pub") + "\\a-file"));
   ::unlink(file.c_str());
   ExpectNoTrace("E:");
@@ -211,7 +211,7 @@ TEST_F(SambaNetworkTest, RemoteNameBufferSizes) {
 // libsmbclient writes its diagnostics to standard output unless told
 // otherwise, and the program's result goes there.
 TEST_F(SambaNetworkTest, TheLibraryPrintsNothing) {
-  nettest::TempDir dir;
+  testkit::TempDir dir;
   const std::string capture = dir / "out";
   std::fflush(nullptr);
   std::cout.flush();
@@ -244,9 +244,7 @@ TEST_F(SambaNetworkTest, TheLibraryPrintsNothing) {
   EXPECT_EQ(err::kSuccess, good);
   EXPECT_EQ(-1, access);
   EXPECT_EQ(err::kSuccess, cancelled);
-  std::ifstream in(capture);
-  const std::string printed((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  EXPECT_EQ("", printed);
+  EXPECT_EQ("", testkit::ReadFile(capture));
 }
 
 }  // namespace

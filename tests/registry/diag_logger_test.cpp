@@ -20,12 +20,12 @@ void EmitBoth(const log4cxx::LoggerPtr& logger) {
 }
 
 TEST(DiagLogger, CarriesTextLevelFixedLineAndFunctionAndBuildsOnlyEnabledMessages) {
-  regtest::Capture capture("DiagLoggerTest");
+  testkit::LoggerCapture capture("DiagLoggerTest");
   const log4cxx::LoggerPtr logger = VkSharemapper::diag::GetLogger("DiagLoggerTest");
   EmitBoth(logger);
   ASSERT_EQ(2u, capture.messages().size());
-  const regtest::Message& debug = capture.messages()[0];
-  const regtest::Message& error = capture.messages()[1];
+  const testkit::Message& debug = capture.messages()[0];
+  const testkit::Message& error = capture.messages()[1];
   EXPECT_EQ("DEBUG", debug.level);
   EXPECT_EQ("debug piece", debug.text);
   EXPECT_EQ(7, debug.line);

@@ -29,13 +29,10 @@ int Read(std::string key, std::string name, std::string& value) {
 }
 int Delete(std::string key) { return DAVeruv::deleteRegisterItem(DAVeruv::kCurrentUser, key); }
 
-// Runs a system tool quietly; its exit status, or -1 when it cannot run.
+// Runs a system tool quietly; its exit status (127 when it cannot run).
 int Tool(const std::string& program, const std::vector<std::string>& args) {
-  try {
-    return regtest::Run(program, args, fs::temp_directory_path()).status;
-  } catch (...) {
-    return -1;
-  }
+  static const testkit::Sandbox tools("tools");
+  return tools.Command(program, args).status;
 }
 
 struct Cleanup {
@@ -61,11 +58,11 @@ TEST(KeyStoreFaults, AFileThatIsNoSoundStoreIsOnlyRead) {
     SCOPED_TRACE(damage.first);
     regtest::TempStore store;
     Populate(200);
-    std::string bytes = regtest::ReadFile(store.file);
+    std::string bytes = testkit::ReadFile(store.file);
     damage.second(bytes);
-    regtest::WriteFile(store.file, bytes);
+    testkit::WriteFile(store.file, bytes);
 
-    regtest::Capture capture, storeLog("Sharemapper.KeyStore");
+    testkit::LoggerCapture capture, storeLog("Sharemapper.KeyStore");
     std::string value = "untouched";
     EXPECT_EQ(0, Add(kKey + "\\New", "name", "v"));
     EXPECT_TRUE(capture.HasError("RegCreateKeyEx failed, subkey:" + kKey + "\\New"));
@@ -75,7 +72,7 @@ TEST(KeyStoreFaults, AFileThatIsNoSoundStoreIsOnlyRead) {
     EXPECT_TRUE(capture.HasError("Error opening key.\n"));
     EXPECT_EQ("untouched", value);
     EXPECT_TRUE(storeLog.HasError("key store " + store.file.string() + ": "));
-    EXPECT_TRUE(regtest::ReadFile(store.file) == bytes) << "the file changed";
+    EXPECT_TRUE(testkit::ReadFile(store.file) == bytes) << "the file changed";
   }
 }
 
@@ -87,9 +84,9 @@ TEST(KeyStoreFaults, AReadOnlyStoreIsStillRead) {
     GTEST_SKIP() << "chattr +i does not work here: no file can be made unwritable for root";
   }
   Cleanup unlock{[&] { Tool("chattr", {"-i", store.file.string()}); }};
-  const std::string before = regtest::ReadFile(store.file);
+  const std::string before = testkit::ReadFile(store.file);
 
-  regtest::Capture capture, storeLog("Sharemapper.KeyStore");
+  testkit::LoggerCapture capture, storeLog("Sharemapper.KeyStore");
   std::string value;
   EXPECT_EQ(1, Read(kKey, "name", value));
   EXPECT_EQ("kept", value);
@@ -99,7 +96,7 @@ TEST(KeyStoreFaults, AReadOnlyStoreIsStillRead) {
   EXPECT_TRUE(capture.HasError("RegCreateKeyEx failed, subkey:" + kKey + "\\New"));
   EXPECT_EQ(0, Delete(kKey));
   EXPECT_TRUE(storeLog.HasError("key store " + store.file.string() + ": the file cannot be written"));
-  EXPECT_TRUE(regtest::ReadFile(store.file) == before) << "the file changed";
+  EXPECT_TRUE(testkit::ReadFile(store.file) == before) << "the file changed";
 }
 
 // A folder that cannot be written either, with the store's write-ahead log
@@ -121,7 +118,7 @@ TEST(KeyStoreFaults, AStoreInAReadOnlyFolderIsStillRead) {
     Cleanup unlockFile{[&] { Tool("chattr", {"-i", store.file.string()}); }};
     ASSERT_EQ(0, Tool("chattr", {"+i", folder.string()}));
     Cleanup unlockFolder{[&] { Tool("chattr", {"-i", folder.string()}); }};
-    const std::string before = regtest::ReadFile(store.file);
+    const std::string before = testkit::ReadFile(store.file);
     const auto entries = [&] { return std::distance(fs::directory_iterator(folder), fs::directory_iterator()); };
     const auto files = entries();
 
@@ -131,14 +128,14 @@ TEST(KeyStoreFaults, AStoreInAReadOnlyFolderIsStillRead) {
     EXPECT_EQ(1, Read(kKey + "\\K0", "n", value));
     EXPECT_EQ(0, Add(kKey, "name", "changed"));
     platform::posix::ResetKeyStore();
-    EXPECT_TRUE(regtest::ReadFile(store.file) == before) << "the file changed";
+    EXPECT_TRUE(testkit::ReadFile(store.file) == before) << "the file changed";
     EXPECT_EQ(files, entries());
   }
 }
 
 TEST(KeyStoreFaults, AFullDiskLosesNothing) {
   regtest::TempStore store;
-  const fs::path small = store.base / "small";
+  const fs::path small = fs::path(store.root) / "small";
   fs::create_directories(small);
   if (Tool("mount", {"-t", "tmpfs", "-o", "size=256k", "tmpfs", small.string()}) != 0) {
     GTEST_SKIP() << "cannot mount a small tmpfs here to run out of room";
@@ -156,7 +153,7 @@ TEST(KeyStoreFaults, AFullDiskLosesNothing) {
     while (filler.write(block.data(), block.size()) && filler.flush()) {
     }
   }
-  regtest::Capture storeLog("Sharemapper.KeyStore");
+  testkit::LoggerCapture storeLog("Sharemapper.KeyStore");
   const std::string big(64 * 1024, 'b');
   EXPECT_EQ(0, Add(kKey + "\\Big", "name", big));
   EXPECT_TRUE(storeLog.HasError("key store "));
@@ -177,15 +174,14 @@ TEST(KeyStoreFaults, ConcurrentRunsLoseNoWrite) {
   for (int round = 0; round < rounds; ++round) {
     regtest::TempStore store;
     std::vector<std::thread> runs;
-    std::vector<regtest::RunResult> results(writers);
+    std::vector<testkit::Run> results(writers);
     for (int w = 0; w < writers; ++w) {
       runs.emplace_back([&, w] {
-        results[w] = regtest::Run(REGISTRY_CLIENT_PATH,
-                                  {"write", "w" + std::to_string(w), std::to_string(perWriter)}, store.base);
+        results[w] = store.Command(REGISTRY_CLIENT_PATH, {"write", "w" + std::to_string(w), std::to_string(perWriter)});
       });
     }
     for (std::thread& run : runs) run.join();
-    for (const regtest::RunResult& result : results) EXPECT_EQ(0, result.status) << result.out << result.err;
+    for (const testkit::Run& result : results) EXPECT_EQ(0, result.status) << result.out << result.err;
 
     platform::posix::ResetKeyStore();
     int found = 0;
@@ -206,21 +202,21 @@ TEST(KeyStoreFaults, ConcurrentRunsLoseNoWrite) {
 // finds by itself gets the messages.
 TEST(KeyStoreFaults, StandardErrorStaysCleanWhileAConfigurationRoutesMessages) {
   regtest::TempStore store;
-  const std::map<std::string, std::string> env = {{"LOG4CXX_CONFIGURATION", ""}};
-  regtest::RunResult plain = regtest::Run(REGISTRY_CLIENT_PATH, {"delete", "Software\\Missing"}, store.base, env);
+  store.env["LOG4CXX_CONFIGURATION"] = "";
+  testkit::Run plain = store.Command(REGISTRY_CLIENT_PATH, {"delete", "Software\\Missing"});
   EXPECT_EQ(0, plain.status);
   EXPECT_EQ("", plain.err);
 
-  const fs::path log = store.base / "diag.log";
-  regtest::WriteFile(store.base / "log4cxx.properties",
+  const fs::path log = fs::path(store.root) / "diag.log";
+  testkit::WriteFile(fs::path(store.cwd) / "log4cxx.properties",
                      "log4j.rootLogger=DEBUG, F\nlog4j.appender.F=org.apache.log4j.FileAppender\n"
                      "log4j.appender.F.File=" + log.string() + "\n"
                      "log4j.appender.F.layout=org.apache.log4j.PatternLayout\n"
                      "log4j.appender.F.layout.ConversionPattern=%p %c %L %m%n\n");
-  regtest::RunResult routed = regtest::Run(REGISTRY_CLIENT_PATH, {"delete", "Software\\Missing"}, store.base, env);
+  testkit::Run routed = store.Command(REGISTRY_CLIENT_PATH, {"delete", "Software\\Missing"});
   EXPECT_EQ(0, routed.status);
   EXPECT_EQ("", routed.err);
-  EXPECT_EQ("ERROR DARezize 130 Key not found.\n\n", regtest::ReadFile(log));
+  EXPECT_EQ("ERROR DARezize 130 Key not found.\n\n", testkit::ReadFile(log));
 }
 
 }  // namespace

@@ -44,10 +44,10 @@ TEST(KeyStore, IsCreatedOnlyByAWriteAndKeptPrivate) {
 
   // A folder that leads elsewhere is refused.
   regtest::TempStore other;
-  fs::create_directories(other.base / "elsewhere");
-  fs::create_directory_symlink(other.base / "elsewhere", other.file.parent_path());
+  fs::create_directories(fs::path(other.root) / "elsewhere");
+  fs::create_directory_symlink(fs::path(other.root) / "elsewhere", other.file.parent_path());
   EXPECT_EQ(err::kAccessDenied, Registry().CreateKey("Software", reg::kKeyAllAccess, key));
-  EXPECT_TRUE(fs::is_empty(other.base / "elsewhere"));
+  EXPECT_TRUE(fs::is_empty(fs::path(other.root) / "elsewhere"));
 }
 
 TEST(KeyStore, FollowsTheRegistrysRules) {
@@ -122,7 +122,7 @@ TEST(KeyStore, AKeyMadeAgainIsFoundAgain) {
 
   for (const std::vector<std::string>& args : {std::vector<std::string>{"delete", key},
                                                 std::vector<std::string>{"write", "a", "1"}}) {
-    const regtest::RunResult run = regtest::Run(REGISTRY_CLIENT_PATH, args, store.base);
+    const testkit::Run run = store.Command(REGISTRY_CLIENT_PATH, args);
     ASSERT_EQ(0, run.status) << run.out << run.err;
   }
   EXPECT_EQ("value of a-0", read(key, "a-0"));
@@ -156,7 +156,7 @@ TEST(KeyStore, AStoreWithARollbackJournalKeepsWorking) {
   ASSERT_EQ(SQLITE_OK, sqlite3_open_v2(store.file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr));
   ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr));
   sqlite3_close(db);
-  ASSERT_EQ(1, regtest::ReadFile(store.file)[18]) << "not a rollback-journal store";
+  ASSERT_EQ(1, testkit::ReadFile(store.file)[18]) << "not a rollback-journal store";
 
   EXPECT_EQ("old", read("Software\\Old", "name"));
   EXPECT_EQ(1, add("Software\\Old", "name", "new"));
@@ -194,7 +194,7 @@ TEST(KeyStore, AStoreOfTheFirstLayoutIsReadAsItWas) {
         "PRAGMA application_id = 1397576263; PRAGMA user_version = 1;", nullptr, nullptr, nullptr));
     sqlite3_close(db);
     fs::permissions(store.file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
-    const std::string before = regtest::ReadFile(store.file);
+    const std::string before = testkit::ReadFile(store.file);
     struct Unlock {
       std::string file;
       ~Unlock() { std::system(("chattr -i '" + file + "' 2>/dev/null").c_str()); }
@@ -225,12 +225,12 @@ TEST(KeyStore, AStoreOfTheFirstLayoutIsReadAsItWas) {
       EXPECT_EQ(err::kSuccess, Registry().SetValue(root, "n", reg::kTypeSz, "v", 1));
       Registry().CloseKey(root);
       platform::posix::ResetKeyStore();
-      EXPECT_EQ(2, regtest::ReadFile(store.file)[63]) << "the layout version";  // big-endian at 60
+      EXPECT_EQ(2, testkit::ReadFile(store.file)[63]) << "the layout version";  // big-endian at 60
       EXPECT_EQ("deep value", read("root\\alpha\\deep", "Name"));
       EXPECT_EQ("v", read("root\\alpha\\new", "N"));
     } else {
       platform::posix::ResetKeyStore();
-      EXPECT_TRUE(regtest::ReadFile(store.file) == before) << "the file changed";
+      EXPECT_TRUE(testkit::ReadFile(store.file) == before) << "the file changed";
     }
   }
 }

@@ -120,7 +120,7 @@ class VkregFake : public ::testing::Test {
   int Delete(std::string key) { return DAVeruv::deleteRegisterItem(DAVeruv::kCurrentUser, key); }
   std::vector<std::pair<int, std::string>> Errors(const std::string& function) {
     std::vector<std::pair<int, std::string>> errors;
-    for (const regtest::Message& m : capture.messages()) {
+    for (const testkit::Message& m : capture.messages()) {
       EXPECT_EQ("DAVeruv", m.className);
       EXPECT_EQ(function, m.method);
       EXPECT_NE(std::string::npos, m.file.find("vkreg.cpp"));
@@ -132,7 +132,7 @@ class VkregFake : public ::testing::Test {
   regtest::TempStore store;
   FaultyRegistry fake;
   std::optional<platform::Override> installed;
-  regtest::Capture capture;
+  testkit::LoggerCapture capture;
 };
 
 TEST_F(VkregFake, WriteCallsAndFailures) {

@@ -25,7 +25,7 @@ bool Exists(const std::string& key) {
 
 TEST(VkregStore, WritesReplacesAndReadsBackExactly) {
   regtest::TempStore store;
-  regtest::Capture capture;
+  testkit::LoggerCapture capture;
   const std::string record = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\##srv#share";
   ASSERT_EQ(1, Add(record, "_VkUserId", "u-1"));
   ASSERT_EQ(1, Add(record, "_VkUserId", "u-2"));
@@ -59,7 +59,7 @@ TEST(VkregStore, WritesReplacesAndReadsBackExactly) {
 
 TEST(VkregStore, RefusesEmptyTextsAndValuesOverTheReadBuffer) {
   regtest::TempStore store;
-  regtest::Capture capture;
+  testkit::LoggerCapture capture;
   EXPECT_EQ(0, Add("Software\\K", "name", ""));
   EXPECT_TRUE(capture.HasError("param is missing, please check!"));
   EXPECT_FALSE(Exists("Software\\K"));
@@ -81,7 +81,7 @@ TEST(VkregStore, DeletesWholeTreesAndCountsMissingKeysAsDeleted) {
   EXPECT_FALSE(Exists("S\\Tree"));
   EXPECT_TRUE(Exists("S\\Treetop"));
 
-  regtest::Capture capture;
+  testkit::LoggerCapture capture;
   EXPECT_EQ(1, Delete("S\\Tree"));
   ASSERT_EQ(1u, capture.messages().size());
   EXPECT_EQ("Key not found.\n", capture.messages()[0].text);
@@ -92,7 +92,7 @@ TEST(VkregStore, DeletesWholeTreesAndCountsMissingKeysAsDeleted) {
 // name another key, here a real one that must survive.
 TEST(VkregStore, NeverWorksOnACutPath) {
   regtest::TempStore store;
-  regtest::Capture capture;
+  testkit::LoggerCapture capture;
   const std::string fits =
       "Software\\" + std::string(200, 'p') + "\\" + std::string(200, 'p') + "\\" + std::string(108, 'p');
   ASSERT_EQ(519u, fits.size());

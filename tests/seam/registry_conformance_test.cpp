@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "fakes.h"
+#include "support/fakes.h"
 #include "platform/platform.h"
-#include "support/runner.h"
+#include "support/seam.h"
 
 namespace {
 
@@ -23,17 +23,15 @@ namespace reg = platform::reg;
 const std::string kRoot = "Software\\SharemapperSeamTest";
 
 struct FakeLayer {
+  static constexpr const char* kName = "Fake";
   platform::Registry& registry() { return fake; }
   fakes::FakeRegistry fake;
 };
 
 struct RealLayer {
+  static constexpr const char* kName = "Real";
   platform::Registry& registry() {
-    // The key store of a sandbox, removed at exit: the user's own is never
-    // touched.
-    static const e2e::Sandbox box("seam");
-    static const bool used = (box.Use(), true);
-    (void)used;
+    seam::UseSandbox();
     return platform::registry();
   }
 };
@@ -41,7 +39,7 @@ struct RealLayer {
 template <typename Layer>
 class RegistryConformance : public ::testing::Test {
  protected:
-  void TearDown() override { RemoveTree(kRoot); }
+  void TearDown() override { DeleteTree(kRoot); }
 
   platform::Registry& registry() { return layer_.registry(); }
 
@@ -73,27 +71,43 @@ class RegistryConformance : public ::testing::Test {
     }
   }
 
-  void RemoveTree(const std::string& path) {
+  // Deletes a key tree the way the registry helpers do: deepest keys first,
+  // always asking for the subkey at index 0.
+  bool DeleteTree(const std::string& path) {
+    if (registry().DeleteKey(path) == err::kSuccess) return true;
     platform::KeyHandle key = 0;
-    if (registry().OpenKey(path, reg::kKeyAllAccess, key) != err::kSuccess) return;
-    const std::vector<std::string> children = Subkeys(key);
+    const platform::ErrorCode opened = registry().OpenKey(path, reg::kKeyRead, key);
+    if (opened != err::kSuccess) return opened == err::kFileNotFound;
+    bool ok = true;
+    char name[260];
+    for (std::uint32_t size = sizeof name; ok && registry().EnumKey(key, 0, name, size) == err::kSuccess;
+         size = sizeof name) {
+      ok = DeleteTree(path + "\\" + std::string(name, size));
+    }
     registry().CloseKey(key);
-    for (const std::string& child : children) RemoveTree(path + "\\" + child);
-    registry().DeleteKey(path);
+    return registry().DeleteKey(path) == err::kSuccess;
+  }
+
+  // Reads a text value as the registry helpers do: into a buffer of their
+  // size, up to the first zero byte (Windows stores a terminator after the
+  // bytes of a REG_SZ value, the key store does not).
+  platform::ErrorCode Read(platform::KeyHandle key, const std::string& name, std::string& out) {
+    std::vector<char> buffer(4096, '\0');
+    std::uint32_t type = reg::kTypeNone;
+    std::uint32_t size = static_cast<std::uint32_t>(buffer.size());
+    const platform::ErrorCode status = registry().QueryValue(key, name, type, buffer.data(), size);
+    if (status == err::kSuccess) {
+      const std::string bytes(buffer.data(), size);
+      out = bytes.substr(0, bytes.find('\0'));
+    }
+    return status;
   }
 
   Layer layer_;
 };
 
 using Layers = ::testing::Types<FakeLayer, RealLayer>;
-class LayerNames {
- public:
-  template <typename T>
-  static std::string GetName(int) {
-    return std::is_same<T, FakeLayer>::value ? "Fake" : "Real";
-  }
-};
-TYPED_TEST_SUITE(RegistryConformance, Layers, LayerNames);
+TYPED_TEST_SUITE(RegistryConformance, Layers, seam::LayerNames);
 
 TYPED_TEST(RegistryConformance, MissingKeyIsFileNotFound) {
   EXPECT_EQ(this->Open(kRoot + "\\absent"), err::kFileNotFound);
@@ -162,6 +176,48 @@ TYPED_TEST(RegistryConformance, DeleteKeyRefusesAKeyWithSubkeys) {
   EXPECT_EQ(this->registry().DeleteKey(kRoot + "\\parent\\child"), err::kSuccess);
   EXPECT_EQ(this->registry().DeleteKey(kRoot + "\\parent"), err::kSuccess);
   EXPECT_EQ(this->registry().DeleteKey(kRoot + "\\parent"), err::kFileNotFound);
+}
+
+// Once the subkey at index 0 is deleted, index 0 is the next one: a tree
+// goes depth first that way.
+TYPED_TEST(RegistryConformance, KeyTreeGoesDepthFirst) {
+  for (const char* path : {"\\M\\##srv#pub#docs", "\\M\\##srv#pub", "\\M\\##srv#team\\deep"}) {
+    this->registry().CloseKey(this->Create(kRoot + path));
+  }
+  EXPECT_NE(this->registry().DeleteKey(kRoot), err::kSuccess);
+  EXPECT_TRUE(this->DeleteTree(kRoot));
+  EXPECT_EQ(this->Open(kRoot), err::kFileNotFound);
+  EXPECT_EQ(this->registry().DeleteKey(kRoot), err::kFileNotFound);
+}
+
+// A value is replaced in place, by a longer or a shorter one, and found
+// again by a fresh open.
+TYPED_TEST(RegistryConformance, SetValueReplacesInPlace) {
+  const platform::KeyHandle key = this->Create(kRoot);
+  std::string text;
+  for (const std::string value : {"Docs", "Photos 2024", "Old"}) {
+    EXPECT_EQ(this->registry().SetValue(key, "_LabelFromReg", reg::kTypeSz, value.data(),
+                                        static_cast<std::uint32_t>(value.size())),
+              err::kSuccess);
+    EXPECT_EQ(this->Read(key, "_LabelFromReg", text), err::kSuccess);
+    EXPECT_EQ(text, value);
+  }
+  EXPECT_EQ(this->Read(key, "_VkUserId", text), err::kFileNotFound);
+  EXPECT_EQ(this->registry().CloseKey(key), err::kSuccess);
+  platform::KeyHandle again = 0;
+  ASSERT_EQ(this->registry().OpenKey(kRoot, reg::kKeyRead, again), err::kSuccess);
+  EXPECT_EQ(this->Read(again, "_LabelFromReg", text), err::kSuccess);
+  EXPECT_EQ(text, "Old");
+  this->registry().CloseKey(again);
+}
+
+// The hive itself is never deleted, whatever path reaches the layer (the
+// numbers differ: Windows answers 87, the key store 5).
+TYPED_TEST(RegistryConformance, HiveIsNeverDeleted) {
+  this->registry().CloseKey(this->Create(kRoot));
+  EXPECT_NE(this->registry().DeleteKey(""), err::kSuccess);
+  EXPECT_NE(this->registry().DeleteKey("\\"), err::kSuccess);
+  EXPECT_EQ(this->Open("Software"), err::kSuccess);
 }
 
 }  // namespace

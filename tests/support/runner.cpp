@@ -3,55 +3,40 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include <gtest/gtest.h>
 
 extern char** environ;
 
-namespace e2e {
+namespace testkit {
 
-namespace {
-
-void MakeDirs(const std::string& path) {
-  std::string partial;
-  std::stringstream parts(path);
-  for (std::string part; std::getline(parts, part, '/');) {
-    partial += part + "/";
-    ::mkdir(partial.c_str(), 0700);
+ScopedEnv::ScopedEnv(const std::string& name, const char* value) : name_(name) {
+  if (const char* old = std::getenv(name.c_str())) {
+    had_ = true;
+    old_ = old;
+  }
+  if (value != nullptr) {
+    ::setenv(name.c_str(), value, 1);
+  } else {
+    ::unsetenv(name.c_str());
   }
 }
 
-}  // namespace
-
-Sandbox::Sandbox(const std::string& name) {
-  root = ::testing::TempDir() + "sm_e2e_" + name + "_" + std::to_string(::getpid());
-  std::system(("rm -rf '" + root + "'").c_str());
-  cwd = root + "/cwd";
-  config = root + "/config";
-  runtime = root + "/runtime";
-  MakeDirs(cwd);
-  MakeDirs(config);
-  MakeDirs(runtime);
-  ::chmod(runtime.c_str(), 0700);
-  env["XDG_CONFIG_HOME"] = config;
-  env["XDG_RUNTIME_DIR"] = runtime;
-  env["LC_ALL"] = "C.UTF-8";
-}
-
-Sandbox::~Sandbox() { std::system(("rm -rf '" + root + "'").c_str()); }
-
-void Sandbox::Use() const {
-  for (const auto& kv : env) ::setenv(kv.first.c_str(), kv.second.c_str(), 1);
+ScopedEnv::~ScopedEnv() {
+  if (had_) {
+    ::setenv(name_.c_str(), old_.c_str(), 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
 }
 
 std::string BinaryName() { return SHAREMAPPER_BINARY; }
+
+bool UnderWine() { return false; }
 
 Run Sandbox::Sharemapper(const std::vector<std::string>& args) const { return Command(SHAREMAPPER_BINARY, args); }
 
@@ -59,7 +44,8 @@ Run Sandbox::Command(const std::string& program, const std::vector<std::string>&
   Run run;
   int outPipe[2];
   int errPipe[2];
-  if (::pipe(outPipe) != 0 || ::pipe(errPipe) != 0) return run;
+  // Close-on-exec, so that a child started by another thread holds no end.
+  if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) return run;
 
   std::vector<std::string> argStore{program};
   argStore.insert(argStore.end(), args.begin(), args.end());
@@ -89,7 +75,7 @@ Run Sandbox::Command(const std::string& program, const std::vector<std::string>&
     ::close(outPipe[1]);
     ::close(errPipe[1]);
     if (::chdir(cwd.c_str()) != 0) ::_exit(127);
-    ::execve(program.c_str(), argv.data(), envp.data());
+    ::execvpe(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }
   ::close(outPipe[1]);
@@ -117,6 +103,4 @@ Run Sandbox::Command(const std::string& program, const std::vector<std::string>&
   return run;
 }
 
-std::string Sandbox::AppLog() const { return ReadFile(cwd + "/Applog/VkSharemapper.log"); }
-
-}  // namespace e2e
+}  // namespace testkit

@@ -1,13 +1,15 @@
-// Runs the real sharemapper binary in a private working directory with a
-// private key store and connection table, and collects what it printed.
-// runner.cpp starts it the POSIX way, runner_win32.cpp the Windows way.
+// The tests' toolkit: temporary folders, the sandbox (a private working
+// directory, key store and connection table), the process runner and the
+// file helpers. runner.cpp starts processes the POSIX way, runner_win32.cpp
+// the Windows way; files.cpp is the same on both.
 #pragma once
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
-namespace e2e {
+namespace testkit {
 
 struct Run {
   std::string out;
@@ -48,18 +50,61 @@ inline std::string Quoted(const std::string& name) {
 // The program's name as the program itself sees it (help listings show it).
 std::string BinaryName();
 
-class Sandbox {
+// True when a Windows build runs under Wine rather than on Windows itself.
+bool UnderWine();
+
+// A fresh folder below the test temp dir, open to its owner only, removed
+// with everything in it (read-only entries too) at the end of the scope.
+class TempDir {
  public:
-  // A fresh directory tree below the test temp dir: cwd/, config/, runtime/.
+  explicit TempDir(const std::string& name = "tmp");
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + kSeparator + name; }
+
+#ifdef _WIN32
+  static constexpr char kSeparator = '\\';
+#else
+  static constexpr char kSeparator = '/';
+#endif
+
+ private:
+  std::string path_;
+};
+
+// Sets (or, with nullptr, removes) an environment variable of this process
+// until the end of the scope.
+class ScopedEnv {
+ public:
+  ScopedEnv(const std::string& name, const char* value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  bool had_ = false;
+  std::string old_;
+};
+
+// The tests' one sandbox: a TempDir holding cwd/, config/ and runtime/, with
+// the private XDG folders (and so a private key store and connection table)
+// in `env`.
+class Sandbox : public TempDir {
+ public:
   explicit Sandbox(const std::string& name);
-  ~Sandbox();
 
-  Run Sharemapper(const std::vector<std::string>& args) const;
+  // Runs a program (found on PATH when its name has no slash) in cwd, with
+  // `env` added to this process's environment.
   Run Command(const std::string& program, const std::vector<std::string>& args) const;
+  Run Sharemapper(const std::vector<std::string>& args) const;
 
-  // Environment handed to every child (and set in this process, so that the
-  // platform layer used directly by a test sees the same store and table).
-  void Use() const;
+  // Sets `env` in this process too, until the sandbox ends, so that the
+  // platform layer used directly by a test sees the same store and table.
+  void Use();
 
   std::string root;
   std::string cwd;
@@ -68,11 +113,18 @@ class Sandbox {
   std::map<std::string, std::string> env;
 
   std::string AppLog() const;
+
+ private:
+  std::vector<std::unique_ptr<ScopedEnv>> used_;
 };
 
 std::string ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& content);
+// Whether an entry of that name exists (a dangling link too), and its mode
+// bits (0 when there is none).
+bool Exists(const std::string& path);
+unsigned ModeOf(const std::string& path);
 // The lines of a text, without their line ends.
 std::vector<std::string> Lines(const std::string& text);
 
-}  // namespace e2e
+}  // namespace testkit

@@ -6,14 +6,9 @@
 
 #include <cstring>
 
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
-#include <gtest/gtest.h>
-
-namespace e2e {
+namespace testkit {
 
 namespace {
 
@@ -63,6 +58,11 @@ std::string EnvironmentBlock(const std::map<std::string, std::string>& extra) {
 
 }  // namespace
 
+bool UnderWine() {
+  const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 std::string BinaryName() {
   std::string name = SHAREMAPPER_BINARY;
   // A cross build names the program by its Linux path; under Wine it gets
@@ -84,27 +84,15 @@ std::string BinaryName() {
   return name;
 }
 
-Sandbox::Sandbox(const std::string& name) {
-  namespace fs = std::filesystem;
-  root = ::testing::TempDir() + "sm_e2e_" + name + "_" + std::to_string(::GetCurrentProcessId());
-  std::error_code ignored;
-  fs::remove_all(root, ignored);
-  cwd = root + "\\cwd";
-  config = root + "\\config";
-  runtime = root + "\\runtime";
-  fs::create_directories(cwd, ignored);
-  fs::create_directories(config, ignored);
-  fs::create_directories(runtime, ignored);
+ScopedEnv::ScopedEnv(const std::string& name, const char* value) : name_(name) {
+  char old[32768];
+  const DWORD length = ::GetEnvironmentVariableA(name.c_str(), old, sizeof old);
+  had_ = length > 0 && length < sizeof old;
+  if (had_) old_.assign(old, length);
+  ::SetEnvironmentVariableA(name.c_str(), value);
 }
 
-Sandbox::~Sandbox() {
-  std::error_code ignored;
-  std::filesystem::remove_all(root, ignored);
-}
-
-void Sandbox::Use() const {
-  for (const auto& kv : env) ::SetEnvironmentVariableA(kv.first.c_str(), kv.second.c_str());
-}
+ScopedEnv::~ScopedEnv() { ::SetEnvironmentVariableA(name_.c_str(), had_ ? old_.c_str() : nullptr); }
 
 Run Sandbox::Sharemapper(const std::vector<std::string>& args) const { return Command(BinaryName(), args); }
 
@@ -155,6 +143,4 @@ Run Sandbox::Command(const std::string& program, const std::vector<std::string>&
   return run;
 }
 
-std::string Sandbox::AppLog() const { return ReadFile(cwd + "\\Applog\\VkSharemapper.log"); }
-
-}  // namespace e2e
+}  // namespace testkit

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "fakes.h"
+#include "support/fakes.h"
 #include "log_capture.h"
 #include "log/applog.h"
 

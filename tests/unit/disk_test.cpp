@@ -3,7 +3,7 @@
 #include "disk/mapping_record.h"
 #include "disk/query.h"
 #include "disk/samba_disk.h"
-#include "fakes.h"
+#include "support/fakes.h"
 #include "log_capture.h"
 
 using VkSharemapper::DriveList;

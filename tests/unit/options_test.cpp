@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cli/options.h"
-#include "fakes.h"
+#include "support/fakes.h"
 #include "log_capture.h"
 #include "support/golden.h"
 

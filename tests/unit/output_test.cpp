@@ -5,7 +5,7 @@
 #include "cli/commands.h"
 #include "cli/drive_list_output.h"
 #include "cli/result.h"
-#include "fakes.h"
+#include "support/fakes.h"
 
 using namespace VkSharemapper;
 

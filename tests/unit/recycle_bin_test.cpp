@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "disk/recycle_bin.h"
-#include "fakes.h"
+#include "support/fakes.h"
 
 using platform::attr::kDirectory;
 using platform::attr::kHidden;

@@ -1,5 +1,6 @@
 // The network concern and the volume name against the real system, without
-// a server: what must fail fails, and leaves the letter free.
+// a server, in what only Windows shows (the seam suite checks the rest on
+// every layer): what must fail fails, and leaves the letter free.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 
 #include "platform/platform.h"
 #include "platform/win32/windows_api.h"
+#include "support/runner.h"
 #include "win32_support.h"
 
 namespace {
@@ -29,23 +31,19 @@ class Win32Network : public ::testing::Test {
   std::string freeDrive_;
 };
 
-// Neither a free letter nor a local disk is reported as a connection, live
-// (0) or remembered (1201).
-TEST_F(Win32Network, FreeLetterAndLocalDiskAreNoConnections) {
+// A free letter is no connection, live (0) or remembered (1201), and cannot
+// be cancelled. The seam suite checks Windows' number; this holds under Wine
+// too, which answers with other numbers.
+TEST_F(Win32Network, FreeLetterIsNoConnection) {
   platform::Network& network = platform::network();
   char remote[80] = "unchanged";
   std::uint32_t length = sizeof remote;
-  const platform::ErrorCode freeStatus = network.GetConnection(freeDrive_, remote, length);
-  EXPECT_TRUE(freeStatus != err::kSuccess && freeStatus != err::kConnectionUnavail) << freeStatus;
-  length = sizeof remote;
-  const platform::ErrorCode localStatus = network.GetConnection("C:", remote, length);
-  EXPECT_TRUE(localStatus != err::kSuccess && localStatus != err::kConnectionUnavail)
-      << localStatus;
+  const platform::ErrorCode status = network.GetConnection(freeDrive_, remote, length);
+  EXPECT_TRUE(status != err::kSuccess && status != err::kConnectionUnavail) << status;
   EXPECT_NE(network.CancelConnection(freeDrive_, 0, true), err::kSuccess);
 }
 
-// A share that cannot be reached is a failure, and the letter stays free;
-// without a letter there is nothing to map the share to.
+// A share that cannot be reached is a failure, and the letter stays free.
 TEST_F(Win32Network, UnreachableShareLeavesTheLetterFree) {
   platform::Network& network = platform::network();
   platform::NetResource share;
@@ -59,16 +57,13 @@ TEST_F(Win32Network, UnreachableShareLeavesTheLetterFree) {
             err::kSuccess);
   const std::uint32_t freeBit = 1u << (freeDrive_[0] - 'A');
   EXPECT_EQ(platform::system().LogicalDrives() & freeBit, 0u);
-  share.localName.clear();
-  EXPECT_EQ(network.AddConnection(share, "secret", "bob", net::kConnectTemporary),
-            err::kBadDevice);
 }
 
 // Volume names: callers pass the drive as "C:", without the backslash.
 TEST_F(Win32Network, VolumeNameOfCWithOrWithoutBackslash) {
   // Compared with the system's own answer: a running wineserver may still
   // report the label C: had before.
-  if (win32test::IsWine()) ::SetVolumeLabelA("C:\\", kCLabel);
+  if (testkit::UnderWine()) ::SetVolumeLabelA("C:\\", kCLabel);
   char direct[MAX_PATH + 1] = {};
   ::GetVolumeInformationA("C:\\", direct, sizeof direct, nullptr, nullptr, nullptr, nullptr, 0);
   const std::string expected = direct;
@@ -82,12 +77,13 @@ TEST_F(Win32Network, VolumeNameOfCWithOrWithoutBackslash) {
   EXPECT_EQ(std::string(volume), expected);
 }
 
-// A letter without a drive leaves an empty name behind.
+// A letter without a drive (no volume name: the seam suite) leaves an empty
+// name behind.
 TEST_F(Win32Network, VolumeNameOfAFreeLetterIsEmpty) {
   platform::Network& network = platform::network();
   char volume[260];
   volume[0] = '?';
-  EXPECT_FALSE(network.GetVolumeName(freeDrive_, volume, sizeof volume));
+  network.GetVolumeName(freeDrive_, volume, sizeof volume);
   EXPECT_EQ(std::string(volume), "");
   EXPECT_FALSE(network.GetVolumeName("C:", volume, 0));
 }

@@ -47,15 +47,15 @@ class WineLifecycle : public ::testing::Test {
 
   // `reg query` of the mapping record: its output, or empty when the key is absent.
   std::string RegQuery() const {
-    const e2e::Run run = box_.Command("C:\\windows\\system32\\reg.exe", {"query", kRecordKey});
+    const testkit::Run run = box_.Command("C:\\windows\\system32\\reg.exe", {"query", kRecordKey});
     return run.status == 0 ? run.out : std::string();
   }
 
-  e2e::Sandbox box_{"lifecycle"};
+  testkit::Sandbox box_{"lifecycle"};
 };
 
 TEST_F(WineLifecycle, AddQueryAndDeleteByLetter) {
-  const e2e::Run add = box_.Sharemapper(Add("x", "Docs"));
+  const testkit::Run add = box_.Sharemapper(Add("x", "Docs"));
   ASSERT_EQ(add.out, "add success\r\n");
   EXPECT_EQ(add.status, 0);
   const std::string record = RegQuery();
@@ -63,17 +63,17 @@ TEST_F(WineLifecycle, AddQueryAndDeleteByLetter) {
   EXPECT_TRUE(std::regex_search(record, std::regex(R"(_VkUserId\s+REG_SZ\s+1001\r\n)"))) << record;
   EXPECT_TRUE(std::regex_search(record, std::regex(R"(_VkDiskSessionId\s+REG_SZ\s+77\r\n)"))) << record;
 
-  const e2e::Run form = box_.Sharemapper({});
+  const testkit::Run form = box_.Sharemapper({});
   EXPECT_EQ(form.out,
             "DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\r\n"
             "X:\t127.0.0.1\t\t1001\t\t\t77\t\t\t\t\\share\t\t\t\t\t\tDocs\r\n"
             ".\r\n");
-  const e2e::Run json = box_.Sharemapper({"--outformat=json"});
+  const testkit::Run json = box_.Sharemapper({"--outformat=json"});
   EXPECT_EQ(json.out, Envelope(0, "query success", true,
                                "[{\"drive\":\"X:\",\"dsid\":\"77\",\"host\":\"127.0.0.1\",\"location\":\"\\\\share\","
                                "\"userid\":\"1001\",\"volumename\":\"Docs\"}]"));
 
-  const e2e::Run del = box_.Sharemapper({"--del", "--drive=x"});
+  const testkit::Run del = box_.Sharemapper({"--del", "--drive=x"});
   EXPECT_EQ(del.out, "delete success\r\n");
   EXPECT_EQ(del.status, 0);
   EXPECT_EQ(RegQuery(), "");
@@ -82,13 +82,13 @@ TEST_F(WineLifecycle, AddQueryAndDeleteByLetter) {
 
 // --drive=* takes the highest free letter; Z: is Wine's own root drive.
 TEST_F(WineLifecycle, AddInJsonAndDeleteByVolume) {
-  const e2e::Run add = box_.Sharemapper(Json(Add("*", "Photos")));
+  const testkit::Run add = box_.Sharemapper(Json(Add("*", "Photos")));
   ASSERT_EQ(add.out, Envelope(0, "add success", true));
   EXPECT_TRUE(std::regex_search(RegQuery(), std::regex(R"(_LabelFromReg\s+REG_SZ\s+Photos\r\n)")));
-  const e2e::Run json = box_.Sharemapper({"--outformat=json"});
+  const testkit::Run json = box_.Sharemapper({"--outformat=json"});
   EXPECT_NE(json.out.find("\"drive\":\"Y:\""), std::string::npos) << json.out;
 
-  const e2e::Run del = box_.Sharemapper(Json({"--del", "--volume=Photos"}));
+  const testkit::Run del = box_.Sharemapper(Json({"--del", "--volume=Photos"}));
   EXPECT_EQ(del.out, Envelope(0, "delete success", true));
   EXPECT_EQ(RegQuery(), "");
 }
@@ -98,27 +98,27 @@ TEST_F(WineLifecycle, AddInJsonAndDeleteByVolume) {
 TEST_F(WineLifecycle, NonAsciiLabelRoundTripsAsUtf8) {
   ASSERT_EQ(::GetACP(), 1252u);
   ASSERT_EQ(box_.Sharemapper(Add("x", "Caf\xE9 \xDC" "ber")).out, "add success\r\n");
-  const e2e::Run json = box_.Sharemapper({"--outformat=json"});
+  const testkit::Run json = box_.Sharemapper({"--outformat=json"});
   EXPECT_NE(json.out.find("\"volumename\":\"Caf\xC3\xA9 \xC3\x9C" "ber\""), std::string::npos) << json.out;
   // The form table gives the label's bytes as they are.
-  const e2e::Run form = box_.Sharemapper({});
+  const testkit::Run form = box_.Sharemapper({});
   EXPECT_NE(form.out.find("\tCaf\xE9 \xDC" "ber\r\n"), std::string::npos) << form.out;
 }
 
 TEST_F(WineLifecycle, LetterInUseIsRefusedWith85) {
   ASSERT_EQ(box_.Sharemapper(Add("x", "Docs")).status, 0);
-  const e2e::Run again = box_.Sharemapper(Json(Add("x", "Other")));
+  const testkit::Run again = box_.Sharemapper(Json(Add("x", "Other")));
   EXPECT_EQ(again.out, Envelope(20000, "add failed,mount fault", false));
-  EXPECT_EQ(again.status, e2e::kFailureStatus);
+  EXPECT_EQ(again.status, testkit::kFailureStatus);
   EXPECT_NE(box_.AppLog().find("Mount:148  ERR:  mapping net disk failed, errno: 85\r\n"), std::string::npos)
       << box_.AppLog();
 }
 
 TEST_F(WineLifecycle, AnotherAccountOnAConnectedServerIsRefusedWith20001) {
   ASSERT_EQ(box_.Sharemapper(Add("x", "Docs")).status, 0);
-  const e2e::Run other = box_.Sharemapper(Json(Add("y", "Other", "someoneelse")));
+  const testkit::Run other = box_.Sharemapper(Json(Add("y", "Other", "someoneelse")));
   EXPECT_EQ(other.out, Envelope(20001, "add failed,mount fault", false));
-  EXPECT_EQ(other.status, e2e::kFailureStatus);
+  EXPECT_EQ(other.status, testkit::kFailureStatus);
   EXPECT_NE(box_.AppLog().find("errno: 1219\r\n"), std::string::npos) << box_.AppLog();
 }
 
@@ -129,13 +129,13 @@ TEST_F(WineLifecycle, AnotherAccountOnAConnectedServerIsRefusedWith20001) {
 TEST_F(WineLifecycle, RecycleBinIsWalkedOnAdd) {
   const std::string bin = std::string(kShare) + "\\$RECYCLE.BIN";
   ASSERT_TRUE(::CreateDirectoryA(bin.c_str(), nullptr));
-  ASSERT_TRUE(e2e::WriteFile(bin + "\\readonly.txt", "r"));
+  ASSERT_TRUE(testkit::WriteFile(bin + "\\readonly.txt", "r"));
   ASSERT_TRUE(::SetFileAttributesA((bin + "\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY));
   ASSERT_TRUE(::CreateDirectoryA((bin + "\\S-1-5-21").c_str(), nullptr));
-  ASSERT_TRUE(e2e::WriteFile(bin + "\\S-1-5-21\\$I123.txt", "i"));
+  ASSERT_TRUE(testkit::WriteFile(bin + "\\S-1-5-21\\$I123.txt", "i"));
   ASSERT_TRUE(::SetFileAttributesA((bin + "\\S-1-5-21").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
   ASSERT_TRUE(::CreateDirectoryA((bin + "\\kept").c_str(), nullptr));
-  ASSERT_TRUE(e2e::WriteFile(bin + "\\kept\\.keep", ""));
+  ASSERT_TRUE(testkit::WriteFile(bin + "\\kept\\.keep", ""));
 
   ASSERT_EQ(box_.Sharemapper(Add("x", "Docs")).status, 0);
   EXPECT_NE(box_.AppLog().find("Mount:173  INFO:  try delete RECYCLE.BIN\r\n"), std::string::npos) << box_.AppLog();
@@ -151,9 +151,9 @@ TEST_F(WineLifecycle, RecycleBinIsWalkedOnAdd) {
 }
 
 TEST_F(WineLifecycle, DeleteOfALetterNeverConnectedIsRefused) {
-  const e2e::Run del = box_.Sharemapper(Json({"--del", "--drive=x"}));
+  const testkit::Run del = box_.Sharemapper(Json({"--del", "--drive=x"}));
   EXPECT_EQ(del.out, Envelope(20000, "delete failed ,not found drive", false));
-  EXPECT_EQ(del.status, e2e::kFailureStatus);
+  EXPECT_EQ(del.status, testkit::kFailureStatus);
 }
 
 }  // namespace

@@ -78,6 +78,7 @@ class FakeNetwork : public platform::Network {
     lastUser = user;
     lastFlags = flags;
     if (addResult != platform::err::kSuccess) return addResult;
+    if (resource.localName.empty()) return platform::err::kBadDevice;
     if (connections.count(resource.localName)) return platform::err::kAlreadyAssigned;
     connections[resource.localName] = resource.remoteName;
     return platform::err::kSuccess;
@@ -233,8 +234,11 @@ class FakeFiles : public platform::Files {
     if (Unanswered()) return -1;
     return Exists(path) ? 0 : -1;
   }
+  // Only the last component is made; a drive's root ("E:") always exists.
   bool MakeDirectory(const std::string& path) override {
     if (Exists(path)) return Fail(platform::err::kAlreadyExists);
+    const std::size_t cut = path.find_last_of('\\');
+    if (cut != std::string::npos && cut > 2 && !Exists(path.substr(0, cut))) return Fail(platform::err::kPathNotFound);
     AddDir(path);
     return true;
   }
@@ -279,7 +283,9 @@ class FakeFiles : public platform::Files {
     data = listing.entries[listing.next++];
     return true;
   }
-  bool FindEnd(platform::FindHandle handle) override { return listings_.erase(handle) != 0; }
+  bool FindEnd(platform::FindHandle handle) override {
+    return listings_.erase(handle) != 0 || Fail(platform::err::kInvalidHandle);
+  }
   bool SetAttributes(const std::string& path, std::uint32_t attributes) override {
     if (Unanswered()) return false;
     auto it = nodes.find(path);
@@ -380,10 +386,11 @@ class FakeFiles : public platform::Files {
 
 class FakeText : public platform::Text {
  public:
-  // Code page 437 for the bytes the tests use; others pass through.
+  // Code page 437 for the bytes the tests use; others pass through, up to
+  // the first zero byte.
   std::string OemToUtf8(const std::string& text) override {
     std::string out;
-    for (unsigned char c : text) {
+    for (unsigned char c : text.substr(0, text.find('\0'))) {
       if (c == 0x82) {
         out += "\xC3\xA9";  // é
       } else if (c == 0x81) {
