@@ -16,7 +16,6 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 
 bool FitsMaxPath(const std::string& path) { return path.size() + 1 <= platform::kMaxPath; }
 
-
 // What the server said a failed call met: it stopped answering in time, or
 // the connection to it is gone. Every further call would wait as long again.
 bool IsNetworkFailure(platform::ErrorCode code) {

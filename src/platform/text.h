@@ -20,14 +20,6 @@ class Text {
 // ASCII case, as Windows compares names; every other byte stays as it is.
 inline char ToLowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 inline char ToUpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
-inline std::string ToLowerAscii(std::string text) {
-  for (char& c : text) c = ToLowerAscii(c);
-  return text;
-}
-inline std::string ToUpperAscii(std::string text) {
-  for (char& c : text) c = ToUpperAscii(c);
-  return text;
-}
 inline bool EqualsIgnoreCase(const std::string& a, const std::string& b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return ToLowerAscii(x) == ToLowerAscii(y); });
