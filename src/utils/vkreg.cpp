@@ -49,18 +49,18 @@ bool EnableBackupPrivilege() {
 
 }  // namespace
 
-int addRegisterKey(HKEY /*root*/, std::string& subKey, std::string& valueName, std::string& value) {
+int addRegisterKey(HKEY /*root*/, const std::string& subKey, const std::string& valueName, const std::string& value) {
   const std::string path = WorkingPath(subKey);
-  SM_DIAG_DEBUG(g_logger, 21, "enter WriteRegister");
+  SM_DIAG_DEBUG(g_logger, diagline::kWriteEnter, "enter WriteRegister");
 
   if (subKey.empty() || valueName.empty() || value.empty()) {
-    SM_DIAG_ERROR(g_logger, 25, "param is missing, please check!");
+    SM_DIAG_ERROR(g_logger, diagline::kWriteMissingParameter, "param is missing, please check!");
     return 0;
   }
 
   platform::Registry& registry = platform::registry();
   if (!EnableBackupPrivilege()) {
-    SM_DIAG_ERROR(g_logger, 32, "get current process failed");
+    SM_DIAG_ERROR(g_logger, diagline::kWriteNoProcess, "get current process failed");
     return 0;
   }
 
@@ -69,31 +69,31 @@ int addRegisterKey(HKEY /*root*/, std::string& subKey, std::string& valueName, s
   platform::KeyHandle key = 0;
   if (!FitsWorkingPath(path) || NamesRoot(path) ||
       registry.CreateKey(path, platform::reg::kKeyAllAccess, key) != platform::err::kSuccess) {
-    SM_DIAG_ERROR(g_logger, 42, "RegCreateKeyEx failed, subkey:" << path);
+    SM_DIAG_ERROR(g_logger, diagline::kWriteCreateFailed, "RegCreateKeyEx failed, subkey:" << path);
     return 0;
   }
 
   const bool sizeFits = value.size() <= std::numeric_limits<std::uint32_t>::max();
   if (!sizeFits || registry.SetValue(key, valueName, platform::reg::kTypeSz, value.data(),
                                      static_cast<std::uint32_t>(value.size())) != platform::err::kSuccess) {
-    SM_DIAG_ERROR(g_logger, 48, "RegSetValueEx set " << valueName << ": " << value << " failed!");
+    SM_DIAG_ERROR(g_logger, diagline::kWriteSetFailed, "RegSetValueEx set " << valueName << ": " << value << " failed!");
     registry.CloseKey(key);
     return 0;
   }
 
-  SM_DIAG_DEBUG(g_logger, 51, "leave WriteRegister");
+  SM_DIAG_DEBUG(g_logger, diagline::kWriteLeave, "leave WriteRegister");
   registry.CloseKey(key);
   return 1;
 }
 
-int deleteRegisterItem(HKEY root, std::string& subKey) {
+int deleteRegisterItem(HKEY root, const std::string& subKey) {
   std::string path = WorkingPath(subKey);
   platform::Registry& registry = platform::registry();
 
   // Neither the root (which would take every key of the user with it) nor a
   // path too long to be worked on whole is ever deleted.
   if (!FitsWorkingPath(path) || NamesRoot(path)) {
-    SM_DIAG_ERROR(g_logger, 134, "Error opening key.\n");
+    SM_DIAG_ERROR(g_logger, diagline::kDeleteOpenFailed, "Error opening key.\n");
     return 0;
   }
 
@@ -102,11 +102,11 @@ int deleteRegisterItem(HKEY root, std::string& subKey) {
   platform::KeyHandle key = 0;
   const platform::ErrorCode opened = registry.OpenKey(path, platform::reg::kKeyRead, key);
   if (opened == platform::err::kFileNotFound) {
-    SM_DIAG_ERROR(g_logger, 130, "Key not found.\n");
+    SM_DIAG_ERROR(g_logger, diagline::kDeleteKeyNotFound, "Key not found.\n");
     return 1;
   }
   if (opened != platform::err::kSuccess) {
-    SM_DIAG_ERROR(g_logger, 134, "Error opening key.\n");
+    SM_DIAG_ERROR(g_logger, diagline::kDeleteOpenFailed, "Error opening key.\n");
     return 0;
   }
 
@@ -134,17 +134,17 @@ int deleteRegisterItem(HKEY root, std::string& subKey) {
   return registry.DeleteKey(path) == platform::err::kSuccess ? 1 : 0;
 }
 
-int ReadRegisterKey(HKEY /*root*/, std::string& subKey, std::string& valueName, std::string& value) {
+int ReadRegisterKey(HKEY /*root*/, const std::string& subKey, const std::string& valueName, std::string& value) {
   const std::string path = WorkingPath(subKey);
 
   if (subKey.empty() || valueName.empty()) {
-    SM_DIAG_ERROR(g_logger, 206, "param is missing, please check!");
+    SM_DIAG_ERROR(g_logger, diagline::kReadMissingParameter, "param is missing, please check!");
     return 0;
   }
 
   platform::Registry& registry = platform::registry();
   if (!EnableBackupPrivilege()) {
-    SM_DIAG_ERROR(g_logger, 213, "get current process failed");
+    SM_DIAG_ERROR(g_logger, diagline::kReadNoProcess, "get current process failed");
     return 0;
   }
 
@@ -155,7 +155,7 @@ int ReadRegisterKey(HKEY /*root*/, std::string& subKey, std::string& valueName, 
   platform::ErrorCode code = platform::err::kFilenameExcedRange;
   if (FitsWorkingPath(path)) code = registry.OpenKey(path, platform::reg::kKeyAllAccess, key);
   if (code != platform::err::kSuccess) {
-    SM_DIAG_ERROR(g_logger, 224, "RegOpenKeyExA failed, subkey:" << path << ", error:"
+    SM_DIAG_ERROR(g_logger, diagline::kReadOpenFailed, "RegOpenKeyExA failed, subkey:" << path << ", error:"
                                                                   << static_cast<unsigned long>(code));
     return 0;
   }
@@ -165,7 +165,7 @@ int ReadRegisterKey(HKEY /*root*/, std::string& subKey, std::string& valueName, 
   std::uint32_t size = kReadBufferSize;
   code = registry.QueryValue(key, valueName, type, buffer, size);
   if (code != platform::err::kSuccess) {
-    SM_DIAG_ERROR(g_logger, 232, "RegQueryValueExA " << valueName << " failed!"
+    SM_DIAG_ERROR(g_logger, diagline::kReadQueryFailed, "RegQueryValueExA " << valueName << " failed!"
                                                      << ", error:" << static_cast<unsigned long>(code));
     registry.CloseKey(key);
     return 0;
