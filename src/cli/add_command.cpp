@@ -1,4 +1,3 @@
-#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -11,22 +10,9 @@ namespace {
 
 constexpr const char* kAddSuccess = "add success";
 constexpr const char* kAddFailed = "add failed,mount fault";
-constexpr unsigned long kCredentialConflict = 1219;  // ERROR_SESSION_CREDENTIAL_CONFLICT
-
-// The leading decimal digits of text; 0 when there are none.
-unsigned long LeadingNumber(const std::string& text) {
-  unsigned long value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') break;
-    if (value > 100000000ul) return value;  // far beyond any error number
-    value = value * 10 + static_cast<unsigned long>(c - '0');
-  }
-  return value;
-}
-
 }  // namespace
 
-void RunAddCommand(const SmOption& options, int& status, std::ostream& out) {
+int RunAddCommand(const SmOption& options, std::ostream& out) {
   auto disk = std::make_unique<SambaDisk>();
   disk->drive = options.drive;
   disk->host = options.host;
@@ -37,9 +23,11 @@ void RunAddCommand(const SmOption& options, int& status, std::ostream& out) {
   disk->userid = options.userid;
   disk->volume = options.volume;
   disk->dsid = options.dsid;
+  disk->anyLetter = options.anyLetter;
 
-  std::string errorText;
-  if (disk->Mount(errorText)) {
+  int status = kExitSuccess;
+  platform::ErrorCode error = platform::err::kSuccess;
+  if (disk->Mount(error)) {
     if (options.form) {
       out << kAddSuccess;
     } else {
@@ -50,11 +38,12 @@ void RunAddCommand(const SmOption& options, int& status, std::ostream& out) {
     if (options.form) {
       out << kAddFailed;
     } else {
-      const int code = LeadingNumber(errorText) == kCredentialConflict ? kErrorCredentialConflict : kErrorFailed;
+      const int code = error == platform::err::kSessionCredentialConflict ? kErrorCredentialConflict : kErrorFailed;
       out << BuildResult(false, code, kAddFailed, Poco::JSON::Object(0));
     }
   }
   out << std::endl;
+  return status;
 }
 
 }  // namespace VkSharemapper

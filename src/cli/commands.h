@@ -1,5 +1,5 @@
 // The commands that the dispatch runs: each writes its one result to out and
-// sets status to 20000 when it fails.
+// returns the exit status, 0 or 20000.
 #pragma once
 
 #include <ostream>
@@ -8,9 +8,9 @@
 
 namespace VkSharemapper {
 
-void RunAddCommand(const SmOption& options, int& status, std::ostream& out);
-void RunDeleteCommand(const SmOption& options, int& status, std::ostream& out);
-void RunQueryCommand(const SmOption& options, int& status, std::ostream& out);
+int RunAddCommand(const SmOption& options, std::ostream& out);
+int RunDeleteCommand(const SmOption& options, std::ostream& out);
+int RunQueryCommand(const SmOption& options, std::ostream& out);
 
 // The entry routine: options, one command, the exit status. Help and rejected
 // command lines end the process inside option processing.

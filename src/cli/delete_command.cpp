@@ -22,7 +22,7 @@ bool Matches(const SambaDisk& disk, const SmOption& options, bool driveGiven) {
 
 }  // namespace
 
-void RunDeleteCommand(const SmOption& options, int& status, std::ostream& out) {
+int RunDeleteCommand(const SmOption& options, std::ostream& out) {
   DriveList list;
   QueryNetDisks(list);
 
@@ -44,7 +44,6 @@ void RunDeleteCommand(const SmOption& options, int& status, std::ostream& out) {
   } else {
     message = kUnmountFault;
   }
-  if (!success) status = kExitFailure;
 
   if (options.form) {
     out << message;
@@ -52,6 +51,7 @@ void RunDeleteCommand(const SmOption& options, int& status, std::ostream& out) {
     out << BuildResult(success, success ? kErrorNone : kErrorFailed, message, Poco::JSON::Object(0));
   }
   out << std::endl;
+  return success ? kExitSuccess : kExitFailure;
 }
 
 }  // namespace VkSharemapper

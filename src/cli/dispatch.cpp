@@ -1,35 +1,18 @@
 #include <iostream>
 
 #include "cli/commands.h"
-#include "cli/drive_list_output.h"
 #include "cli/result.h"
-#include "disk/query.h"
 
 namespace VkSharemapper {
-
-void RunQueryCommand(const SmOption& options, int& /*status*/, std::ostream& out) {
-  DriveList list;
-  QueryNetDisks(list);
-  if (options.form) {
-    PrintFormTable(out, list);
-  } else {
-    out << BuildListResult("query success", BuildQueryRecords(list)) << std::endl;
-  }
-}
 
 int Run(int argc, char** argv) {
   SmOption options;
   options.ProcOptions(argc, argv);
 
-  int status = kExitSuccess;
-  if (options.add) {
-    RunAddCommand(options, status, std::cout);
-  } else if (options.del) {
-    RunDeleteCommand(options, status, std::cout);
-  } else if (options.query) {
-    RunQueryCommand(options, status, std::cout);
-  }
-  return status;
+  if (options.add) return RunAddCommand(options, std::cout);
+  if (options.del) return RunDeleteCommand(options, std::cout);
+  if (options.query) return RunQueryCommand(options, std::cout);
+  return kExitSuccess;
 }
 
 }  // namespace VkSharemapper

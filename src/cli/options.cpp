@@ -10,6 +10,7 @@
 
 #include "cli/option_words.h"
 #include "cli/result.h"
+#include "disk/drive_letters.h"
 #include "log/applog.h"
 #include "platform/platform.h"
 
@@ -144,16 +145,7 @@ int OverlongDashArgument(const std::vector<std::string>& args) {
 
 }  // namespace
 
-bool GetFreeDriveLetter(std::string& out) {
-  const std::uint32_t inUse = platform::system().LogicalDrives();
-  char highest = 0;
-  for (int bit = 0; bit < 26; ++bit) {
-    if ((inUse & (1u << bit)) == 0) highest = static_cast<char>('A' + bit);
-  }
-  if (highest == 0) return false;
-  out = std::string(1, highest) + ":";
-  return true;
-}
+bool GetFreeDriveLetter(std::string& out) { return HighestFreeLetter(0, out); }
 
 OptionOutcome SmOption::Process(int argc, char** argv) {
   std::unique_ptr<cxxopts::Options> options = DeclareOptions(argc > 0 ? argv[0] : "");
@@ -211,6 +203,7 @@ OptionOutcome SmOption::Process(int argc, char** argv) {
         if (!GetFreeDriveLetter(free)) return Report(form, "system error,none availabe letter");
         driveName[0] = free[0];
         drive = driveName;
+        anyLetter = true;
       } else {
         return Report(form, "drive arg wrong");
       }

@@ -32,6 +32,8 @@ class SmOption {
   std::string dsid;
   // Delete command: whether --drive came with a value (drive is "A:" when not).
   bool driveGiven = false;
+  // Add command: the letter was picked for "*" and may be picked again.
+  bool anyLetter = false;
 
   // Parses and checks the command line. Returns 0 when the object is filled
   // and a command may run; otherwise prints the help listing or the error
@@ -43,8 +45,9 @@ class SmOption {
   OptionOutcome Process(int argc, char** argv);
 };
 
-// The highest drive letter not in use, followed by ":". False when all 26
-// letters are taken (out is then left as it was).
+// The highest drive letter not in use (no volume and no network connection,
+// remembered ones included), followed by ":". False when all 26 letters are
+// taken (out is then left as it was).
 bool GetFreeDriveLetter(std::string& out);
 
 }  // namespace VkSharemapper

@@ -17,13 +17,13 @@ constexpr const char* kValueDiskSessionId = "_VkDiskSessionId";
 void replaceBackslashes(std::string& text);
 
 // The full key path for host and a location given without a leading
-// backslash ("user\12345"): MountPoints2\##host#user#12345.
+// backslash ("user\12345"): MountPoints2\##host#user#12345. Empty when the
+// two make no remote name of a share (see MappingKeyPathFromRemote).
 std::string MappingKeyPath(const std::string& host, const std::string& location);
 
-// The same for a location as the drive query fills it ("\user\12345").
-std::string MappingKeyPathFromQuery(const std::string& host, const std::string& location);
-
-// The key path for a remote name as the network reports it ("\\host\share").
+// The key path for a remote name as the network reports it ("\\host\share"),
+// or an empty text when the name is not "\\host\share[\path]" with a host
+// and a share: such a name has no record, and no key may be named after it.
 std::string MappingKeyPathFromRemote(const std::string& remoteName);
 
 }  // namespace VkSharemapper

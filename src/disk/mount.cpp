@@ -1,5 +1,6 @@
 #include <string>
 
+#include "disk/drive_letters.h"
 #include "disk/mapping_record.h"
 #include "disk/recycle_bin.h"
 #include "disk/samba_disk.h"
@@ -18,7 +19,8 @@ std::string Masked(const std::string& password) { return password.empty() ? std:
 
 }  // namespace
 
-bool SambaDisk::Mount(std::string& errorText) {
+bool SambaDisk::Mount(platform::ErrorCode& error) {
+  error = platform::err::kSuccess;
   if (mounted) return true;
 
   if (drive.empty() || host.empty() || location.empty() || user.empty() || password.empty() || volume.empty() ||
@@ -29,26 +31,23 @@ bool SambaDisk::Mount(std::string& errorText) {
     return false;
   }
 
-  const std::string remoteName = "\\\\" + host + "\\" + location;
+  const std::string remote = "\\\\" + host + "\\" + location;
   const std::string account = domain.empty() ? user : domain + "\\" + user;
 
-  platform::ErrorCode code;
-  if (remoteName.size() + 1 > platform::kMaxPath) {
-    // Windows takes remote names up to MAX_PATH; a longer one is refused
-    // before anything reaches the network.
-    code = platform::err::kFilenameExcedRange;
-  } else {
-    platform::NetResource resource;
-    resource.scope = platform::net::kScopeGlobalNet;
-    resource.type = platform::net::kTypeDisk;
-    resource.displayType = platform::net::kDisplayTypeShare;
-    resource.usage = platform::net::kUsageConnectable;
-    resource.localName = drive;
-    resource.remoteName = remoteName;
-    code = platform::network().AddConnection(resource, password, account, platform::net::kConnectTemporary);
+  // A letter picked by "*" can be taken by another process before the
+  // connection is made; the next free letter is tried then, each letter at
+  // most once. Only the last refusal reaches the log.
+  std::uint32_t tried = 0;
+  platform::ErrorCode code = Connect(remote, account);
+  while (anyLetter && (code == platform::err::kAlreadyAssigned || code == platform::err::kDeviceAlreadyRemembered)) {
+    tried |= LetterBit(drive);
+    std::string next;
+    if (!HighestFreeLetter(tried, next)) break;
+    drive = next;
+    code = Connect(remote, account);
   }
   if (code != platform::err::kSuccess) {
-    errorText = std::to_string(code);
+    error = code;
     LogHead(AppLog, kLocation, logline::kMountFailed, kLevelErr)
         << "mapping net disk failed, errno: " << static_cast<std::uint32_t>(code) << std::endl;
     return false;
@@ -57,13 +56,13 @@ bool SambaDisk::Mount(std::string& errorText) {
   LogHead(AppLog, kLocation, logline::kMountSucceeded, kLevelInfo) << "mapping net disk sucessed" << std::endl;
   mounted = true;
 
-  std::string keyPath = MappingKeyPath(host, location);
-  std::string labelName = kValueLabel;
-  std::string userIdName = kValueUserId;
-  std::string sessionName = kValueDiskSessionId;
-  int registryResult = DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, keyPath, labelName, volume);
-  if (registryResult != 0) registryResult = DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, keyPath, userIdName, userid);
-  if (registryResult != 0) registryResult = DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, keyPath, sessionName, dsid);
+  const std::string keyPath = MappingKeyPath(host, location);
+  int registryResult = 0;
+  if (!keyPath.empty()) {
+    registryResult = DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, keyPath, kValueLabel, volume);
+    if (registryResult != 0) registryResult = DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, keyPath, kValueUserId, userid);
+    if (registryResult != 0) registryResult = DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, keyPath, kValueDiskSessionId, dsid);
+  }
 
   LogHead(AppLog, kLocation, logline::kMountRegistryResult, kLevelInfo)
       << "Samba disk mount: " << static_cast<std::int32_t>(registryResult) << std::endl;
@@ -75,6 +74,20 @@ bool SambaDisk::Mount(std::string& errorText) {
   }
 
   return registryResult != 0;
+}
+
+platform::ErrorCode SambaDisk::Connect(const std::string& remote, const std::string& account) {
+  // Windows takes remote names up to MAX_PATH; a longer one is refused
+  // before anything reaches the network.
+  if (remote.size() + 1 > platform::kMaxPath) return platform::err::kFilenameExcedRange;
+  platform::NetResource resource;
+  resource.scope = platform::net::kScopeGlobalNet;
+  resource.type = platform::net::kTypeDisk;
+  resource.displayType = platform::net::kDisplayTypeShare;
+  resource.usage = platform::net::kUsageConnectable;
+  resource.localName = drive;
+  resource.remoteName = remote;
+  return platform::network().AddConnection(resource, password, account, platform::net::kConnectTemporary);
 }
 
 }  // namespace VkSharemapper

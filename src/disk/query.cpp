@@ -92,15 +92,12 @@ bool QueryNetDisks(DriveList& list) {
     std::string location;
     SplitRemoteName(remoteName, host, location);
 
-    std::string keyPath = MappingKeyPathFromRemote(remoteName);
+    // A name that is no share's has no record: its entry keeps the defaults.
+    const std::string keyPath = MappingKeyPathFromRemote(remoteName);
     std::string label;
     std::string userId = kDummy;
     std::string sessionId = kDummy;
-    std::string labelName = kValueLabel;
-    std::string userIdName = kValueUserId;
-    std::string sessionName = kValueDiskSessionId;
-
-    if (DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, keyPath, labelName, label) == 0) {
+    if (keyPath.empty() || DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, keyPath, kValueLabel, label) == 0) {
       char volumeName[kVolumeNameSize] = {};
       if (network.GetVolumeName(localName, volumeName, kVolumeNameSize)) {
         volumeName[kVolumeNameSize - 1] = '\0';
@@ -109,8 +106,10 @@ bool QueryNetDisks(DriveList& list) {
         label.clear();
       }
     }
-    DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, keyPath, userIdName, userId);
-    DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, keyPath, sessionName, sessionId);
+    if (!keyPath.empty()) {
+      DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, keyPath, kValueUserId, userId);
+      DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, keyPath, kValueDiskSessionId, sessionId);
+    }
 
     disk->drive = localName;
     disk->host = host;
@@ -119,6 +118,7 @@ bool QueryNetDisks(DriveList& list) {
     disk->volume = label;
     disk->dsid = sessionId;
     disk->mounted = true;
+    disk->remoteName = remoteName;
     list.push_back(std::move(disk));
   }
   return true;

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/errors.h"
+
 namespace VkSharemapper {
 
 class SambaDisk {
@@ -18,14 +20,25 @@ class SambaDisk {
   std::string volume;    // Explorer label
   std::string dsid;      // disk session id
   bool mounted = false;  // stands for a live connection
+  // The drive letter was picked by "*": when another process takes it before
+  // the connection is made, Mount goes on with the highest letter still free
+  // and `drive` names the letter it got.
+  bool anyLetter = false;
+  // The remote name the connection reported when the query built this entry;
+  // Unmount takes the connection only while it still reports this name.
+  std::string remoteName;
 
   // Connects \\host\location to drive, records the label and both ids, and
-  // empties the new drive's recycle bin. errorText receives the Windows error
-  // number when the connection is refused.
-  bool Mount(std::string& errorText);
+  // empties the new drive's recycle bin. `error` receives the Windows error
+  // number of a refused connection (0 otherwise).
+  bool Mount(platform::ErrorCode& error);
 
   // Deletes the record and cancels the connection.
   bool Unmount();
+
+ private:
+  // One try of the connection of `remote` to `drive`.
+  platform::ErrorCode Connect(const std::string& remote, const std::string& account);
 };
 
 }  // namespace VkSharemapper

@@ -15,21 +15,34 @@ constexpr const char* kLocation = "VkSharemapper::SambaDisk::Unmount";
 bool SambaDisk::Unmount() {
   if (!mounted) return true;
 
-  // The record to delete is the one the query read: the key named after the
-  // remote name as the connection reports it. Rebuilding it from the split
-  // host and location would name another key whenever the location was
-  // written with forward slashes, doubled or trailing separators or "."
-  // components, and could delete another drive's record. Only a drive that
-  // no longer reports a connection falls back to host and location.
-  std::string remoteName;
-  std::string keyPath = DriveRemoteName(drive, remoteName) ? MappingKeyPathFromRemote(remoteName)
-                                                           : MappingKeyPathFromQuery(host, location);
-  const int registryResult = DAVeruv::deleteRegisterItem(DAVeruv::kCurrentUser, keyPath);
-  if (registryResult == 0) {
-    LogHead(AppLog, kLocation, logline::kUnmountKeyFailed, kLevelErr) << "delete MountPoints2 key failed" << std::endl;
+  // The connection to take is the one the query looked at. Its record is the
+  // key named after that remote name as the connection reported it:
+  // rebuilding it from the split host and location would name another key
+  // whenever the location was written with forward slashes, doubled or
+  // trailing separators or "." components. An entry made by hand names its
+  // share by host and location.
+  const std::string looked = !remoteName.empty() || host.empty() ? remoteName : "\\\\" + host + location;
+
+  // When another run has meanwhile put another share on the letter, its
+  // record is not this drive's to delete; the cancellation below then finds
+  // the other connection and leaves it alone too.
+  std::string current;
+  const bool replaced = DriveRemoteName(drive, current) && !looked.empty() && current != looked;
+
+  int registryResult = 1;
+  const std::string keyPath = MappingKeyPathFromRemote(looked);
+  if (!replaced && !keyPath.empty()) {
+    registryResult = DAVeruv::deleteRegisterItem(DAVeruv::kCurrentUser, keyPath);
+    if (registryResult == 0) {
+      LogHead(AppLog, kLocation, logline::kUnmountKeyFailed, kLevelErr) << "delete MountPoints2 key failed" << std::endl;
+    }
   }
 
-  const platform::ErrorCode code = platform::network().CancelConnection(drive, 0, true);
+  // Updating the profile forgets a remembered connection, as "net use /delete"
+  // does; without it the drive would come back at the next logon. The tool's
+  // own connections are temporary, and for those nothing changes.
+  const platform::ErrorCode code =
+      platform::network().CancelConnection(drive, looked, platform::net::kUpdateProfile, true);
   if (code != platform::err::kSuccess) {
     LogHead(AppLog, kLocation, logline::kUnmountFailed, kLevelErr)
         << "delete net disk failed, errno: " << static_cast<std::uint32_t>(code) << std::endl;

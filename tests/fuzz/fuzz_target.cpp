@@ -33,6 +33,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -353,11 +354,12 @@ void CheckSplit(const std::string& remote, const std::string& host, const std::s
   std::string replaced = remote;
   replaceBackslashes(replaced);
   CHECK(replaced.size() == remote.size() && replaced.find('\\') == std::string::npos, replaced);
+  // A name that is no share's names no key at all: never MountPoints2
+  // itself nor a key beside the records.
   const std::string fromRemote = MappingKeyPathFromRemote(remote);
-  CHECK(fromRemote == std::string(kMountPoints2) + replaced, fromRemote);
-  if ("\\\\" + host + location == remote) {
-    CHECK(MappingKeyPathFromQuery(host, location) == fromRemote, remote);
-  }
+  CHECK(fromRemote.empty() || fromRemote == std::string(kMountPoints2) + replaced, fromRemote);
+  CHECK(fromRemote.empty() || fromRemote.compare(std::strlen(kMountPoints2), 2, "##") == 0, fromRemote);
+  CHECK(fromRemote.empty() || fromRemote.size() > std::strlen(kMountPoints2) + 3, fromRemote);
   // Mount names the record of \\host\location as the query later reads it.
   CHECK(MappingKeyPath(host, remote) == MappingKeyPathFromRemote("\\\\" + host + "\\" + remote), remote);
 
@@ -370,8 +372,7 @@ void CheckSplit(const std::string& remote, const std::string& host, const std::s
       const std::string share = remote.substr(separator + 1);
       if (IsPlainComponent(h) && IsPlainComponent(share)) {
         CHECK(host == h && location == "\\" + share, remote + " -> " + host + " | " + location);
-        CHECK(MappingKeyPathFromQuery(host, location) == fromRemote, remote);
-        CHECK(MappingKeyPath(h, share) == fromRemote, remote);
+        CHECK(!fromRemote.empty() && MappingKeyPath(h, share) == fromRemote, remote);
       }
     }
   }
@@ -397,10 +398,13 @@ void FuzzRemoteNames(Input& in, fakes::Installed& fake) {
     // Put the name on a drive, with a mapping record for some of them and a
     // volume name for the others; a few are remembered connections.
     const std::string drive = std::string(1, static_cast<char>('A' + i)) + ":";
-    fake.network.connections[drive] = name;
-    if (i % 4 == 3) fake.network.remembered.insert(drive);
+    if (i % 4 == 3) {
+      fake.network.remembered[drive] = name;
+    } else {
+      fake.network.connections[drive] = name;
+    }
     const std::string key = MappingKeyPathFromRemote(name);
-    if (i % 2 == 0) {
+    if (i % 2 == 0 && !key.empty()) {
       auto& values = fake.registry.keys[key];
       values[kValueLabel] = "label " + std::to_string(i);
       values[kValueUserId] = name;
@@ -427,7 +431,7 @@ void FuzzRemoteNames(Input& in, fakes::Installed& fake) {
 
     // What the record holds, when the helpers can reach it at all.
     const std::string key = MappingKeyPathFromRemote(name);
-    const bool reachable = key.size() < DAVeruv::kWorkingPathSize;
+    const bool reachable = !key.empty() && key.size() < DAVeruv::kWorkingPathSize;
     auto stored = [&](const char* value, std::string& out) {
       auto record = fake.registry.keys.find(key);
       if (!reachable || record == fake.registry.keys.end()) return false;

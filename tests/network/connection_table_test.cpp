@@ -38,7 +38,7 @@ TEST_F(ConnectionTableTest, ReadingAnAbsentTableCreatesNothing) {
   EXPECT_EQ(0u, platform::system().LogicalDrives());
   ConnectionRow row;
   EXPECT_EQ(err::kNotConnected, posix::UserDrives().Find('E', row));
-  EXPECT_EQ(err::kNotConnected, posix::UserDrives().Delete('E'));
+  EXPECT_EQ(err::kNotConnected, posix::UserDrives().Delete('E', ""));
   EXPECT_EQ(err::kSuccess, posix::UserDrives().Check(Row('E', "srv", "pub", "bob")));
   EXPECT_FALSE(testkit::Exists(TableFolder()));
 }
@@ -63,8 +63,10 @@ TEST_F(ConnectionTableTest, RowsRoundTripAndFilesArePrivate) {
   EXPECT_EQ("pub", found.share);
   EXPECT_EQ("CORP\\bob", found.account);
 
-  EXPECT_EQ(err::kSuccess, posix::UserDrives().Delete('E'));
-  EXPECT_EQ(err::kNotConnected, posix::UserDrives().Delete('E'));
+  // A delete that names another remote name than the row's leaves it.
+  EXPECT_EQ(err::kNotConnected, posix::UserDrives().Delete('E', "\\\\srv\\pub"));
+  EXPECT_EQ(err::kSuccess, posix::UserDrives().Delete('E', "\\\\srv\\pub\\docs"));
+  EXPECT_EQ(err::kNotConnected, posix::UserDrives().Delete('E', ""));
   EXPECT_EQ(err::kNotConnected, posix::UserDrives().Find('E', found));
   EXPECT_EQ(1u << 25, posix::UserDrives().LetterMask());
 }
@@ -150,7 +152,7 @@ TEST_F(ConnectionTableTest, ModesArePrivateWhateverTheUmask) {
     posix::UserDrives().CloseTableForTests();
     ConnectionRow found;
     EXPECT_EQ(err::kSuccess, posix::UserDrives().Find('E', found));
-    EXPECT_EQ(err::kSuccess, posix::UserDrives().Delete('E'));
+    EXPECT_EQ(err::kSuccess, posix::UserDrives().Delete('E', ""));
   }
 }
 

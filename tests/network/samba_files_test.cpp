@@ -220,7 +220,7 @@ TEST_F(SambaFilesTest, ACancelledDriveEndsOpenWork) {
   const platform::FindHandle handle = files_.FindFirst("E:\\$RECYCLE.BIN\\*.*", data);
   ASSERT_NE(platform::kInvalidFind, handle);
   // Cancelled by another process: the row goes, this process's session too.
-  ASSERT_EQ(err::kSuccess, posix::UserDrives().Delete('E'));
+  ASSERT_EQ(err::kSuccess, posix::UserDrives().Delete('E', ""));
   EXPECT_EQ(-1, files_.Access("E:\\$RECYCLE.BIN", 0));
   EXPECT_FALSE(files_.RemoveFile("E:\\$RECYCLE.BIN\\.keep"));
   EXPECT_EQ(err::kPathNotFound, files_.LastError());

@@ -77,9 +77,9 @@ TEST_F(SambaNetworkTest, ConnectListAndCancel) {
   }
   EXPECT_EQ(0, platform::files().Access("E:\\", 0));
 
-  EXPECT_EQ(err::kSuccess, network_.CancelConnection("e:", 0, true));
+  EXPECT_EQ(err::kSuccess, network_.CancelConnection("e:", "", 0, true));
   ExpectNoTrace("E:");
-  EXPECT_EQ(err::kNotConnected, network_.CancelConnection("E:", 0, true));
+  EXPECT_EQ(err::kNotConnected, network_.CancelConnection("E:", "", 0, true));
   char volume[260];
   EXPECT_FALSE(network_.GetVolumeName("E:", volume, sizeof volume));
 
@@ -137,8 +137,8 @@ TEST_F(SambaNetworkTest, OneAccountPerServer) {
   EXPECT_EQ(err::kSuccess, Add("F:", Remote("team"), "SMTEST"));
   EXPECT_EQ((1u << 4) | (1u << 5), posix::UserDrives().LetterMask());
   // Once the server's connections are gone, another account may connect.
-  EXPECT_EQ(err::kSuccess, network_.CancelConnection("E:", 0, true));
-  EXPECT_EQ(err::kSuccess, network_.CancelConnection("F:", 0, true));
+  EXPECT_EQ(err::kSuccess, network_.CancelConnection("E:", "", 0, true));
+  EXPECT_EQ(err::kSuccess, network_.CancelConnection("F:", "", 0, true));
   EXPECT_EQ(err::kLogonFailure, Add("F:", Remote("team"), "someone", "wrong"));
 }
 
@@ -228,7 +228,7 @@ TEST_F(SambaNetworkTest, TheLibraryPrintsNothing) {
   const platform::ErrorCode denied = Add("E:", Remote("denied"));
   const platform::ErrorCode good = Add("E:", Remote("pub"));
   const int access = platform::files().Access("E:\\no-such-entry", 0);
-  const platform::ErrorCode cancelled = network_.CancelConnection("E:", 0, true);
+  const platform::ErrorCode cancelled = network_.CancelConnection("E:", "", 0, true);
 
   std::fflush(nullptr);
   ::dup2(savedOut, 1);

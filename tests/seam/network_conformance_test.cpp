@@ -70,7 +70,7 @@ TYPED_TEST(NetworkConformance, AFreeLetterIsNotConnected) {
   char remote[80] = "unchanged";
   std::uint32_t length = sizeof remote;
   EXPECT_EQ(network.GetConnection(this->FreeDrive(), remote, length), err::kNotConnected);
-  EXPECT_EQ(network.CancelConnection(this->FreeDrive(), 0, true), err::kNotConnected);
+  EXPECT_EQ(network.CancelConnection(this->FreeDrive(), "", 0, true), err::kNotConnected);
 }
 
 TYPED_TEST(NetworkConformance, AFreeLetterHasNoVolumeName) {
@@ -88,6 +88,38 @@ TYPED_TEST(NetworkConformance, AConnectionWithoutALetterIsABadDevice) {
   share.usage = net::kUsageConnectable;
   share.remoteName = "\\\\127.0.0.1\\sharemapper-no-such-share";
   EXPECT_EQ(this->layer_.network().AddConnection(share, "secret", "bob", net::kConnectTemporary), err::kBadDevice);
+}
+
+// Remembered (persistent) connections, as Microsoft documents them: 1201
+// with the remote name (or, from some providers, none) while not connected,
+// 1202 for an add of another share to the letter, forgotten only by a
+// cancellation that updates the profile. The portable code relies on each of
+// these. Neither the Linux layer (which remembers nothing) nor Wine (whose
+// WNetGetConnection asks its mount manager alone) can answer them, so they
+// run against the fake only.
+TEST(RememberedConnections, AsWindowsAnswersThem) {
+  fakes::FakeNetwork network;
+  network.remembered["G:"] = "\\\\srv\\pub";
+  network.remembered["H:"] = "";
+  char remote[80] = "unchanged";
+  std::uint32_t length = sizeof remote;
+  EXPECT_EQ(network.GetConnection("G:", remote, length), err::kConnectionUnavail);
+  EXPECT_STREQ(remote, "\\\\srv\\pub");
+  EXPECT_EQ(network.GetConnection("H:", remote, length), err::kConnectionUnavail);
+  EXPECT_STREQ(remote, "");
+  EXPECT_EQ(network.GetConnection("K:", remote, length), err::kNotConnected);
+
+  platform::NetResource other;
+  other.type = net::kTypeDisk;
+  other.localName = "G:";
+  other.remoteName = "\\\\srv\\other";
+  EXPECT_EQ(network.AddConnection(other, "pw", "bob", net::kConnectTemporary), err::kDeviceAlreadyRemembered);
+
+  EXPECT_EQ(network.CancelConnection("G:", "", 0, true), err::kNotConnected);
+  EXPECT_EQ(network.GetConnection("G:", remote, length), err::kConnectionUnavail);
+  EXPECT_EQ(network.CancelConnection("G:", "\\\\srv\\other", net::kUpdateProfile, true), err::kNotConnected);
+  EXPECT_EQ(network.CancelConnection("G:", "\\\\srv\\pub", net::kUpdateProfile, true), err::kSuccess);
+  EXPECT_EQ(network.GetConnection("G:", remote, length), err::kNotConnected);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -56,9 +57,15 @@ class FakeSystem : public platform::System {
 // A connection table in memory.
 class FakeNetwork : public platform::Network {
  public:
+  // As Windows answers for one logon session: live connections, and the
+  // remembered (persistent) ones of the user's profile, which report 1201
+  // while they are not connected and come back at the next logon until a
+  // cancellation with CONNECT_UPDATE_PROFILE forgets them. A remembered
+  // remote name may be empty, as a third-party provider or a damaged profile
+  // can report it.
   std::map<std::string, std::string> connections;  // "E:" -> "\\srv\pub"
+  std::map<std::string, std::string> remembered;   // "E:" -> "\\srv\pub"
   std::map<std::string, std::string> volumes;      // "E:" -> volume name
-  std::set<std::string> remembered;                // letters reported as 1201
   platform::ErrorCode addResult = platform::err::kSuccess;
   platform::ErrorCode cancelResult = platform::err::kSuccess;
   int addCalls = 0;
@@ -68,11 +75,17 @@ class FakeNetwork : public platform::Network {
   std::string lastPassword;
   std::string lastUser;
   std::uint32_t lastFlags = 0;
+  std::uint32_t lastCancelFlags = 0;
   bool lastForce = false;
+  std::vector<std::string> addedLetters;  // every letter an add was tried on
+  // Runs at the start of each add: another process acting in between.
+  std::function<void(const platform::NetResource&)> beforeAdd;
 
   platform::ErrorCode AddConnection(const platform::NetResource& resource, const std::string& password,
                                     const std::string& user, std::uint32_t flags) override {
     ++addCalls;
+    addedLetters.push_back(resource.localName);
+    if (beforeAdd) beforeAdd(resource);
     lastResource = resource;
     lastPassword = password;
     lastUser = user;
@@ -80,26 +93,48 @@ class FakeNetwork : public platform::Network {
     if (addResult != platform::err::kSuccess) return addResult;
     if (resource.localName.empty()) return platform::err::kBadDevice;
     if (connections.count(resource.localName)) return platform::err::kAlreadyAssigned;
+    const auto kept = remembered.find(resource.localName);
+    if (kept != remembered.end() && kept->second != resource.remoteName) {
+      return platform::err::kDeviceAlreadyRemembered;
+    }
     connections[resource.localName] = resource.remoteName;
+    if (flags & platform::net::kUpdateProfile) remembered[resource.localName] = resource.remoteName;
     return platform::err::kSuccess;
   }
-  platform::ErrorCode CancelConnection(const std::string& name, std::uint32_t, bool force) override {
+  platform::ErrorCode CancelConnection(const std::string& name, const std::string& remoteName, std::uint32_t flags,
+                                       bool force) override {
     ++cancelCalls;
     lastForce = force;
+    lastCancelFlags = flags;
     if (cancelResult != platform::err::kSuccess) return cancelResult;
-    if (connections.erase(name) == 0) return platform::err::kNotConnected;
+    const auto live = connections.find(name);
+    const auto kept = remembered.find(name);
+    const bool forget = (flags & platform::net::kUpdateProfile) != 0 && kept != remembered.end();
+    const std::string* current = live != connections.end() ? &live->second
+                                 : kept != remembered.end() ? &kept->second
+                                                            : nullptr;
+    if (current == nullptr || (!remoteName.empty() && *current != remoteName)) return platform::err::kNotConnected;
+    if (live == connections.end() && !forget) return platform::err::kNotConnected;
+    if (live != connections.end()) connections.erase(live);
+    if (forget) remembered.erase(kept);
     return platform::err::kSuccess;
   }
   platform::ErrorCode GetConnection(const std::string& localName, char* remoteName, std::uint32_t& length) override {
     ++getCalls;
+    if (localName.size() != 2 || localName[1] != ':') return platform::err::kBadDevice;
+    platform::ErrorCode code = platform::err::kSuccess;
     auto it = connections.find(localName);
-    if (it == connections.end()) return platform::err::kNotConnected;
+    if (it == connections.end()) {
+      it = remembered.find(localName);
+      if (it == remembered.end()) return platform::err::kNotConnected;
+      code = platform::err::kConnectionUnavail;
+    }
     if (it->second.size() + 1 > length) {
       length = static_cast<std::uint32_t>(it->second.size() + 1);
       return platform::err::kMoreData;
     }
     std::memcpy(remoteName, it->second.c_str(), it->second.size() + 1);
-    return remembered.count(localName) ? platform::err::kConnectionUnavail : platform::err::kSuccess;
+    return code;
   }
   bool GetVolumeName(const std::string& root, char* volumeName, std::uint32_t size) override {
     auto it = volumes.find(root);

@@ -8,7 +8,6 @@
 
 using VkSharemapper::DriveList;
 using VkSharemapper::MappingKeyPath;
-using VkSharemapper::MappingKeyPathFromQuery;
 using VkSharemapper::MappingKeyPathFromRemote;
 using VkSharemapper::QueryNetDisks;
 using VkSharemapper::SambaDisk;
@@ -40,9 +39,19 @@ TEST(MappingRecord, KeyNamesFromEachSideAgree) {
   EXPECT_EQ(MappingKeyPath("10.0.0.5", "a\\b\\c"), kParent + "##10.0.0.5#a#b#c");
   EXPECT_EQ(MappingKeyPath("srv", "a/b"), kParent + "##srv#a/b");
   EXPECT_EQ(MappingKeyPath("srv", "a\\"), kParent + "##srv#a#");
-  EXPECT_EQ(MappingKeyPathFromQuery("srv", "\\pub\\docs"), MappingKeyPath("srv", "pub\\docs"));
-  EXPECT_EQ(MappingKeyPathFromQuery("srv", "\\pub\\docs\\2024"), kParent + "##srv#pub#docs#2024");
+  EXPECT_EQ(MappingKeyPathFromRemote("\\\\srv\\pub\\docs\\2024"), kParent + "##srv#pub#docs#2024");
   EXPECT_EQ(MappingKeyPathFromRemote("\\\\srv\\pub"), MappingKeyPath("srv", "pub"));
+}
+
+// Deleting what such a name would make of the key path would take
+// MountPoints2 itself, or a key of Explorer's beside the records.
+TEST(MappingRecord, OnlyAShareNamesAKey) {
+  for (const char* remote : {"", "\\\\", "\\\\srv", "\\\\srv\\", "\\\\\\pub", "\\srv\\pub", "srv\\pub",
+                             "\\\\srv\\\\pub", "//srv/pub"}) {
+    EXPECT_EQ(MappingKeyPathFromRemote(remote), "") << remote;
+  }
+  EXPECT_EQ(MappingKeyPath("", "pub"), "");
+  EXPECT_EQ(MappingKeyPath("srv", "\\pub"), "");
 }
 
 TEST(Query, SplitsRemoteNames) {
@@ -67,10 +76,10 @@ TEST(Mount, ConnectsRecordsAndLogsInOrder) {
   fakes::Installed fake;
   LogCapture log;
   SambaDisk disk = FilledDisk();
-  std::string errorText;
-  ASSERT_TRUE(disk.Mount(errorText));
+  platform::ErrorCode error = 0;
+  ASSERT_TRUE(disk.Mount(error));
   EXPECT_TRUE(disk.mounted);
-  EXPECT_EQ(errorText, "");
+  EXPECT_EQ(error, 0u);
 
   EXPECT_EQ(fake.network.lastResource.remoteName, "\\\\10.0.0.5\\user\\12345");
   EXPECT_EQ(fake.network.lastResource.localName, "E:");
@@ -96,7 +105,7 @@ TEST(Mount, ConnectsRecordsAndLogsInOrder) {
 
   // A second Mount does nothing at all.
   const int calls = fake.network.addCalls;
-  EXPECT_TRUE(disk.Mount(errorText));
+  EXPECT_TRUE(disk.Mount(error));
   EXPECT_EQ(fake.network.addCalls, calls);
   EXPECT_EQ(log.Lines().size(), 2u);
 }
@@ -105,8 +114,8 @@ TEST(Mount, AccountWithoutDomainIsTheUserAlone) {
   fakes::Installed fake;
   SambaDisk disk = FilledDisk();
   disk.domain.clear();
-  std::string errorText;
-  EXPECT_TRUE(disk.Mount(errorText));
+  platform::ErrorCode error = 0;
+  EXPECT_TRUE(disk.Mount(error));
   EXPECT_EQ(fake.network.lastUser, "bob");
 }
 
@@ -115,8 +124,8 @@ TEST(Mount, MissingFieldIsLoggedWithoutThePassword) {
   LogCapture log;
   SambaDisk disk = FilledDisk();
   disk.host.clear();
-  std::string errorText;
-  EXPECT_FALSE(disk.Mount(errorText));
+  platform::ErrorCode error = 0;
+  EXPECT_FALSE(disk.Mount(error));
   EXPECT_EQ(fake.network.addCalls, 0);
   EXPECT_EQ(fake.registry.calls, 0);
   EXPECT_EQ(fake.system.tokenCalls, 0);
@@ -128,17 +137,17 @@ TEST(Mount, MissingFieldIsLoggedWithoutThePassword) {
   LogCapture second;
   SambaDisk noPassword = FilledDisk();
   noPassword.password.clear();
-  EXPECT_FALSE(noPassword.Mount(errorText));
+  EXPECT_FALSE(noPassword.Mount(error));
   EXPECT_EQ(Tail(second.Lines()[0]),
             "VkSharemapper::SambaDisk::Mount:114  ERR:  missing Parameter, can't mount samdisk "
             "E:10.0.0.5user\\12345bobDocs1001");
-  EXPECT_EQ(errorText, "");
+  EXPECT_EQ(error, 0u);
 
   // Domain and dsid may be empty; volume and userid may not.
   for (auto clear : {&SambaDisk::volume, &SambaDisk::userid}) {
     SambaDisk d = FilledDisk();
     d.*clear = "";
-    EXPECT_FALSE(d.Mount(errorText));
+    EXPECT_FALSE(d.Mount(error));
   }
   EXPECT_EQ(fake.network.addCalls, 0);
 }
@@ -148,10 +157,10 @@ TEST(Mount, RefusedConnectionKeepsItsNumber) {
   fake.network.connections["E:"] = "\\\\other\\share";
   LogCapture log;
   SambaDisk disk = FilledDisk();
-  std::string errorText;
-  EXPECT_FALSE(disk.Mount(errorText));
+  platform::ErrorCode error = 0;
+  EXPECT_FALSE(disk.Mount(error));
   EXPECT_FALSE(disk.mounted);
-  EXPECT_EQ(errorText, "85");
+  EXPECT_EQ(error, 85u);
   ASSERT_EQ(log.Lines().size(), 1u);
   EXPECT_EQ(Tail(log.Lines()[0]), "VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk failed, errno: 85");
   EXPECT_TRUE(fake.registry.keys.empty());
@@ -162,15 +171,15 @@ TEST(Mount, OverlongRemoteNameNeverReachesTheNetwork) {
   LogCapture log;
   SambaDisk disk = FilledDisk();
   disk.location = std::string(260 - 2 - 8 - 1 - 1, 'x');  // remote name of exactly 259 characters
-  std::string errorText;
-  EXPECT_TRUE(disk.Mount(errorText));
+  platform::ErrorCode error = 0;
+  EXPECT_TRUE(disk.Mount(error));
   EXPECT_EQ(fake.network.addCalls, 1);
 
   SambaDisk longer = FilledDisk();
   longer.drive = "F:";
   longer.location = std::string(260 - 2 - 8 - 1, 'x');  // 260 characters
-  EXPECT_FALSE(longer.Mount(errorText));
-  EXPECT_EQ(errorText, "206");
+  EXPECT_FALSE(longer.Mount(error));
+  EXPECT_EQ(error, 206u);
   EXPECT_EQ(fake.network.addCalls, 1);
   EXPECT_EQ(Tail(log.Lines().back()), "VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk failed, errno: 206");
 }
@@ -180,10 +189,10 @@ TEST(Mount, EmptyDsidConnectsButReportsFailure) {
   LogCapture log;
   SambaDisk disk = FilledDisk();
   disk.dsid.clear();
-  std::string errorText;
-  EXPECT_FALSE(disk.Mount(errorText));
+  platform::ErrorCode error = 0;
+  EXPECT_FALSE(disk.Mount(error));
   EXPECT_TRUE(disk.mounted);
-  EXPECT_EQ(errorText, "");
+  EXPECT_EQ(error, 0u);
   EXPECT_EQ(fake.network.connections.count("E:"), 1u);
   const std::string key = kParent + "##10.0.0.5#user#12345";
   EXPECT_TRUE(fake.registry.HasValue(key, "_LabelFromReg"));
@@ -199,8 +208,8 @@ TEST(Mount, RegistryFailureStillEmptiesTheRecycleBin) {
   fake.files.AddFile("E:\\$RECYCLE.BIN\\old.txt");
   LogCapture log;
   SambaDisk disk = FilledDisk();
-  std::string errorText;
-  EXPECT_FALSE(disk.Mount(errorText));
+  platform::ErrorCode error = 0;
+  EXPECT_FALSE(disk.Mount(error));
   const auto lines = log.Lines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(Tail(lines[1]), "VkSharemapper::SambaDisk::Mount:169  INFO:  Samba disk mount: 0");
@@ -282,8 +291,7 @@ TEST(Query, ListsNetworkDrivesInLetterOrderWithDefaults) {
   fakes::Installed fake;
   fake.network.connections["Z:"] = "\\\\srv\\other";
   fake.network.connections["E:"] = "\\\\srv\\pub\\docs";
-  fake.network.connections["G:"] = "\\\\srv\\remembered";
-  fake.network.remembered.insert("G:");
+  fake.network.remembered["G:"] = "\\\\srv\\remembered";
   fake.network.volumes["Z:"] = "other";
   const std::string key = kParent + "##srv#pub#docs";
   fake.registry.keys[key]["_LabelFromReg"] = "Docs";
@@ -333,14 +341,14 @@ TEST(Unmount, DeletesTheRecordTheQueryReadForEverySpelling) {
     other.drive = "F:";
     other.host = "srv";
     other.location = std::string(spelling) == "pub\\d1" ? "pub/d1" : "pub\\d1";
-    std::string errorText;
-    ASSERT_TRUE(other.Mount(errorText));
+    platform::ErrorCode error = 0;
+    ASSERT_TRUE(other.Mount(error));
     const auto otherRecord = fake.registry.keys;
 
     SambaDisk disk = FilledDisk();
     disk.host = "srv";
     disk.location = spelling;
-    ASSERT_TRUE(disk.Mount(errorText)) << spelling;
+    ASSERT_TRUE(disk.Mount(error)) << spelling;
 
     DriveList list;
     QueryNetDisks(list);

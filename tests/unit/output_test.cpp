@@ -98,25 +98,25 @@ TEST(AddCommand, OutcomesInBothFormats) {
   fakes::Installed fake;
   int status = 0;
   std::ostringstream ok;
-  RunAddCommand(AddOptions(false), status, ok);
+  status = RunAddCommand(AddOptions(false), ok);
   EXPECT_EQ(ok.str(), "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n");
   EXPECT_EQ(status, 0);
 
   fake.network.addResult = 1219;
   std::ostringstream conflict;
-  RunAddCommand(AddOptions(false), status, conflict);
+  status = RunAddCommand(AddOptions(false), conflict);
   EXPECT_EQ(conflict.str(), "{\"data\":{},\"errorCode\":20001,\"message\":\"add failed,mount fault\",\"success\":false}\n");
   EXPECT_EQ(status, 20000);
 
   fake.network.addResult = 1326;
   std::ostringstream other;
-  RunAddCommand(AddOptions(false), status, other);
+  status = RunAddCommand(AddOptions(false), other);
   EXPECT_EQ(other.str(), "{\"data\":{},\"errorCode\":20000,\"message\":\"add failed,mount fault\",\"success\":false}\n");
 
   fake.network.addResult = 1219;
   std::ostringstream form;
   int formStatus = 0;
-  RunAddCommand(AddOptions(true), formStatus, form);
+  formStatus = RunAddCommand(AddOptions(true), form);
   EXPECT_EQ(form.str(), "add failed,mount fault\n");
   EXPECT_EQ(formStatus, 20000);
 }
@@ -135,7 +135,7 @@ SmOption DeleteOptions(const std::string& drive, bool driveGiven, const std::str
 
 std::string Delete(const SmOption& options, int& status) {
   std::ostringstream out;
-  RunDeleteCommand(options, status, out);
+  status = RunDeleteCommand(options, out);
   return out.str();
 }
 
@@ -198,11 +198,11 @@ TEST(QueryCommand, EmptyListInBothFormats) {
   options.query = true;
   int status = 0;
   std::ostringstream json;
-  RunQueryCommand(options, status, json);
+  status = RunQueryCommand(options, json);
   EXPECT_EQ(json.str(), "{\"data\":[],\"errorCode\":0,\"message\":\"query success\",\"success\":true}\n");
   options.form = true;
   std::ostringstream form;
-  RunQueryCommand(options, status, form);
+  status = RunQueryCommand(options, form);
   EXPECT_EQ(form.str(), std::string(kHeader) + ".\n");
   EXPECT_EQ(status, 0);
 }

@@ -40,7 +40,7 @@ TEST_F(Win32Network, FreeLetterIsNoConnection) {
   std::uint32_t length = sizeof remote;
   const platform::ErrorCode status = network.GetConnection(freeDrive_, remote, length);
   EXPECT_TRUE(status != err::kSuccess && status != err::kConnectionUnavail) << status;
-  EXPECT_NE(network.CancelConnection(freeDrive_, 0, true), err::kSuccess);
+  EXPECT_NE(network.CancelConnection(freeDrive_, "", 0, true), err::kSuccess);
 }
 
 // A share that cannot be reached is a failure, and the letter stays free.

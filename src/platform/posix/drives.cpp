@@ -142,11 +142,11 @@ ErrorCode Drives::Insert(const ConnectionRow& row) {
   return code;
 }
 
-ErrorCode Drives::Delete(char letter) {
+ErrorCode Drives::Delete(char letter, const std::string& remoteName) {
   ErrorCode code = err::kNotConnected;
   if (!ValidLetter(letter) || Open(false, code) == nullptr) return code != err::kSuccess ? code : err::kNotConnected;
-  Statement remove(db_, "DELETE FROM connections WHERE letter = ?1");
-  const int rc = remove.Bind(1, std::string(1, letter)).Step();
+  Statement remove(db_, "DELETE FROM connections WHERE letter = ?1 AND (?2 = '' OR remote_name = ?2)");
+  const int rc = remove.Bind(1, std::string(1, letter)).Bind(2, remoteName).Step();
   if (rc != SQLITE_DONE) return Failure(rc);
   return db_.Changes() > 0 ? err::kSuccess : err::kNotConnected;
 }

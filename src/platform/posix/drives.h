@@ -39,8 +39,9 @@ class Drives {
   // writes the row, in one immediate transaction.
   ErrorCode Check(const ConnectionRow& row);
   ErrorCode Insert(const ConnectionRow& row);
-  // Deletes the row alone: 0, 2250 when there is none, or a failure.
-  ErrorCode Delete(char letter);
+  // Deletes the letter's row if it holds `remoteName` (any row when that is
+  // empty): 0, 2250 when there is no such row, or a failure.
+  ErrorCode Delete(char letter, const std::string& remoteName);
 
   // The session of a drive this process connected, if it is still the
   // drive's connection (one cancelled or replaced elsewhere ends here).

@@ -49,12 +49,14 @@ class PosixNetwork : public Network {
     return code;
   }
 
-  // Only drive letters have connections here; open listings on the drive do
-  // not hold the cancellation up, whatever `force`.
-  ErrorCode CancelConnection(const std::string& name, std::uint32_t, bool) override {
-    const char letter = posix::DriveLetterOf(name);
+  // Only drive letters have connections here, and none is remembered; open
+  // listings on the drive do not hold the cancellation up, whatever `force`.
+  // The remote name is checked in the statement that deletes the row.
+  ErrorCode CancelConnection(const std::string& localName, const std::string& remoteName, std::uint32_t,
+                             bool) override {
+    const char letter = posix::DriveLetterOf(localName);
     if (letter == 0) return err::kNotConnected;
-    const ErrorCode code = drives_.Delete(letter);
+    const ErrorCode code = drives_.Delete(letter, remoteName);
     if (code == err::kSuccess || code == err::kNotConnected) drives_.Detach(letter);
     return code;
   }

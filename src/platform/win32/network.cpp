@@ -1,5 +1,6 @@
 // Windows implementation of the network concern: drive connections through
 // the multiple provider router (MPR) and volume names through KERNEL32.
+#include <cstring>
 #include <string>
 
 #include "platform/network.h"
@@ -7,6 +8,9 @@
 
 namespace platform {
 namespace {
+
+// Longer than any remote name the program connects (MAX_PATH) with room over.
+constexpr DWORD kMaxRemoteName = 1024;
 
 class WinNetwork : public Network {
  public:
@@ -34,9 +38,23 @@ class WinNetwork : public Network {
                                                         user.c_str(), static_cast<DWORD>(flags)));
   }
 
-  ErrorCode CancelConnection(const std::string& name, std::uint32_t flags, bool force) override {
+  // The registry has no transaction and MPR no conditional cancellation: the
+  // remote name is checked right before the call, which leaves a window of
+  // one call for another process to replace the connection (README).
+  ErrorCode CancelConnection(const std::string& localName, const std::string& remoteName, std::uint32_t flags,
+                             bool force) override {
+    if (!remoteName.empty()) {
+      std::string current(kMaxRemoteName, '\0');
+      DWORD size = kMaxRemoteName;
+      const DWORD status = ::WNetGetConnectionA(localName.c_str(), &current[0], &size);
+      if (status != NO_ERROR && status != ERROR_CONNECTION_UNAVAIL && status != ERROR_MORE_DATA) {
+        return static_cast<ErrorCode>(status);
+      }
+      current.resize(status == ERROR_MORE_DATA ? 0 : std::strlen(current.c_str()));
+      if (current != remoteName) return err::kNotConnected;
+    }
     return static_cast<ErrorCode>(
-        ::WNetCancelConnection2A(name.c_str(), static_cast<DWORD>(flags), force ? TRUE : FALSE));
+        ::WNetCancelConnection2A(localName.c_str(), static_cast<DWORD>(flags), force ? TRUE : FALSE));
   }
 
   ErrorCode GetConnection(const std::string& localName, char* remoteName,
