@@ -134,6 +134,27 @@ TEST_F(ConnectionTableTest, ADamagedTableIsReportedAndKept) {
   EXPECT_EQ(garbage, testkit::ReadFile(file));
 }
 
+// A table made by an earlier version, with a column of creation times no
+// run reads, takes rows and gives them back as before.
+TEST_F(ConnectionTableTest, ATableWithTheOldCreationColumnStillWorks) {
+  ASSERT_EQ(0, ::mkdir(TableFolder().c_str(), 0700));
+  const std::string file = TableFolder() + "/connections.db";
+  ASSERT_TRUE(testkit::WriteFile(file, ""));
+  ::chmod(file.c_str(), 0600);
+  {
+    posix::Database old;
+    ASSERT_EQ(0, old.Open(file, 0));
+    ASSERT_EQ(0, old.Exec("CREATE TABLE connections (letter TEXT PRIMARY KEY NOT NULL, remote_name TEXT NOT NULL,"
+                          " host TEXT NOT NULL, share TEXT NOT NULL, account TEXT NOT NULL,"
+                          " created INTEGER NOT NULL DEFAULT (strftime('%s','now')))"));
+  }
+  ASSERT_EQ(err::kSuccess, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
+  ConnectionRow found;
+  ASSERT_EQ(err::kSuccess, posix::UserDrives().Find('E', found));
+  EXPECT_EQ("pub", found.share);
+  EXPECT_EQ(err::kSuccess, posix::UserDrives().Delete('E'));
+}
+
 // The umask of the run never decides the modes: 0700 and 0600 under 0777
 // (which would leave 0000, stopping every later run) and under 0.
 TEST_F(ConnectionTableTest, ModesArePrivateWhateverTheUmask) {
