@@ -6,6 +6,7 @@
 #include "disk/samba_disk.h"
 #include "log/applog.h"
 #include "platform/platform.h"
+#include "utils/registry_group.h"
 #include "utils/vkreg.h"
 
 namespace VkSharemapper {
@@ -56,12 +57,16 @@ bool SambaDisk::Mount(platform::ErrorCode& error) {
   LogHead(AppLog, kLocation, logline::kMountSucceeded, kLevelInfo) << "mapping net disk sucessed" << std::endl;
   mounted = true;
 
+  // The three values are written as one group: where the store has
+  // transactions (Linux), another run's query sees all of them or none.
   const std::string keyPath = MappingKeyPath(host, location);
   int registryResult = 0;
   if (!keyPath.empty()) {
+    RegistryGroup group(true);
     registryResult = DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, keyPath, kValueLabel, volume);
     if (registryResult != 0) registryResult = DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, keyPath, kValueUserId, userid);
     if (registryResult != 0) registryResult = DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, keyPath, kValueDiskSessionId, dsid);
+    if (group.End() != platform::err::kSuccess) registryResult = 0;
   }
 
   LogHead(AppLog, kLocation, logline::kMountRegistryResult, kLevelInfo)

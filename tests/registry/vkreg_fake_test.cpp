@@ -70,6 +70,8 @@ class FaultyRegistry : public platform::Registry {
     EXPECT_EQ(1u, open.erase(key)) << "closed a key that was not open";
     return real.CloseKey(key);
   }
+  ErrorCode BeginGroup(bool write) override { return real.BeginGroup(write); }
+  ErrorCode EndGroup() override { return real.EndGroup(); }
   // The process token is the system's; its calls go to the same record.
   struct Token : platform::System {
     explicit Token(FaultyRegistry& registry) : owner(registry) {}

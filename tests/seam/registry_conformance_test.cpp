@@ -211,6 +211,25 @@ TYPED_TEST(RegistryConformance, SetValueReplacesInPlace) {
   this->registry().CloseKey(again);
 }
 
+// In a group, writing or not, every call answers as it would alone, and
+// what the calls wrote is there once it ends.
+TYPED_TEST(RegistryConformance, CallsInAGroupAnswerAsAlone) {
+  for (const bool write : {true, false}) {
+    ASSERT_EQ(this->registry().BeginGroup(write), err::kSuccess);
+    const platform::KeyHandle key = this->Create(kRoot + "\\Group");
+    EXPECT_EQ(this->registry().SetValue(key, "_VkUserId", reg::kTypeSz, "1001", 4), err::kSuccess);
+    std::string text;
+    EXPECT_EQ(this->Read(key, "_VkUserId", text), err::kSuccess);
+    EXPECT_EQ(text, "1001");
+    EXPECT_EQ(this->Read(key, "_VkDiskSessionId", text), err::kFileNotFound);
+    EXPECT_EQ(this->registry().DeleteKey(kRoot), err::kAccessDenied);
+    EXPECT_EQ(this->registry().CloseKey(key), err::kSuccess);
+    EXPECT_EQ(this->registry().EndGroup(), err::kSuccess);
+    EXPECT_EQ(this->Open(kRoot + "\\Group"), err::kSuccess);
+    EXPECT_TRUE(this->DeleteTree(kRoot));
+  }
+}
+
 // The hive itself is never deleted, whatever path reaches the layer (the
 // numbers differ: Windows answers 87, the key store 5).
 TYPED_TEST(RegistryConformance, HiveIsNeverDeleted) {

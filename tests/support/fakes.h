@@ -223,6 +223,20 @@ class FakeRegistry : public platform::Registry {
     return platform::err::kSuccess;
   }
 
+  // Groups change nothing here, as on Windows; they are counted.
+  platform::ErrorCode beginGroupResult = platform::err::kSuccess;
+  int groupsBegun = 0, groupsEnded = 0;
+  bool lastGroupWrites = false;
+  platform::ErrorCode BeginGroup(bool write) override {
+    lastGroupWrites = write;
+    groupsBegun += beginGroupResult == platform::err::kSuccess;
+    return beginGroupResult;
+  }
+  platform::ErrorCode EndGroup() override {
+    ++groupsEnded;
+    return platform::err::kSuccess;
+  }
+
   bool HasValue(const std::string& path, const std::string& name) const {
     auto it = keys.find(path);
     return it != keys.end() && it->second.count(name) != 0;

@@ -1,14 +1,9 @@
 #include "platform/posix/drives.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
 
 #include "log/diag_logger.h"
 #include "platform/posix/net_remote_name.h"
-#include "platform/posix/private_files.h"
 
 namespace platform {
 namespace posix {
@@ -23,17 +18,11 @@ constexpr const char* kSchema =
     " remote_name TEXT NOT NULL,"
     " host TEXT NOT NULL,"
     " share TEXT NOT NULL,"
-    " account TEXT NOT NULL,"
-    " created INTEGER NOT NULL DEFAULT (strftime('%s','now')))";
+    " account TEXT NOT NULL)";
 
 const log4cxx::LoggerPtr& Logger() {
   static const log4cxx::LoggerPtr logger = VkSharemapper::diag::GetLogger("Sharemapper.Connections");
   return logger;
-}
-
-std::string WithoutTrailingSlashes(std::string path) {
-  while (!path.empty() && path.back() == '/') path.pop_back();
-  return path;
 }
 
 // A table that is no sound database "cannot be opened", whenever that shows.
@@ -43,25 +32,12 @@ bool ValidLetter(char letter) { return letter >= 'A' && letter <= 'Z'; }
 
 }  // namespace
 
-std::string Drives::TableFolder() {
-  const uid_t uid = ::geteuid();
-  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-  struct stat st {};
-  if (runtime != nullptr && runtime[0] == '/' && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) &&
-      st.st_uid == uid) {
-    return WithoutTrailingSlashes(runtime) + "/sharemapper";
-  }
-  const char* tmp = std::getenv("TMPDIR");
-  return WithoutTrailingSlashes(tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp") + "/sharemapper-" +
-         std::to_string(uid);
-}
-
 // The open table; null with `code` 0 when there is none and `create` is
 // false: then there are no connections.
 Database* Drives::Open(bool create, ErrorCode& code) {
   code = err::kSuccess;
   if (db_.IsOpen()) return &db_;
-  const std::string file = TableFolder() + "/connections.db";
+  const std::string file = PrivateFolderPath(PrivateFolder::kRuntime) + "/connections.db";
   bool absent = false;
   std::string why;
   code = PreparePrivateFile(file, create, absent, why, Logger());
@@ -125,21 +101,18 @@ ErrorCode Drives::Check(const ConnectionRow& row) {
 ErrorCode Drives::Insert(const ConnectionRow& row) {
   ErrorCode code = err::kBadDevice;
   if (!ValidLetter(row.letter) || Open(true, code) == nullptr) return code;
-  // The checks and the insertion see the same table: IMMEDIATE takes the
-  // write lock before the first read.
-  int rc = db_.Run("BEGIN IMMEDIATE");
+  // The checks and the insertion see the same table.
+  Transaction transaction(db_);
+  int rc = transaction.Begin(true);
   if (rc != SQLITE_OK) return Failure(rc);
   code = Conflicts(row);
-  if (code == err::kSuccess) {
-    Statement insert(db_, "INSERT INTO connections (letter, remote_name, host, share, account)"
-                          " VALUES (?1, ?2, ?3, ?4, ?5)");
-    insert.Bind(1, std::string(1, row.letter)).Bind(2, row.remoteName).Bind(3, row.host);
-    rc = insert.Bind(4, row.share).Bind(5, row.account).Step();
-    if (rc == SQLITE_DONE) rc = db_.Run("COMMIT");
-    code = rc == SQLITE_OK ? err::kSuccess : (rc & 0xFF) == SQLITE_CONSTRAINT ? err::kAlreadyAssigned : Failure(rc);
-  }
-  db_.Rollback();
-  return code;
+  if (code != err::kSuccess) return code;
+  Statement insert(db_, "INSERT INTO connections (letter, remote_name, host, share, account)"
+                        " VALUES (?1, ?2, ?3, ?4, ?5)");
+  insert.Bind(1, std::string(1, row.letter)).Bind(2, row.remoteName).Bind(3, row.host);
+  rc = insert.Bind(4, row.share).Bind(5, row.account).Step();
+  if (rc == SQLITE_DONE) rc = transaction.Commit();
+  return rc == SQLITE_OK ? err::kSuccess : (rc & 0xFF) == SQLITE_CONSTRAINT ? err::kAlreadyAssigned : Failure(rc);
 }
 
 ErrorCode Drives::Delete(char letter, const std::string& remoteName) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/posix/private_files.h"
 #include "platform/posix/smb_session.h"
 #include "platform/posix/sqlite_util.h"
 
@@ -51,7 +52,7 @@ class Drives {
   void DetachAll() { sessions_.clear(); }
 
   // The folder of the table in this environment.
-  static std::string TableFolder();
+  static std::string TableFolder() { return PrivateFolderPath(PrivateFolder::kRuntime); }
   // The next call looks at the environment again.
   void CloseTableForTests() { db_.Close(); }
 

@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "platform/log_buffer.h"
 #include "platform/posix/drives.h"
+#include "platform/posix/errno_map.h"
 #include "platform/posix/last_error.h"
 #include "platform/posix/net_remote_name.h"
 

@@ -1,8 +1,5 @@
-// The thread's last Windows error number, as GetLastError keeps it, and the
-// one map from errno values to Windows numbers.
+// The thread's last Windows error number, as GetLastError keeps it.
 #pragma once
-
-#include <initializer_list>
 
 #include "platform/errors.h"
 
@@ -11,18 +8,6 @@ namespace posix {
 
 ErrorCode GetLastError();
 void SetLastError(ErrorCode code);
-
-struct ErrnoCase {
-  int error;
-  ErrorCode code;
-};
-
-// The Windows number of a local file operation's errno.
-ErrorCode ErrnoToWindows(int error);
-// For an operation with numbers of its own: `cases` first, then (when
-// `shared`) the numbers every file operation gives, else `fallback`.
-ErrorCode ErrnoToWindows(int error, std::initializer_list<ErrnoCase> cases, ErrorCode fallback,
-                         bool shared = true);
 
 }  // namespace posix
 }  // namespace platform

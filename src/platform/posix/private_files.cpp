@@ -1,14 +1,17 @@
 #include "platform/posix/private_files.h"
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
+#include <vector>
 
-#include "platform/posix/last_error.h"
+#include "platform/posix/errno_map.h"
 
 namespace platform {
 namespace posix {
@@ -36,20 +39,29 @@ int Make(const std::string& path, bool folder) {
   return error;
 }
 
-// Gives an entry of the user's the owner's rights its kind needs back, the
-// other bits left as they are, never through a link that took its place.
-// False, with errno set, when that failed.
-bool RestoreOwnerRights(const std::string& path, struct stat& st, const log4cxx::LoggerPtr& logger) {
-  const mode_t needed = S_ISDIR(st.st_mode) ? S_IRWXU : S_IRUSR | S_IWUSR;
-  if (st.st_uid != ::geteuid() || (st.st_mode & needed) == needed) return true;
+// Makes an entry of the user's private again (0700 for a folder, 0600 for
+// a file), never through a link that took its place. False, with errno
+// set, when that failed.
+bool MakePrivate(const std::string& path, struct stat& st, const log4cxx::LoggerPtr& logger) {
+  const mode_t wanted = S_ISDIR(st.st_mode) ? S_IRWXU : S_IRUSR | S_IWUSR;
+  if ((st.st_mode & 07777) == wanted) return true;
   const mode_t before = st.st_mode;
-  if (::fchmodat(AT_FDCWD, path.c_str(), (st.st_mode & 07777) | needed, AT_SYMLINK_NOFOLLOW) != 0 ||
-      ::lstat(path.c_str(), &st) != 0) {
+  if (::fchmodat(AT_FDCWD, path.c_str(), wanted, AT_SYMLINK_NOFOLLOW) != 0 || ::lstat(path.c_str(), &st) != 0) {
     return false;
   }
-  LOG4CXX_WARN(logger, path << " lacked its owner's rights (mode " << Octal(before) << "); now mode "
-                            << Octal(st.st_mode));
+  LOG4CXX_WARN(logger, path << " had mode " << Octal(before) << "; now mode " << Octal(st.st_mode));
   return true;
+}
+
+// An absolute path from the environment; "" for none.
+std::string AbsoluteVariable(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] == '/' ? value : "";
+}
+
+std::string WithoutTrailingSlashes(std::string path) {
+  while (!path.empty() && path.back() == '/') path.pop_back();
+  return path;
 }
 
 ErrorCode Prepare(const std::string& path, bool folder, bool create, bool& absent, std::string& why,
@@ -74,11 +86,11 @@ ErrorCode Prepare(const std::string& path, bool folder, bool create, bool& absen
     why = path + (folder ? " is not a folder" : " is not a regular file");
   } else if (st.st_uid != me) {
     why = path + " belongs to uid " + std::to_string(st.st_uid) + ", not to uid " + std::to_string(me);
-  } else if (!RestoreOwnerRights(path, st, logger)) {
-    return failed("cannot give " + path + " its owner's rights back");
-  } else if ((st.st_mode & 077) != 0) {
+  } else if ((st.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
     // Whoever could write there may have left anything beside the file.
-    why = path + " is open to group or others (mode " + Octal(st.st_mode) + ")";
+    why = path + " can be written by group or others (mode " + Octal(st.st_mode) + ")";
+  } else if (!MakePrivate(path, st, logger)) {
+    return failed("cannot make " + path + " private");
   } else {
     return err::kSuccess;
   }
@@ -86,6 +98,30 @@ ErrorCode Prepare(const std::string& path, bool folder, bool create, bool& absen
 }
 
 }  // namespace
+
+std::string PrivateFolderPath(PrivateFolder kind) {
+  const uid_t me = ::geteuid();
+  struct stat st {};
+  if (kind == PrivateFolder::kRuntime) {
+    const std::string runtime = AbsoluteVariable("XDG_RUNTIME_DIR");
+    if (!runtime.empty() && ::stat(runtime.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == me) {
+      return WithoutTrailingSlashes(runtime) + "/sharemapper";
+    }
+    const std::string tmp = AbsoluteVariable("TMPDIR");
+    return WithoutTrailingSlashes(tmp.empty() ? "/tmp" : tmp) + "/sharemapper-" + std::to_string(me);
+  }
+  std::string config = AbsoluteVariable("XDG_CONFIG_HOME");
+  const std::string home = AbsoluteVariable("HOME");
+  if (config.empty() && !home.empty()) config = home + "/.config";
+  struct passwd entry {};
+  struct passwd* found = nullptr;
+  std::vector<char> buffer(16384);
+  if (config.empty() && ::getpwuid_r(me, &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
+      found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+    config = std::string(found->pw_dir) + "/.config";
+  }
+  return config.empty() ? config : WithoutTrailingSlashes(config) + "/sharemapper";
+}
 
 ErrorCode PreparePrivateFile(const std::string& file, bool create, bool& absent, std::string& why,
                              const log4cxx::LoggerPtr& logger) {
@@ -97,7 +133,9 @@ ErrorCode PreparePrivateFile(const std::string& file, bool create, bool& absent,
   for (const char* suffix : {"-journal", "-wal", "-shm"}) {
     struct stat st {};
     const std::string companion = file + suffix;
-    if (::lstat(companion.c_str(), &st) == 0 && S_ISREG(st.st_mode)) RestoreOwnerRights(companion, st, logger);
+    if (::lstat(companion.c_str(), &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid()) {
+      MakePrivate(companion, st, logger);
+    }
   }
   return err::kSuccess;
 }

@@ -1,20 +1,16 @@
 // The registry on Linux: key handles and the Windows calling conventions on
 // top of the per-user key store, one SQLite file (README, "Where Linux keeps
-// its state"). Each operation is one transaction, so several runs may use
-// the store at once; a store that cannot be written is still read. Failures
-// are Windows numbers, each also described on the logger
-// "Sharemapper.KeyStore".
+// its state"). Each operation is one transaction, or one savepoint of a
+// group's, so several runs may use the store at once; a store that cannot be
+// written is still read. Failures are Windows numbers, each also described
+// on the logger "Sharemapper.KeyStore".
 #include "platform/posix/registry.h"
 
-#include <pwd.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <cstring>
 #include <map>
-#include <vector>
 
 #include "log/diag_logger.h"
 #include "platform/posix/private_files.h"
@@ -33,20 +29,14 @@ constexpr std::int64_t kApplicationId = 0x534D5247;  // "SMRG"
 constexpr std::int64_t kSchemaVersion = 2;
 constexpr std::size_t kMaxKeyName = 255;  // the Windows registry's limits
 constexpr std::size_t kMaxValueName = 16383;
-// The access rights each operation needs (KEY_READ and KEY_ALL_ACCESS hold them).
-constexpr std::uint32_t kQueryValue = 0x0001;        // KEY_QUERY_VALUE
-constexpr std::uint32_t kSetValue = 0x0002;          // KEY_SET_VALUE
-constexpr std::uint32_t kEnumerateSubKeys = 0x0008;  // KEY_ENUMERATE_SUB_KEYS
 
 // Keys are rows keyed by their full path below the root ("Software\Tests",
 // the root ''), compared as NOCASE does: ASCII letters folded, nothing else.
 // Each keeps the case it was created with. Ids are never reused, so a handle
 // to a deleted key cannot come to name a newer one.
-#define SM_KEYS_TABLE                                                                                 \
-  "keys(id INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT NOT NULL UNIQUE COLLATE NOCASE,"             \
-  " parent TEXT COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE);"
 const char* const kSchema =
-    "CREATE TABLE " SM_KEYS_TABLE
+    "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, path TEXT NOT NULL UNIQUE COLLATE NOCASE,"
+    " parent TEXT COLLATE NOCASE, name TEXT NOT NULL COLLATE NOCASE);"
     "CREATE INDEX keys_by_parent ON keys(parent, name);"
     "CREATE TABLE key_values(key INTEGER NOT NULL, name TEXT NOT NULL COLLATE NOCASE,"
     " type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, name)) WITHOUT ROWID;"
@@ -54,50 +44,15 @@ const char* const kSchema =
     "PRAGMA application_id = 1397576263;"
     "PRAGMA user_version = 2;";
 
-// Version 1 kept a tree of parent ids; its rows, with the same ids, as rows
-// of the current layout.
-#define SM_KEYS_OF_VERSION_1                                                                           \
-  "WITH RECURSIVE tree(id, path, parent, name) AS (SELECT id, '', NULL, '' FROM main.keys WHERE id = 1" \
-  " UNION ALL SELECT k.id, CASE t.path WHEN '' THEN k.name ELSE t.path || '\\' || k.name END, t.path,"  \
-  " k.name FROM main.keys AS k JOIN tree AS t ON k.parent = t.id) SELECT * FROM tree;"
-const char* const kMigrateVersion1 =
-    "CREATE TABLE new_" SM_KEYS_TABLE "INSERT INTO new_keys " SM_KEYS_OF_VERSION_1
-    "UPDATE sqlite_sequence SET seq = (SELECT max(seq) FROM sqlite_sequence WHERE name IN ('keys', 'new_keys'))"
-    " WHERE name = 'new_keys';"
-    "DROP TABLE keys; ALTER TABLE new_keys RENAME TO keys;"
-    "CREATE INDEX keys_by_parent ON keys(parent, name); PRAGMA user_version = 2;";
-// A version 1 store that cannot be written is read through a copy of its
-// keys, which hides them for this connection.
-const char* const kReadVersion1 =
-    "CREATE TEMP TABLE " SM_KEYS_TABLE "INSERT INTO temp.keys " SM_KEYS_OF_VERSION_1
-    "CREATE INDEX temp.keys_by_parent ON keys(parent, name);";
-
 const log4cxx::LoggerPtr& Logger() {
   static const log4cxx::LoggerPtr logger = VkSharemapper::diag::GetLogger("Sharemapper.KeyStore");
   return logger;
 }
 
-// $XDG_CONFIG_HOME, else ~/.config, of the environment or else the user's
-// entry; relative values are ignored, as the XDG rules ask. "" for none.
+// The store file of this environment; "" for none.
 std::string ResolvePath() {
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  const char* home = std::getenv("HOME");
-  struct passwd entry {};
-  struct passwd* found = nullptr;
-  std::vector<char> buffer(16384);
-  std::string base;
-  if (config != nullptr && config[0] == '/') {
-    base = config;
-  } else if (home != nullptr && home[0] == '/') {
-    base = std::string(home) + "/.config";
-  } else if (::getpwuid_r(::geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found != nullptr &&
-             found->pw_dir != nullptr && found->pw_dir[0] == '/') {
-    base = std::string(found->pw_dir) + "/.config";
-  } else {
-    return std::string();
-  }
-  while (base.size() > 1 && base.back() == '/') base.pop_back();
-  return base + "/sharemapper/registry.db";
+  const std::string folder = posix::PrivateFolderPath(posix::PrivateFolder::kConfig);
+  return folder.empty() ? folder : folder + "/registry.db";
 }
 
 // SQLite's result of a step: a row or the end of the rows is success.
@@ -136,7 +91,7 @@ class PosixRegistry : public Registry {
   ErrorCode SetValue(KeyHandle key, const std::string& name, std::uint32_t type, const char* data,
                      std::uint32_t size) override {
     KeyId id = 0;
-    ErrorCode code = Resolve(key, kSetValue, id);
+    ErrorCode code = Resolve(key, id);
     const std::string valueName = CName(name);
     if (code == err::kSuccess && (valueName.size() > kMaxValueName || (data == nullptr && size != 0))) {
       code = err::kInvalidParameter;
@@ -157,7 +112,7 @@ class PosixRegistry : public Registry {
                        std::uint32_t& size) override {
     KeyId id = 0;
     std::string data;
-    ErrorCode code = Resolve(key, kQueryValue, id);
+    ErrorCode code = Resolve(key, id);
     if (code != err::kSuccess) return code;
     code = Transact(false, id == kRootKey ? err::kFileNotFound : err::kKeyDeleted, "cannot read a value", [&](int& rc) {
       if (!Exists(id, rc)) return err::kKeyDeleted;
@@ -180,7 +135,7 @@ class PosixRegistry : public Registry {
   ErrorCode EnumKey(KeyHandle key, std::uint32_t index, char* name, std::uint32_t& size) override {
     KeyId id = 0;
     std::string subkey;
-    ErrorCode code = Resolve(key, kEnumerateSubKeys, id);
+    ErrorCode code = Resolve(key, id);
     if (code == err::kSuccess && name == nullptr) code = err::kInvalidParameter;
     if (code != err::kSuccess) return code;
     code = Transact(false, id == kRootKey ? err::kNoMoreItems : err::kKeyDeleted, "cannot list subkeys", [&](int& rc) {
@@ -227,19 +182,47 @@ class PosixRegistry : public Registry {
     return handles_.erase(key) == 1 ? err::kSuccess : err::kInvalidHandle;
   }
 
+  // The group's transaction: IMMEDIATE for writes, so that its calls never
+  // wait for the lock half-way. A group of reads finds no store when there
+  // is none; its calls then answer as they would alone.
+  ErrorCode BeginGroup(bool write) override {
+    ErrorCode code = err::kSuccess;
+    if (groupDepth_ > 0) {
+      ++groupDepth_;
+      return code;
+    }
+    if (Open(write, code)) {
+      const int rc = group_.Begin(write);
+      if (rc != SQLITE_OK) return Fail(rc, "cannot begin a group of calls");
+    } else if (code != err::kSuccess) {
+      return code;
+    }
+    groupDepth_ = 1;
+    groupWrites_ = write;
+    groupFailure_ = err::kSuccess;
+    return code;
+  }
+
+  // The commit may still fail (a full disk, say): then nothing of the group
+  // stays. So too when SQLite gave the group's transaction up after a
+  // failed call; that call's failure is the answer then.
+  ErrorCode EndGroup() override {
+    if (groupDepth_ == 0 || --groupDepth_ > 0) return err::kSuccess;
+    const int rc = group_.Commit();
+    if (rc != SQLITE_OK) return Fail(rc, "cannot commit a group of calls; none of them stays");
+    return groupFailure_;
+  }
+
   // The next operation finds the store anew from the environment.
   void Reset() {
+    group_.Rollback();
+    groupDepth_ = 0;
     db_.Close();
     handles_.clear();
   }
 
  private:
-  struct OpenedKey {
-    KeyId id;
-    std::uint32_t access;
-  };
-
-  ErrorCode Opened(const std::string& text, std::uint32_t access, KeyHandle& key, bool create) {
+  ErrorCode Opened(const std::string& text, std::uint32_t, KeyHandle& key, bool create) {
     std::string path;
     KeyId id = kRootKey;
     ErrorCode code = KeyPath(text, path);
@@ -247,16 +230,15 @@ class PosixRegistry : public Registry {
     if (code == err::kSuccess) {
       key = nextHandle_;
       nextHandle_ += 4;
-      handles_[key] = OpenedKey{id, access};
+      handles_[key] = id;
     }
     return code;
   }
 
-  ErrorCode Resolve(KeyHandle key, std::uint32_t right, KeyId& id) const {
+  ErrorCode Resolve(KeyHandle key, KeyId& id) const {
     const auto found = handles_.find(key);
     if (found == handles_.end()) return err::kInvalidHandle;
-    if ((found->second.access & right) != right) return err::kAccessDenied;
-    id = found->second.id;
+    id = found->second;
     return err::kSuccess;
   }
 
@@ -288,18 +270,32 @@ class PosixRegistry : public Registry {
   }
 
   // Runs `body` in one transaction (for a write holding the write lock from
-  // its start) and commits it; on any failure nothing of it stays. `body`
-  // leaves SQLite's result in `rc`: its answer counts unless that is a
-  // failure. `absent` is the answer when there is no store.
+  // its start), or in a savepoint of the group's, and commits it; on a
+  // failure of SQLite's nothing of it stays. `body` leaves SQLite's result
+  // in `rc`: its answer counts unless that is a failure. `absent` is the
+  // answer when there is no store. A write in a group of reads goes alone,
+  // between two snapshots of the group.
   template <typename Body>
   ErrorCode Transact(bool write, ErrorCode absent, const char* what, Body body) {
     ErrorCode code = err::kSuccess;
     if (!Open(write, code)) return code != err::kSuccess ? code : absent;
-    int rc = db_.Run(write ? "BEGIN IMMEDIATE" : "BEGIN");
-    if (rc == SQLITE_OK) code = body(rc);
-    if (Stepped(rc) == SQLITE_OK) rc = db_.Run("COMMIT");
-    db_.Rollback();
-    return rc == SQLITE_OK ? code : Fail(rc, what);
+    const bool alone = write && group_.Open() && !groupWrites_;
+    if (alone) group_.Commit();
+    int rc = SQLITE_OK;
+    {
+      posix::Transaction transaction(db_);
+      rc = transaction.Begin(write);
+      if (rc == SQLITE_OK) code = body(rc);
+      if (Stepped(rc) == SQLITE_OK) rc = transaction.Commit();
+    }
+    if (alone) group_.Begin(false);
+    if (rc == SQLITE_OK) return code;
+    code = Fail(rc, what);
+    if (group_.Open() && !db_.InTransaction()) {
+      group_.Rollback();
+      groupFailure_ = code;
+    }
+    return code;
   }
 
   // The store, opened on first use: false with `code` set on a failure, or
@@ -326,8 +322,8 @@ class PosixRegistry : public Registry {
     return true;
   }
 
-  // Opens the existing file, sets up an empty one and brings an older
-  // layout up to date. A file that is no store is only ever read.
+  // Opens the existing file and sets up an empty one. A file that is no
+  // store is only ever read.
   ErrorCode OpenDatabase(bool& absent) {
     int rc = db_.Open(file_, kBusyTimeoutMs);
     if (rc != SQLITE_OK) return Fail(rc, "cannot open the file");
@@ -343,23 +339,17 @@ class PosixRegistry : public Registry {
       LOG4CXX_DEBUG(Logger(), "key store " << file_ << ": read as an immutable file (it and its folder are read-only)");
     }
     bool empty = false;
-    std::int64_t version = 0;
-    ErrorCode code = CheckLayout(empty, version);
-    if (code == err::kSuccess && db_.ReadOnly()) {
-      absent = empty;
-      if (version == 1 && (rc = db_.Exec(kReadVersion1)) != SQLITE_OK) code = Fail(rc, "cannot read the keys");
-      return code;
-    }
-    if (code == err::kSuccess && (empty || version == 1)) {
-      rc = db_.Run("BEGIN IMMEDIATE");
+    ErrorCode code = CheckLayout(empty);
+    if (code == err::kSuccess && db_.ReadOnly()) absent = empty;
+    if (code != err::kSuccess || db_.ReadOnly()) return code;
+    if (empty) {
+      posix::Transaction setup(db_);
+      rc = setup.Begin(true);
       // Another run may have done it while this one waited for the lock.
-      if (rc == SQLITE_OK) code = CheckLayout(empty, version);
-      if (rc == SQLITE_OK && code == err::kSuccess && (empty || version == 1)) {
-        rc = db_.Exec(empty ? kSchema : kMigrateVersion1);
-      }
-      if (rc == SQLITE_OK && code == err::kSuccess) rc = db_.Run("COMMIT");
-      db_.Rollback();
-      if (rc != SQLITE_OK) code = Fail(rc, "cannot set up the key store");
+      if (rc == SQLITE_OK) code = CheckLayout(empty);
+      if (rc == SQLITE_OK && code == err::kSuccess && empty) rc = db_.Exec(kSchema);
+      if (rc == SQLITE_OK && code == err::kSuccess) rc = setup.Commit();
+      if (rc != SQLITE_OK) return Fail(rc, "cannot set up the key store");
     }
     if (code == err::kSuccess) db_.UseWriteAheadLog(file_);
     return code;
@@ -367,19 +357,19 @@ class PosixRegistry : public Registry {
 
   // One statement, so one read transaction: read apart, the three could
   // straddle another run's setting up of the store and seem to disagree.
-  ErrorCode CheckLayout(bool& empty, std::int64_t& version) {
+  ErrorCode CheckLayout(bool& empty) {
     Statement layout(db_, "SELECT a.application_id, u.user_version, (SELECT count(*) FROM sqlite_master)"
                           " FROM pragma_application_id AS a, pragma_user_version AS u");
     const int rc = layout.Step();
     if (rc != SQLITE_ROW) {
       return Fail(rc == SQLITE_DONE ? SQLITE_CORRUPT : rc, "cannot read the file as a key store; it is left as it is");
     }
-    version = layout.Int(1);
+    const std::int64_t version = layout.Int(1);
     empty = layout.Int(0) == 0 && version == 0 && layout.Int(2) == 0;
     if (!empty && layout.Int(0) != kApplicationId) {
       return Refuse(err::kBadDb, "the file is not a Sharemapper key store; it is left as it is");
     }
-    if (!empty && version != 1 && version != kSchemaVersion) {
+    if (!empty && version != kSchemaVersion) {
       return Refuse(err::kBadDb, "the file has a key store layout this program does not know (version " +
                                      std::to_string(version) + "); it is left as it is");
     }
@@ -419,7 +409,11 @@ class PosixRegistry : public Registry {
 
   posix::Database db_;
   std::string file_;
-  std::map<KeyHandle, OpenedKey> handles_;
+  std::map<KeyHandle, KeyId> handles_;
+  posix::Transaction group_{db_};  // of the outermost group under way
+  int groupDepth_ = 0;             // groups begun and not yet ended
+  bool groupWrites_ = false;
+  ErrorCode groupFailure_ = err::kSuccess;
   KeyHandle nextHandle_ = 0x100;
 };
 

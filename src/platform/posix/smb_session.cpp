@@ -23,7 +23,7 @@
 #include <optional>
 #include <thread>
 
-#include "platform/posix/last_error.h"
+#include "platform/posix/errno_map.h"
 #include "platform/posix/library_output.h"
 
 namespace platform {
@@ -211,18 +211,6 @@ bool IsNetworkFailure(int error) {
   return false;
 }
 
-// The connection attempt's errno, once the host answered on its port (an
-// EACCES or EPERM the caller decides).
-ErrorCode ConnectErrorToWindows(int error) {
-  return ErrnoToWindows(error,
-                        {{ENOENT, err::kBadNetName}, {ENODEV, err::kBadNetName}, {ENOTDIR, err::kBadNetName},
-                         {ENXIO, err::kBadNetName}, {ECONNREFUSED, err::kBadNetPath},
-                         {EHOSTUNREACH, err::kBadNetPath}, {ENETUNREACH, err::kBadNetPath},
-                         {ETIMEDOUT, err::kBadNetPath}, {EHOSTDOWN, err::kBadNetPath},
-                         {ENOMEM, err::kNotEnoughMemory}},
-                        err::kUnexpectedNetworkError, /*shared=*/false);
-}
-
 // A time limit for one call, however many requests it sends: when it
 // passes, a watcher thread shuts the connection's sockets for reading (not
 // for writing, so the library gets no SIGPIPE), and whatever the library
@@ -303,7 +291,7 @@ class LibSmbSession final : public SmbSession, public std::enable_shared_from_th
     if (error != 0) {
       LOG4CXX_DEBUG(SmbLogger(), "cannot open \\\\" << name().host << "\\" << name().share << ": "
                                                       << std::strerror(error));
-      if (!IsAuthError(error)) return ConnectErrorToWindows(error);
+      if (!IsAuthError(error)) return ErrnoToWindows(error, ErrnoTable::kSmbConnect);
       // A refused logon and a refused share look alike; IPC$ admits every
       // account that logs on, so a refusal there means the logon failed.
       return IsAuthError(Probe(BuildSmbUrl(server_, "IPC$", {}))) ? err::kLogonFailure : err::kAccessDenied;
@@ -462,7 +450,7 @@ class LibSmbSession final : public SmbSession, public std::enable_shared_from_th
     const bool unanswered = IsNetworkFailure(error) || deadline_.Passed() ||
                             Clock::now() - started_ >= std::chrono::milliseconds(kRequestTimeoutMs);
     if (!unanswered && refusal != 0 && error == refusal) return answer;
-    if (!unanswered) return ErrnoToWindows(error, {{EBUSY, err::kSharingViolation}}, err::kUnexpectedNetworkError);
+    if (!unanswered) return ErrnoToWindows(error, ErrnoTable::kSmbCall);
     const bool timedOut = deadline_.Passed() || !IsNetworkFailure(error) || error == ETIMEDOUT;
     if (!broken_) {
       LOG4CXX_DEBUG(SmbLogger(), "the server at " << server_ << " stopped answering: "

@@ -4,10 +4,10 @@
 #include <sys/vfs.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstring>
 #include <iterator>
 #include <utility>
+
+#include "platform/posix/net_remote_name.h"
 
 namespace platform {
 namespace posix {
@@ -60,11 +60,10 @@ int Database::Open(const std::string& file, int busyTimeoutMs) {
 
 int Database::OpenImmutable(const std::string& file) {
   std::string uri = "file:";
-  for (const char c : file) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    const auto byte = static_cast<unsigned char>(c);
-    const bool plain = (byte < 0x80 && std::isalnum(byte) != 0) || (c != '\0' && std::strchr("/-_.~", c) != nullptr);
-    uri += plain ? std::string(1, c) : std::string{'%', kHex[byte >> 4], kHex[byte & 0xF]};
+  for (std::size_t start = 0; start <= file.size();) {
+    const std::size_t end = std::min(file.find('/', start), file.size());
+    uri += EncodeUrlSegment(file.substr(start, end - start)) + (end < file.size() ? "/" : "");
+    start = end + 1;
   }
   return Connect(uri + "?immutable=1", SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
 }
@@ -130,8 +129,32 @@ int Database::Run(const char* sql) {
   return rc == SQLITE_DONE || rc == SQLITE_ROW ? SQLITE_OK : rc;
 }
 
-void Database::Rollback() {
-  if (db_ != nullptr && sqlite3_get_autocommit(db_) == 0) Run("ROLLBACK");
+bool Database::InTransaction() const { return db_ != nullptr && sqlite3_get_autocommit(db_) == 0; }
+
+int Transaction::Begin(bool write) {
+  End(false);
+  const bool nested = db_.InTransaction();
+  const int rc = db_.Run(nested ? "SAVEPOINT call" : write ? "BEGIN IMMEDIATE" : "BEGIN");
+  if (rc == SQLITE_OK) state_ = nested ? kSavepoint : kOuter;
+  return rc;
+}
+
+// A failure may have ended the outer transaction already (SQLite rolls back
+// on its own after some, a full disk say): then there is nothing left to undo.
+int Transaction::End(bool commit) {
+  if (state_ == kEnded) return SQLITE_OK;
+  const bool savepoint = state_ == kSavepoint;
+  state_ = kEnded;
+  const int rc = commit ? db_.Run(savepoint ? "RELEASE call" : "COMMIT") : SQLITE_ABORT;
+  if (rc != SQLITE_OK && db_.InTransaction()) {
+    if (savepoint) {
+      db_.Run("ROLLBACK TO call");
+      db_.Run("RELEASE call");
+    } else {
+      db_.Run("ROLLBACK");
+    }
+  }
+  return commit ? rc : SQLITE_OK;
 }
 
 Statement::Statement(Database& db, const char* sql) {

@@ -1,6 +1,6 @@
 // What the two SQLite stores of this layer (the key store and the
-// connection table) share: a connection, its statements, the journal
-// choice, and the Windows numbers of SQLite's failures.
+// connection table) share: a connection, its statements and transactions,
+// the journal choice, and the Windows numbers of SQLite's failures.
 #pragma once
 
 #include <cstdint>
@@ -43,7 +43,7 @@ class Database {
 
   int Exec(const char* sql);  // any number of statements, not cached
   int Run(const char* sql);   // one cached statement, stepped to its end
-  void Rollback();            // of an open transaction, if any
+  bool InTransaction() const;
 
  private:
   friend class Statement;
@@ -53,6 +53,28 @@ class Database {
   // Prepared once for the connection's life (a query of every drive runs the
   // same few statements a hundred times); finalised before it closes.
   std::map<std::string, sqlite3_stmt*> cache_;
+};
+
+// A transaction, rolled back when it ends uncommitted. Begun inside another
+// one (a group of calls), it is a savepoint of that one instead: its end
+// undoes its own work alone, and only the outer commit makes it last.
+class Transaction {
+ public:
+  explicit Transaction(Database& db) : db_(db) {}
+  ~Transaction() { End(false); }
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+
+  // A write transaction takes the write lock before its first read.
+  int Begin(bool write);
+  int Commit() { return End(true); }
+  void Rollback() { End(false); }
+  bool Open() const { return state_ != kEnded; }
+
+ private:
+  int End(bool commit);
+  Database& db_;
+  enum { kEnded, kOuter, kSavepoint } state_ = kEnded;
 };
 
 // One of the connection's cached statements, reset and unbound again when

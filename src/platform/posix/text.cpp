@@ -58,12 +58,12 @@ std::string SanitiseUtf8(const std::string& in) {
   return out;
 }
 
+// iconv's UTF-8 is valid as it comes: only text that was not converted
+// needs cleaning.
 std::string ConvertWithIconv(const std::string& in, const std::string& codeset) {
   iconv_t cd = ::iconv_open("UTF-8", codeset.c_str());
-  if (cd == reinterpret_cast<iconv_t>(-1)) {
-    // A character set iconv does not know: keep what is valid UTF-8.
-    return SanitiseUtf8(in);
-  }
+  // A character set iconv does not know: keep what is valid UTF-8.
+  if (cd == reinterpret_cast<iconv_t>(-1)) return SanitiseUtf8(in);
   std::string out;
   out.reserve(in.size() * 2);
   char* source = const_cast<char*>(in.data());
@@ -72,28 +72,21 @@ std::string ConvertWithIconv(const std::string& in, const std::string& codeset) 
   for (;;) {
     char* target = chunk;
     std::size_t targetLeft = sizeof chunk;
-    const std::size_t rc = ::iconv(cd, sourceLeft ? &source : nullptr, &sourceLeft, &target, &targetLeft);
+    const bool failed = ::iconv(cd, &source, &sourceLeft, &target, &targetLeft) == static_cast<std::size_t>(-1);
     const int error = errno;
     out.append(chunk, static_cast<std::size_t>(target - chunk));
-    if (rc != static_cast<std::size_t>(-1)) {
-      if (sourceLeft == 0) break;
-      continue;
-    }
-    if (error == E2BIG) continue;
+    if (failed && error == E2BIG) continue;
+    if (!failed) break;
     // An invalid sequence (EILSEQ) or one cut off at the end (EINVAL): one
     // replacement for its first byte, then on from the next.
     out += kReplacement;
-    if (error == EILSEQ && sourceLeft > 0) {
-      ++source;
-      --sourceLeft;
-      ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
-      if (sourceLeft > 0) continue;
-    }
-    break;
+    if (error != EILSEQ) break;
+    ++source;
+    --sourceLeft;
+    ::iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   ::iconv_close(cd);
-  // iconv's output is UTF-8 already; the check costs little and is certain.
-  return SanitiseUtf8(out);
+  return out;
 }
 
 // The LC_CTYPE locale name the environment chooses, as glibc picks it.

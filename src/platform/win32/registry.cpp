@@ -72,6 +72,10 @@ class WinRegistry : public Registry {
   ErrorCode CloseKey(KeyHandle key) override {
     return static_cast<ErrorCode>(::RegCloseKey(ToKey(key)));
   }
+
+  // The registry has no transactions for a group of calls.
+  ErrorCode BeginGroup(bool) override { return err::kSuccess; }
+  ErrorCode EndGroup() override { return err::kSuccess; }
 };
 
 }  // namespace
