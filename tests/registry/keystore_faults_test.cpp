@@ -14,6 +14,7 @@
 
 #include "platform/posix/registry.h"
 #include "registry_test_support.h"
+#include "utils/registry_group.h"
 #include "utils/vkreg.h"
 
 namespace {
@@ -97,6 +98,11 @@ TEST(KeyStoreFaults, AReadOnlyStoreIsStillRead) {
   EXPECT_TRUE(capture.HasError("RegCreateKeyEx failed, subkey:" + kKey + "\\New"));
   EXPECT_EQ(0, Delete(kKey));
   EXPECT_TRUE(storeLog.HasError("key store " + store.file.string() + ": the file cannot be written"));
+  {  // no group of writes begins; the calls still answer alone
+    VkSharemapper::RegistryGroup group(true);
+    EXPECT_EQ(platform::err::kAccessDenied, group.Began());
+    EXPECT_EQ(1, Read(kKey, "name", value));
+  }
   EXPECT_TRUE(testkit::ReadFile(store.file) == before) << "the file changed";
 }
 
