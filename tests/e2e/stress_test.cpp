@@ -1,0 +1,321 @@
+// Many runs of the real program at once against the loopback Samba server,
+// the way calling programs use it: a logon agent adding a user's shares in
+// parallel, another listing and deleting drives meanwhile. Every outcome is
+// checked against the drives and records left behind.
+//
+// The counts are small by default (CI); larger ones come from the
+// environment (scripts/bench.sh):
+//   SM_STRESS_ROUNDS  rounds of 8 racing "*" adds (10)
+//   SM_STRESS_MIXED   add/query/delete cycles of each of 6 workers (8)
+//   SM_STRESS_RACES   runs of a delete by volume racing a re-add (50)
+// Each test prints a "[stress]" line with its counts.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/posix/drives.h"
+#include "platform/posix/registry.h"
+#include "samba/samba_server.h"
+#include "support/runner.h"
+#include "support/stress.h"
+#include "utils/vkreg.h"
+
+using testkit::AddSpec;
+using testkit::DriveRow;
+using testkit::Envelope;
+using testkit::Run;
+using testkit::RowState;
+using testkit::Tally;
+
+namespace {
+
+const std::string kRecordParent = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\";
+const std::string kAddSuccess = Envelope(true, 0, "add success") + "\n";
+const std::string kDeleteSuccess = Envelope(true, 0, "delete success") + "\n";
+
+class Stress : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    box_ = std::make_unique<testkit::Sandbox>(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    box_->Use();
+    platform::posix::UserDrives().CloseTableForTests();
+    platform::posix::ResetKeyStore();
+  }
+  void TearDown() override {
+    platform::posix::UserDrives().CloseTableForTests();
+    platform::posix::ResetKeyStore();
+    box_.reset();
+    std::error_code ignored;
+    if (!folders_.empty()) std::filesystem::remove_all(folders_, ignored);
+  }
+
+  // An add of its own folder below pub\stress (made here, so that the server
+  // finds it): label, ids and record name all tell it apart.
+  AddSpec Add(const smtest::SambaServer& server, const std::string& name, const std::string& drive) {
+    if (folders_.empty()) {
+      folders_ = server.SharePath("pub") + "/stress";
+      std::filesystem::create_directories(folders_);
+      server.GiveToTestAccount(folders_);
+    }
+    std::filesystem::create_directory(folders_ + "/" + name);
+    server.GiveToTestAccount(folders_ + "/" + name);
+    AddSpec base;
+    base.host = server.Host();
+    base.user = server.User();
+    base.password = server.Password();
+    return testkit::NamedAdd(base, name, "pub\\stress\\" + name, drive);
+  }
+
+  // The label of an add's record, "<none>" when it has none. Read in this
+  // process, only while no run is under way.
+  static std::string RecordLabel(const AddSpec& add) {
+    std::string name = "_LabelFromReg";
+    std::string value = "<none>";
+    DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, kRecordParent + add.RecordName(), name, value);
+    platform::posix::ResetKeyStore();
+    return value;
+  }
+
+  std::vector<DriveRow> Query() const {
+    std::vector<DriveRow> rows;
+    const Run run = box_->Sharemapper({"--outformat=json"});
+    EXPECT_TRUE(testkit::ParseQueryRows(run.out, rows)) << testkit::Describe(run);
+    return rows;
+  }
+
+  // After the runs: every add's drive and record are there together, with
+  // its values, or both are gone. Counts what is not.
+  void CheckLeftovers(const std::vector<AddSpec>& adds, Tally& tally) {
+    std::map<std::string, const DriveRow*> byLocation;
+    const std::vector<DriveRow> rows = Query();
+    for (const DriveRow& row : rows) byLocation[row.location] = &row;
+    for (const AddSpec& add : adds) {
+      const auto row = byLocation.find(add.RowLocation());
+      const bool recorded = RecordLabel(add) != "<none>";
+      if (row == byLocation.end() && recorded) tally.Note("record without drive", add.location);
+      if (row != byLocation.end() && !recorded) tally.Note("drive without record", add.location);
+      if (row != byLocation.end()) byLocation.erase(row);
+    }
+    for (const auto& left : byLocation) tally.Note("drive of no add", left.second->drive + left.first);
+  }
+
+  // Deletes every drive still there (by letter), so the next round starts
+  // with all letters free.
+  void DeleteAll() {
+    for (const DriveRow& row : Query()) box_->Sharemapper({"--del", "--drive=" + row.drive.substr(0, 1)});
+  }
+
+  std::unique_ptr<testkit::Sandbox> box_;
+  std::string folders_;
+};
+
+// Eight adds with --drive=* at once, of eight remote names: each gets a
+// letter of its own, and each letter holds the drive and record of the add
+// that reported it.
+TEST_F(Stress, RacingStarAddsEachGetALetterOfTheirOwn) {
+  SM_REQUIRE_SAMBA(server);
+  const int rounds = testkit::CountFromEnv("SM_STRESS_ROUNDS", 10);
+  constexpr int kAdders = 8;
+  Tally tally;
+  for (int round = 0; round < rounds; ++round) {
+    std::vector<AddSpec> adds;
+    std::vector<std::vector<std::string>> args;
+    for (int i = 0; i < kAdders; ++i) {
+      adds.push_back(Add(server, "a" + std::to_string(round) + "_" + std::to_string(i), "*"));
+      args.push_back(adds.back().Args());
+    }
+    const std::vector<Run> runs = testkit::RunAtOnce(*box_, args);
+
+    std::map<std::string, DriveRow> byLocation;
+    std::set<std::string> letters;
+    for (const DriveRow& row : Query()) {
+      byLocation[row.location] = row;
+      letters.insert(row.drive);
+    }
+    for (int i = 0; i < kAdders; ++i) {
+      tally.Count("adds");
+      if (runs[i].out != kAddSuccess || runs[i].status != 0) {
+        tally.Note("refused", testkit::Describe(runs[i]));
+        continue;
+      }
+      tally.Count("succeeded");
+      const auto row = byLocation.find(adds[i].RowLocation());
+      if (row == byLocation.end()) {
+        tally.Note("reported but no drive", adds[i].location);
+      } else if (testkit::Classify(row->second, adds[i]) != RowState::kWhole) {
+        tally.Note("reported but not its values", row->second.drive + " " + row->second.userid);
+      }
+    }
+    tally.Count("letters", static_cast<int>(letters.size()));
+    CheckLeftovers(adds, tally);
+    DeleteAll();
+  }
+  tally.Print("racing '*' adds, " + std::to_string(kAdders) + " at once x " + std::to_string(rounds) + " rounds");
+  EXPECT_EQ(tally.Of("succeeded"), kAdders * rounds) << tally.Examples();
+  EXPECT_EQ(tally.Of("letters"), kAdders * rounds) << tally.Examples();
+  EXPECT_EQ(tally.Examples(), "");
+  EXPECT_EQ(platform::posix::UserDrives().LetterMask(), 0u);
+}
+
+// Six workers at once, each in cycles: an add with "*", an add on a letter
+// of its own, a query, and a delete by volume of each drive. No add may be
+// refused (at most 12 drives exist at a time, so letters always remain and
+// "*" never reaches the workers' own letters A-F), no delete may fail, and
+// every query row holds all values of the add whose remote name it shows, or
+// none (the drive's volume name and "dummy").
+TEST_F(Stress, MixedAddsQueriesAndDeletesKeepDrivesAndRecordsTogether) {
+  SM_REQUIRE_SAMBA(server);
+  const int cycles = testkit::CountFromEnv("SM_STRESS_MIXED", 8);
+  constexpr int kWorkers = 6;
+  // Made before the workers start: they only read it.
+  std::map<std::string, AddSpec> byLocation;
+  std::vector<std::vector<std::pair<AddSpec, AddSpec>>> plans(kWorkers);
+  std::vector<AddSpec> all;
+  for (int w = 0; w < kWorkers; ++w) {
+    for (int c = 0; c < cycles; ++c) {
+      const std::string name = "m" + std::to_string(w) + "_" + std::to_string(c);
+      const AddSpec star = Add(server, name + "s", "*");
+      const AddSpec own = Add(server, name + "l", std::string(1, static_cast<char>('A' + w)));
+      plans[w].emplace_back(star, own);
+      for (const AddSpec& add : {star, own}) {
+        byLocation[add.RowLocation()] = add;
+        all.push_back(add);
+      }
+    }
+  }
+
+  Tally tally;
+  std::vector<std::function<void()>> workers;
+  for (int w = 0; w < kWorkers; ++w) {
+    workers.emplace_back([&, w] {
+      for (int c = 0; c < cycles; ++c) {
+        std::vector<const AddSpec*> added;
+        for (const AddSpec* add : {&plans[w][c].first, &plans[w][c].second}) {
+          const Run run = box_->Sharemapper(add->Args());
+          tally.Count("adds");
+          if (run.out == kAddSuccess && run.status == 0) {
+            added.push_back(add);
+          } else {
+            tally.Note("add refused", add->drive + " " + add->location + ": " + testkit::Describe(run));
+          }
+        }
+
+        const Run query = box_->Sharemapper({"--outformat=json"});
+        std::vector<DriveRow> rows;
+        tally.Count("queries");
+        if (!testkit::ParseQueryRows(query.out, rows)) tally.Note("query failed", testkit::Describe(query));
+        std::set<std::string> letters;
+        for (const DriveRow& row : rows) {
+          tally.Count("rows");
+          if (!letters.insert(row.drive).second) tally.Note("two rows on one letter", row.drive);
+          const auto owner = byLocation.find(row.location);
+          if (owner == byLocation.end()) {
+            tally.Note("row of no add", row.drive + row.location);
+            continue;
+          }
+          const RowState state = testkit::Classify(row, owner->second);
+          if (state == RowState::kFallback) tally.Count("rows without record");
+          if (state == RowState::kMixed) {
+            tally.Note("row mixing record and fallback",
+                       row.drive + row.location + " " + row.volume + "/" + row.userid + "/" + row.dsid);
+          }
+        }
+        // This worker's adds stand until it deletes them.
+        for (const AddSpec* add : added) {
+          bool whole = false;
+          for (const DriveRow& row : rows) {
+            whole = whole || (row.location == add->RowLocation() && testkit::Classify(row, *add) == RowState::kWhole);
+          }
+          if (!whole) tally.Note("reported add without its drive and record", add->location);
+        }
+
+        for (const AddSpec* add : added) {
+          const Run del = box_->Sharemapper({"--del", "--volume=" + add->volume, "--outformat=json"});
+          tally.Count("deletes");
+          if (del.out != kDeleteSuccess || del.status != 0) {
+            tally.Note("delete failed", add->volume + ": " + testkit::Describe(del));
+          }
+        }
+      }
+    });
+  }
+  testkit::AtOnce(workers);
+  CheckLeftovers(all, tally);
+  tally.Print("mixed load, " + std::to_string(kWorkers) + " workers x " + std::to_string(cycles) + " cycles");
+  EXPECT_EQ(tally.Examples(), "");
+  EXPECT_EQ(platform::posix::UserDrives().LetterMask(), 0u);
+  DeleteAll();
+}
+
+// A drive deleted by volume by three runs at once while a fourth adds
+// another remote name on the same letter as soon as it is free: whichever
+// delete comes late must not take the new drive, whose add was reported.
+TEST_F(Stress, DeleteByVolumeRacingAReAddOfItsLetterLeavesTheNewDrive) {
+  SM_REQUIRE_SAMBA(server);
+  const int races = testkit::CountFromEnv("SM_STRESS_RACES", 50);
+  constexpr int kDeleters = 3;
+  // Tries of the re-add while the letter is still taken.
+  constexpr int kMaxTries = 400;
+  Tally tally;
+  for (int race = 0; race < races; ++race) {
+    const AddSpec old = Add(server, "c" + std::to_string(race) + "o", "K");
+    const AddSpec renewed = Add(server, "c" + std::to_string(race) + "n", "K");
+    const Run first = box_->Sharemapper(old.Args());
+    ASSERT_EQ(first.out, kAddSuccess) << testkit::Describe(first);
+
+    std::vector<Run> deletes(kDeleters);
+    std::atomic<int> deletersLeft{kDeleters};
+    Run readd;
+    int tries = 0;
+    std::vector<std::function<void()>> tasks;
+    for (int d = 0; d < kDeleters; ++d) {
+      tasks.emplace_back([&, d] {
+        deletes[d] = box_->Sharemapper({"--del", "--volume=" + old.volume, "--outformat=json"});
+        --deletersLeft;
+      });
+    }
+    tasks.emplace_back([&] {
+      // Once every delete has ended, one more try decides.
+      bool last = false;
+      while (tries < kMaxTries) {
+        last = deletersLeft == 0;
+        readd = box_->Sharemapper(renewed.Args());
+        ++tries;
+        if (readd.out == kAddSuccess || last) break;
+      }
+    });
+    testkit::AtOnce(tasks);
+
+    tally.Count("races");
+    tally.Count("re-add tries", tries);
+    int removed = 0;
+    for (const Run& del : deletes) removed += del.out == kDeleteSuccess ? 1 : 0;
+    tally.Count("deletes reported", removed);
+    if (removed != 1) tally.Note("deletes reported for one drive", std::to_string(removed));
+    if (readd.out != kAddSuccess) {
+      tally.Note("re-add refused on a free letter", testkit::Describe(readd));
+    } else {
+      tally.Count("re-adds reported");
+      bool whole = false;
+      for (const DriveRow& row : Query()) {
+        whole = whole || (row.drive == "K:" && row.location == renewed.RowLocation() &&
+                          testkit::Classify(row, renewed) == RowState::kWhole);
+      }
+      if (!whole) tally.Note("reported re-add lost its drive", renewed.location);
+      if (RecordLabel(renewed) != renewed.volume) tally.Note("reported re-add lost its record", renewed.location);
+    }
+    if (RecordLabel(old) != "<none>") tally.Note("deleted drive kept its record", old.location);
+    DeleteAll();
+  }
+  tally.Print("delete by volume racing a re-add, " + std::to_string(races) + " races");
+  EXPECT_EQ(tally.Examples(), "");
+  EXPECT_EQ(platform::posix::UserDrives().LetterMask(), 0u);
+}
+
+}  // namespace
