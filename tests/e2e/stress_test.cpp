@@ -29,7 +29,6 @@
 using testkit::AddSpec;
 using testkit::DriveRow;
 using testkit::Envelope;
-using testkit::Run;
 using testkit::RowState;
 using testkit::Tally;
 
@@ -77,14 +76,15 @@ class Stress : public ::testing::Test {
   static std::string RecordLabel(const AddSpec& add) {
     std::string name = "_LabelFromReg";
     std::string value = "<none>";
-    DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, kRecordParent + add.RecordName(), name, value);
+    std::string key = kRecordParent + add.RecordName();
+    DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, key, name, value);
     platform::posix::ResetKeyStore();
     return value;
   }
 
   std::vector<DriveRow> Query() const {
     std::vector<DriveRow> rows;
-    const Run run = box_->Sharemapper({"--outformat=json"});
+    const testkit::Run run = box_->Sharemapper({"--outformat=json"});
     EXPECT_TRUE(testkit::ParseQueryRows(run.out, rows)) << testkit::Describe(run);
     return rows;
   }
@@ -130,7 +130,7 @@ TEST_F(Stress, RacingStarAddsEachGetALetterOfTheirOwn) {
       adds.push_back(Add(server, "a" + std::to_string(round) + "_" + std::to_string(i), "*"));
       args.push_back(adds.back().Args());
     }
-    const std::vector<Run> runs = testkit::RunAtOnce(*box_, args);
+    const std::vector<testkit::Run> runs = testkit::RunAtOnce(*box_, args);
 
     std::map<std::string, DriveRow> byLocation;
     std::set<std::string> letters;
@@ -197,7 +197,7 @@ TEST_F(Stress, MixedAddsQueriesAndDeletesKeepDrivesAndRecordsTogether) {
       for (int c = 0; c < cycles; ++c) {
         std::vector<const AddSpec*> added;
         for (const AddSpec* add : {&plans[w][c].first, &plans[w][c].second}) {
-          const Run run = box_->Sharemapper(add->Args());
+          const testkit::Run run = box_->Sharemapper(add->Args());
           tally.Count("adds");
           if (run.out == kAddSuccess && run.status == 0) {
             added.push_back(add);
@@ -206,7 +206,7 @@ TEST_F(Stress, MixedAddsQueriesAndDeletesKeepDrivesAndRecordsTogether) {
           }
         }
 
-        const Run query = box_->Sharemapper({"--outformat=json"});
+        const testkit::Run query = box_->Sharemapper({"--outformat=json"});
         std::vector<DriveRow> rows;
         tally.Count("queries");
         if (!testkit::ParseQueryRows(query.out, rows)) tally.Note("query failed", testkit::Describe(query));
@@ -236,7 +236,7 @@ TEST_F(Stress, MixedAddsQueriesAndDeletesKeepDrivesAndRecordsTogether) {
         }
 
         for (const AddSpec* add : added) {
-          const Run del = box_->Sharemapper({"--del", "--volume=" + add->volume, "--outformat=json"});
+          const testkit::Run del = box_->Sharemapper({"--del", "--volume=" + add->volume, "--outformat=json"});
           tally.Count("deletes");
           if (del.out != kDeleteSuccess || del.status != 0) {
             tally.Note("delete failed", add->volume + ": " + testkit::Describe(del));
@@ -266,12 +266,12 @@ TEST_F(Stress, DeleteByVolumeRacingAReAddOfItsLetterLeavesTheNewDrive) {
   for (int race = 0; race < races; ++race) {
     const AddSpec old = Add(server, "c" + std::to_string(race) + "o", "K");
     const AddSpec renewed = Add(server, "c" + std::to_string(race) + "n", "K");
-    const Run first = box_->Sharemapper(old.Args());
+    const testkit::Run first = box_->Sharemapper(old.Args());
     ASSERT_EQ(first.out, kAddSuccess) << testkit::Describe(first);
 
-    std::vector<Run> deletes(kDeleters);
+    std::vector<testkit::Run> deletes(kDeleters);
     std::atomic<int> deletersLeft{kDeleters};
-    Run readd;
+    testkit::Run readd;
     int tries = 0;
     std::vector<std::function<void()>> tasks;
     for (int d = 0; d < kDeleters; ++d) {
@@ -295,7 +295,7 @@ TEST_F(Stress, DeleteByVolumeRacingAReAddOfItsLetterLeavesTheNewDrive) {
     tally.Count("races");
     tally.Count("re-add tries", tries);
     int removed = 0;
-    for (const Run& del : deletes) removed += del.out == kDeleteSuccess ? 1 : 0;
+    for (const testkit::Run& del : deletes) removed += del.out == kDeleteSuccess ? 1 : 0;
     tally.Count("deletes reported", removed);
     if (removed != 1) tally.Note("deletes reported for one drive", std::to_string(removed));
     if (readd.out != kAddSuccess) {
