@@ -105,6 +105,16 @@ class Stress : public ::testing::Test {
     for (const auto& left : byLocation) tally.Note("drive of no add", left.second->drive + left.first);
   }
 
+  // How many refusals the application log gives with this error number.
+  int LoggedRefusals(const std::string& code) const {
+    const std::string tail = "Mount:148  ERR:  mapping net disk failed, errno: " + code;
+    int count = 0;
+    for (const std::string& line : testkit::Lines(box_->AppLog())) {
+      count += line.size() >= tail.size() && line.compare(line.size() - tail.size(), tail.size(), tail) == 0 ? 1 : 0;
+    }
+    return count;
+  }
+
   // Deletes every drive still there (by letter), so the next round starts
   // with all letters free.
   void DeleteAll() {
@@ -156,6 +166,7 @@ TEST_F(Stress, RacingStarAddsEachGetALetterOfTheirOwn) {
     CheckLeftovers(adds, tally);
     DeleteAll();
   }
+  tally.Count("logged refusals 85", LoggedRefusals("85"));
   tally.Print("racing '*' adds, " + std::to_string(kAdders) + " at once x " + std::to_string(rounds) + " rounds");
   EXPECT_EQ(tally.Of("succeeded"), kAdders * rounds) << tally.Examples();
   EXPECT_EQ(tally.Of("letters"), kAdders * rounds) << tally.Examples();
@@ -247,32 +258,40 @@ TEST_F(Stress, MixedAddsQueriesAndDeletesKeepDrivesAndRecordsTogether) {
   }
   testkit::AtOnce(workers);
   CheckLeftovers(all, tally);
+  tally.Count("logged refusals 85", LoggedRefusals("85"));
   tally.Print("mixed load, " + std::to_string(kWorkers) + " workers x " + std::to_string(cycles) + " cycles");
   EXPECT_EQ(tally.Examples(), "");
   EXPECT_EQ(platform::posix::UserDrives().LetterMask(), 0u);
   DeleteAll();
 }
 
-// A drive deleted by volume by three runs at once while a fourth adds
-// another remote name on the same letter as soon as it is free: whichever
-// delete comes late must not take the new drive, whose add was reported.
+// A drive deleted by volume by four runs at once while three more add other
+// remote names on the same letter as soon as it is free, and one more lists
+// the drives all the while (their reads hold the writers up, as a calling
+// agent's would): whichever delete comes late must not take the new drive,
+// whose add was reported.
 TEST_F(Stress, DeleteByVolumeRacingAReAddOfItsLetterLeavesTheNewDrive) {
   SM_REQUIRE_SAMBA(server);
   const int races = testkit::CountFromEnv("SM_STRESS_RACES", 50);
-  constexpr int kDeleters = 3;
-  // Tries of the re-add while the letter is still taken.
-  constexpr int kMaxTries = 400;
+  constexpr int kDeleters = 4;
+  constexpr int kReAdders = 3;
+  constexpr int kListers = 1;
+  // Tries of one re-add while the letter is still taken.
+  constexpr int kMaxTries = 200;
   Tally tally;
   for (int race = 0; race < races; ++race) {
     const AddSpec old = Add(server, "c" + std::to_string(race) + "o", "K");
-    const AddSpec renewed = Add(server, "c" + std::to_string(race) + "n", "K");
+    std::vector<AddSpec> renewed;
+    for (int r = 0; r < kReAdders; ++r) renewed.push_back(Add(server, "c" + std::to_string(race) + "n" + std::to_string(r), "K"));
     const testkit::Run first = box_->Sharemapper(old.Args());
     ASSERT_EQ(first.out, kAddSuccess) << testkit::Describe(first);
 
     std::vector<testkit::Run> deletes(kDeleters);
+    std::vector<testkit::Run> readds(kReAdders);
+    std::vector<int> tries(kReAdders, 0);
     std::atomic<int> deletersLeft{kDeleters};
-    testkit::Run readd;
-    int tries = 0;
+    std::atomic<int> readdersLeft{kReAdders};
+    std::atomic<bool> won{false};
     std::vector<std::function<void()>> tasks;
     for (int d = 0; d < kDeleters; ++d) {
       tasks.emplace_back([&, d] {
@@ -280,36 +299,50 @@ TEST_F(Stress, DeleteByVolumeRacingAReAddOfItsLetterLeavesTheNewDrive) {
         --deletersLeft;
       });
     }
-    tasks.emplace_back([&] {
-      // Once every delete has ended, one more try decides.
-      bool last = false;
-      while (tries < kMaxTries) {
-        last = deletersLeft == 0;
-        readd = box_->Sharemapper(renewed.Args());
-        ++tries;
-        if (readd.out == kAddSuccess || last) break;
-      }
-    });
+    for (int r = 0; r < kReAdders; ++r) {
+      tasks.emplace_back([&, r] {
+        // Until one of them has the letter; once every delete has ended, one
+        // more try decides.
+        while (!won && tries[r] < kMaxTries) {
+          const bool last = deletersLeft == 0;
+          readds[r] = box_->Sharemapper(renewed[r].Args());
+          ++tries[r];
+          if (readds[r].out == kAddSuccess) won = true;
+          if (last) break;
+        }
+        --readdersLeft;
+      });
+    }
+    for (int l = 0; l < kListers; ++l) {
+      tasks.emplace_back([&] {
+        while (readdersLeft > 0 || deletersLeft > 0) box_->Sharemapper({"--outformat=json"});
+      });
+    }
     testkit::AtOnce(tasks);
 
     tally.Count("races");
-    tally.Count("re-add tries", tries);
     int removed = 0;
     for (const testkit::Run& del : deletes) removed += del.out == kDeleteSuccess ? 1 : 0;
     tally.Count("deletes reported", removed);
     if (removed != 1) tally.Note("deletes reported for one drive", std::to_string(removed));
-    if (readd.out != kAddSuccess) {
-      tally.Note("re-add refused on a free letter", testkit::Describe(readd));
-    } else {
-      tally.Count("re-adds reported");
+    const std::vector<DriveRow> rows = Query();
+    int reported = 0;
+    for (int r = 0; r < kReAdders; ++r) {
+      tally.Count("re-add tries", tries[r]);
+      if (readds[r].out != kAddSuccess) continue;
+      ++reported;
       bool whole = false;
-      for (const DriveRow& row : Query()) {
-        whole = whole || (row.drive == "K:" && row.location == renewed.RowLocation() &&
-                          testkit::Classify(row, renewed) == RowState::kWhole);
+      for (const DriveRow& row : rows) {
+        whole = whole || (row.drive == "K:" && row.location == renewed[r].RowLocation() &&
+                          testkit::Classify(row, renewed[r]) == RowState::kWhole);
       }
-      if (!whole) tally.Note("reported re-add lost its drive", renewed.location);
-      if (RecordLabel(renewed) != renewed.volume) tally.Note("reported re-add lost its record", renewed.location);
+      if (!whole) tally.Note("reported re-add lost its drive", renewed[r].location);
+      if (RecordLabel(renewed[r]) != renewed[r].volume) {
+        tally.Note("reported re-add lost its record", renewed[r].location);
+      }
     }
+    tally.Count("re-adds reported", reported);
+    if (reported == 0) tally.Note("no re-add on the freed letter", testkit::Describe(readds[0]));
     if (RecordLabel(old) != "<none>") tally.Note("deleted drive kept its record", old.location);
     DeleteAll();
   }
