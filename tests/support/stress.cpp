@@ -7,6 +7,7 @@
 
 #include <condition_variable>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
 #include <mutex>
 #include <sstream>
@@ -41,14 +42,33 @@ void AtOnce(const std::vector<std::function<void()>>& tasks) {
   for (auto& thread : threads) thread.join();
 }
 
-std::vector<Run> RunAtOnce(const Sandbox& box, const std::vector<std::vector<std::string>>& argLists) {
+std::vector<Run> RunAtOnce(const Sandbox& box, const std::vector<std::vector<std::string>>& argLists,
+                           const std::vector<std::string>& dirs) {
   std::vector<Run> runs(argLists.size());
   std::vector<std::function<void()>> tasks;
   for (std::size_t i = 0; i < argLists.size(); ++i) {
-    tasks.emplace_back([&, i] { runs[i] = box.Sharemapper(argLists[i]); });
+    tasks.emplace_back([&, i] {
+      runs[i] = i < dirs.size() ? box.SharemapperIn(dirs[i], argLists[i]) : box.Sharemapper(argLists[i]);
+    });
   }
   AtOnce(tasks);
   return runs;
+}
+
+std::vector<std::string> RunDirs(const Sandbox& box, int count) {
+  std::vector<std::string> dirs;
+  for (int i = 0; i < count; ++i) {
+    dirs.push_back(box / ("run" + std::to_string(i)));
+    std::error_code ignored;
+    std::filesystem::create_directory(dirs.back(), ignored);
+  }
+  return dirs;
+}
+
+std::string LastLogLine(const std::string& dir) {
+  const std::vector<std::string> lines =
+      Lines(ReadFile(dir + TempDir::kSeparator + "Applog" + TempDir::kSeparator + "VkSharemapper.log"));
+  return lines.empty() ? std::string() : lines.back();
 }
 
 std::vector<std::string> AddSpec::Args() const {

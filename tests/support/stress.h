@@ -20,9 +20,19 @@ int CountFromEnv(const char* name, int fallback);
 // until all of them are there and then go together. Returns when all ended.
 void AtOnce(const std::vector<std::function<void()>>& tasks);
 
-// The program once per argument list, all started together (AtOnce); the
+// The program once per argument list, all started together (AtOnce), each
+// in its working directory of `dirs` when given (the application log is
+// emptied at every start: runs that share a directory share one log); the
 // results in the order of the lists.
-std::vector<Run> RunAtOnce(const Sandbox& box, const std::vector<std::vector<std::string>>& argLists);
+std::vector<Run> RunAtOnce(const Sandbox& box, const std::vector<std::vector<std::string>>& argLists,
+                           const std::vector<std::string>& dirs = {});
+
+// Working directories of their own for `count` runs: run0, run1, ... below
+// the sandbox (made when missing).
+std::vector<std::string> RunDirs(const Sandbox& box, int count);
+
+// The last line of the application log in `dir`, empty when there is none.
+std::string LastLogLine(const std::string& dir);
 
 // One add of a stress run: its own remote name, label and identifiers, so
 // that every row and record tells which add made it.
