@@ -5,8 +5,13 @@
 #   - one add and one delete against "smbclient -c ls" on the same share with
 #     the same account (the same session set-up and tree connect);
 #   - the instructions each executes (valgrind's callgrind: they do not drift
-#     with the machine's load) and its peak memory.
-# Prints a Markdown table. Needs root (the test server switches users).
+#     with the machine's load) and its peak memory;
+#   - at the end, the stress test (many runs at once) with larger counts:
+#     STRESS_ROUNDS rounds of 8 racing "*" adds (50), STRESS_MIXED cycles of
+#     the mixed load's 6 workers (40), STRESS_RACES deletes racing a re-add
+#     (200).
+# Prints a Markdown table and the stress test's "[stress]" lines. Needs root
+# (the test server switches users).
 # shellcheck source=scripts/throwaway_share.sh
 source "$(dirname "$0")/throwaway_share.sh" bench
 runs=${BENCH_RUNS:-30}
@@ -97,3 +102,15 @@ print(f"--help / /bin/true: {ratio('sharemapper --help'):.2f} (goal 3); "
       f"query of 26 drives / --help: {max(ratio('query, 26 drives, form'), ratio('query, 26 drives, json')):.2f} (goal 1.3); "
       f"add / smbclient: {ratio('sharemapper --add'):.2f} (goal 0.9)")
 PY
+
+# The stress test runs on the build tree's own test server; the throwaway
+# one goes first, since both listen on 127.0.0.1:445.
+bash "$fixture" stop "$work/server" >/dev/null
+cmake --build "$top/build" -j"$(nproc 2>/dev/null || echo 2)" --target e2e_stress_tests >/dev/null
+echo
+set +e
+SM_STRESS_ROUNDS=${STRESS_ROUNDS:-50} SM_STRESS_MIXED=${STRESS_MIXED:-40} SM_STRESS_RACES=${STRESS_RACES:-200} \
+  "$top/build/tests/e2e/e2e_stress_tests" | grep -E '^\[stress\]|^\[  (FAILED|PASSED|SKIPPED) '
+stress=${PIPESTATUS[0]}
+set -e
+exit "$stress"

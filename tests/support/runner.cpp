@@ -40,7 +40,15 @@ bool UnderWine() { return false; }
 
 Run Sandbox::Sharemapper(const std::vector<std::string>& args) const { return Command(SHAREMAPPER_BINARY, args); }
 
+Run Sandbox::SharemapperIn(const std::string& dir, const std::vector<std::string>& args) const {
+  return CommandIn(dir, SHAREMAPPER_BINARY, args);
+}
+
 Run Sandbox::Command(const std::string& program, const std::vector<std::string>& args) const {
+  return CommandIn(cwd, program, args);
+}
+
+Run Sandbox::CommandIn(const std::string& dir, const std::string& program, const std::vector<std::string>& args) const {
   Run run;
   int outPipe[2];
   int errPipe[2];
@@ -74,7 +82,7 @@ Run Sandbox::Command(const std::string& program, const std::vector<std::string>&
     ::close(errPipe[0]);
     ::close(outPipe[1]);
     ::close(errPipe[1]);
-    if (::chdir(cwd.c_str()) != 0) ::_exit(127);
+    if (::chdir(dir.c_str()) != 0) ::_exit(127);
     ::execvpe(program.c_str(), argv.data(), envp.data());
     ::_exit(127);
   }

@@ -101,6 +101,10 @@ class Sandbox : public TempDir {
   // `env` added to this process's environment.
   Run Command(const std::string& program, const std::vector<std::string>& args) const;
   Run Sharemapper(const std::vector<std::string>& args) const;
+  // The same in another working directory (so with an application log of
+  // its own), with the sandbox's store and table.
+  Run CommandIn(const std::string& dir, const std::string& program, const std::vector<std::string>& args) const;
+  Run SharemapperIn(const std::string& dir, const std::vector<std::string>& args) const;
 
   // Sets `env` in this process too, until the sandbox ends, so that the
   // platform layer used directly by a test sees the same store and table.

@@ -96,7 +96,15 @@ ScopedEnv::~ScopedEnv() { ::SetEnvironmentVariableA(name_.c_str(), had_ ? old_.c
 
 Run Sandbox::Sharemapper(const std::vector<std::string>& args) const { return Command(BinaryName(), args); }
 
+Run Sandbox::SharemapperIn(const std::string& dir, const std::vector<std::string>& args) const {
+  return CommandIn(dir, BinaryName(), args);
+}
+
 Run Sandbox::Command(const std::string& program, const std::vector<std::string>& args) const {
+  return CommandIn(cwd, program, args);
+}
+
+Run Sandbox::CommandIn(const std::string& dir, const std::string& program, const std::vector<std::string>& args) const {
   Run run;
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HANDLE outRead = nullptr, outWrite = nullptr, errRead = nullptr, errWrite = nullptr;
@@ -123,7 +131,7 @@ Run Sandbox::Command(const std::string& program, const std::vector<std::string>&
   startup.hStdError = errWrite;
   PROCESS_INFORMATION process{};
   const BOOL started = ::CreateProcessA(program.c_str(), &commandLine[0], nullptr, nullptr, TRUE, 0,
-                                        &environment[0], cwd.c_str(), &startup, &process);
+                                        &environment[0], dir.c_str(), &startup, &process);
   ::CloseHandle(outWrite);
   ::CloseHandle(errWrite);
   if (nul != INVALID_HANDLE_VALUE) ::CloseHandle(nul);

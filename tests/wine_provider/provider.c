@@ -12,7 +12,9 @@
  * a second account on a server already connected under another one (1219),
  * an unknown server (53) or share (67), a letter it never connected (2250).
  * The connections it made (letter, remote name, account) are kept in the
- * registry of the prefix, so that every process sees them.
+ * registry of the prefix, so that every process sees them. Several programs
+ * may connect and cancel at once: a named mutex makes each check of a letter
+ * and its definition one step, as a workstation's redirector does.
  *
  * Registered in a test prefix only, never elsewhere (see setup_prefix.sh).
  */
@@ -51,6 +53,25 @@ struct sm_unix_drive {
 
 static const WCHAR kServer[] = L"127.0.0.1";
 static const WCHAR kConnectionsKey[] = L"Software\\Sharemapper Test Network\\Connections";
+static const WCHAR kLockName[] = L"Local\\SharemapperTestNetwork";
+
+/* The lock of the connections of every process in the prefix; NULL when it
+ * cannot be had (then nothing is connected or cancelled). */
+static HANDLE Lock(void) {
+  HANDLE mutex = CreateMutexW(NULL, FALSE, kLockName);
+  if (mutex == NULL) return NULL;
+  const DWORD waited = WaitForSingleObject(mutex, 30000);
+  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+    CloseHandle(mutex);
+    return NULL;
+  }
+  return mutex;
+}
+
+static void Unlock(HANDLE mutex) {
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+}
 
 /* "X:" (any case) -> 'X', else 0. */
 static WCHAR DriveLetter(const WCHAR* name) {
@@ -123,11 +144,7 @@ DWORD APIENTRY NPGetCaps(DWORD index) {
   }
 }
 
-DWORD APIENTRY NPAddConnection3(HWND owner, LPNETRESOURCEW resource, LPWSTR password,
-                                LPWSTR userName, DWORD flags) {
-  (void)owner;
-  (void)password;
-  (void)flags;
+static DWORD AddLocked(LPNETRESOURCEW resource, LPWSTR userName) {
   if (resource == NULL || resource->lpRemoteName == NULL) return ERROR_INVALID_PARAMETER;
   if (resource->dwType != RESOURCETYPE_DISK && resource->dwType != RESOURCETYPE_ANY) {
     return ERROR_BAD_DEV_TYPE;
@@ -200,12 +217,23 @@ DWORD APIENTRY NPAddConnection3(HWND owner, LPNETRESOURCEW resource, LPWSTR pass
   return WN_SUCCESS;
 }
 
+DWORD APIENTRY NPAddConnection3(HWND owner, LPNETRESOURCEW resource, LPWSTR password,
+                                LPWSTR userName, DWORD flags) {
+  (void)owner;
+  (void)password;
+  (void)flags;
+  HANDLE lock = Lock();
+  if (lock == NULL) return ERROR_NO_NETWORK;
+  const DWORD result = AddLocked(resource, userName);
+  Unlock(lock);
+  return result;
+}
+
 DWORD APIENTRY NPAddConnection(LPNETRESOURCEW resource, LPWSTR password, LPWSTR userName) {
   return NPAddConnection3(NULL, resource, password, userName, 0);
 }
 
-DWORD APIENTRY NPCancelConnection(LPWSTR name, BOOL force) {
-  (void)force;
+static DWORD CancelLocked(LPWSTR name) {
   const WCHAR letter = DriveLetter(name);
   if (letter == 0) return ERROR_NOT_CONNECTED;
   HKEY connections = OpenConnections();
@@ -219,4 +247,13 @@ DWORD APIENTRY NPCancelConnection(LPWSTR name, BOOL force) {
   if (removed == ERROR_SUCCESS) RegDeleteValueW(connections, value);
   RegCloseKey(connections);
   return removed;
+}
+
+DWORD APIENTRY NPCancelConnection(LPWSTR name, BOOL force) {
+  (void)force;
+  HANDLE lock = Lock();
+  if (lock == NULL) return ERROR_NOT_CONNECTED;
+  const DWORD result = CancelLocked(name);
+  Unlock(lock);
+  return result;
 }

@@ -6,8 +6,9 @@
 #
 # start: creates the prefix if needed, installs the test network provider in
 # it (its DLL in system32, registered with MPR under ProviderOrder), forgets
-# the connections of an earlier run, and gives it the empty share folder
-# dosdevices/unc/127.0.0.1/share, which \\127.0.0.1\share reaches.
+# the connections of an earlier run, and gives it the empty share folders
+# dosdevices/unc/127.0.0.1/share, which \\127.0.0.1\share reaches, and
+# stress0 to stress7 (eight shares for the stress test's racing adds).
 # stop: ends the prefix's wineserver and whatever still runs in it.
 set -euo pipefail
 action=$1
@@ -45,8 +46,10 @@ reg add 'HKLM\System\CurrentControlSet\Control\NetworkProvider\Order' /v Provide
 reg add 'HKLM\System\CurrentControlSet\Services\SharemapperTest\NetworkProvider' /v ProviderPath /t REG_SZ /d 'C:\windows\system32\smtestnp.dll' /f
 reg add 'HKLM\System\CurrentControlSet\Services\SharemapperTest\NetworkProvider' /v Name /t REG_SZ /d 'Sharemapper Test Network' /f
 
-share=$prefix/dosdevices/unc/127.0.0.1/share
 chmod -R u+w "$prefix/dosdevices/unc" 2>/dev/null || true
-rm -rf "$share"
-mkdir -p "$share"
+for name in share stress0 stress1 stress2 stress3 stress4 stress5 stress6 stress7; do
+  share=$prefix/dosdevices/unc/127.0.0.1/$name
+  rm -rf "$share"
+  mkdir -p "$share"
+done
 stop
