@@ -1,6 +1,5 @@
-#include <iostream>
-
 #include "cli/commands.h"
+#include "cli/console_output.h"
 #include "cli/drive_list_output.h"
 #include "cli/result.h"
 #include "disk/query.h"
@@ -22,12 +21,13 @@ int Run(int argc, char** argv) {
   options.ProcOptions(argc, argv);
 
   int status = kExitSuccess;
+  ConsoleOutput out(ResultEncoding(options.form));
   if (options.add) {
-    RunAddCommand(options, status, std::cout);
+    RunAddCommand(options, status, out);
   } else if (options.del) {
-    RunDeleteCommand(options, status, std::cout);
+    RunDeleteCommand(options, status, out);
   } else if (options.query) {
-    RunQueryCommand(options, status, std::cout);
+    RunQueryCommand(options, status, out);
   }
   return status;
 }
