@@ -1,6 +1,5 @@
-#include <iostream>
-
 #include "cli/commands.h"
+#include "cli/console_output.h"
 #include "cli/result.h"
 
 namespace VkSharemapper {
@@ -9,9 +8,10 @@ int Run(int argc, char** argv) {
   SmOption options;
   options.ProcOptions(argc, argv);
 
-  if (options.add) return RunAddCommand(options, std::cout);
-  if (options.del) return RunDeleteCommand(options, std::cout);
-  if (options.query) return RunQueryCommand(options, std::cout);
+  ConsoleOutput out(ResultEncoding(options.form));
+  if (options.add) return RunAddCommand(options, out);
+  if (options.del) return RunDeleteCommand(options, out);
+  if (options.query) return RunQueryCommand(options, out);
   return kExitSuccess;
 }
 

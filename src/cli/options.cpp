@@ -4,10 +4,10 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <memory>
 #include <vector>
 
+#include "cli/console_output.h"
 #include "cli/option_words.h"
 #include "cli/result.h"
 #include "disk/drive_letters.h"
@@ -234,7 +234,10 @@ OptionOutcome SmOption::Process(int argc, char** argv) {
 int SmOption::ProcOptions(int argc, char** argv) {
   const OptionOutcome outcome = Process(argc, argv);
   if (outcome.proceed) return 0;
-  std::cout << outcome.output << std::flush;
+  // The listing and the error report carry the command line's own bytes (the
+  // program's name, an option's name), in the JSON envelope too.
+  ConsoleOutput out(platform::Encoding::kAnsi);
+  out << outcome.output << std::flush;
   std::exit(outcome.status);
 }
 

@@ -34,6 +34,7 @@ constexpr ErrorCode kDirNotEmpty = 145;                // ERROR_DIR_NOT_EMPTY
 constexpr ErrorCode kBusy = 170;                       // ERROR_BUSY
 constexpr ErrorCode kAlreadyExists = 183;              // ERROR_ALREADY_EXISTS
 constexpr ErrorCode kFilenameExcedRange = 206;         // ERROR_FILENAME_EXCED_RANGE
+constexpr ErrorCode kNoData = 232;                     // ERROR_NO_DATA (a pipe whose reader is gone)
 constexpr ErrorCode kMoreData = 234;                   // ERROR_MORE_DATA
 constexpr ErrorCode kNoMoreItems = 259;                // ERROR_NO_MORE_ITEMS
 constexpr ErrorCode kBadDb = 1009;                     // ERROR_BADDB

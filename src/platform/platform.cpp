@@ -9,6 +9,7 @@ Files& RealFiles();
 Registry& RealRegistry();
 Network& RealNetwork();
 Text& RealText();
+Console& RealConsole();
 
 Override::Layer& Override::Current() {
   static Layer layer;
@@ -20,5 +21,6 @@ Files& files() { return Override::Current().files ? *Override::Current().files :
 Registry& registry() { return Override::Current().registry ? *Override::Current().registry : RealRegistry(); }
 Network& network() { return Override::Current().network ? *Override::Current().network : RealNetwork(); }
 Text& text() { return Override::Current().text ? *Override::Current().text : RealText(); }
+Console& console() { return Override::Current().console ? *Override::Current().console : RealConsole(); }
 
 }  // namespace platform

@@ -3,6 +3,7 @@
 // implementation unless a test has put a fake in its place.
 #pragma once
 
+#include "platform/console.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/network.h"
@@ -17,8 +18,9 @@ Files& files();
 Registry& registry();
 Network& network();
 Text& text();
+Console& console();
 
-// For tests: while it lives, the given implementations (any of the five
+// For tests: while it lives, the given implementations (any of the six
 // concerns, in any order) stand in for the layer; a null one means the real
 // implementation, a concern not given stays as it was. Its end puts back
 // what was there before.
@@ -40,6 +42,7 @@ class Override {
     Registry* registry = nullptr;
     Network* network = nullptr;
     Text* text = nullptr;
+    Console* console = nullptr;
   };
   static Layer& Current();
 
@@ -49,6 +52,7 @@ class Override {
   static void Put(Layer& layer, Registry* fake) { layer.registry = fake; }
   static void Put(Layer& layer, Network* fake) { layer.network = fake; }
   static void Put(Layer& layer, Text* fake) { layer.text = fake; }
+  static void Put(Layer& layer, Console* fake) { layer.console = fake; }
 
   Layer previous_;
 };

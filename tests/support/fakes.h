@@ -452,6 +452,28 @@ class FakeText : public platform::Text {
   }
 };
 
+// Standard output: records each piece written, with its encoding.
+class FakeConsole : public platform::Console {
+ public:
+  struct Piece {
+    std::string text;
+    platform::Encoding encoding;
+  };
+  std::vector<Piece> pieces;
+  platform::ErrorCode result = platform::err::kSuccess;  // what every write answers
+
+  platform::ErrorCode WriteOutput(const std::string& text, platform::Encoding encoding) override {
+    pieces.push_back({text, encoding});
+    return result;
+  }
+  // Everything written, in order.
+  std::string Written() const {
+    std::string all;
+    for (const Piece& piece : pieces) all += piece.text;
+    return all;
+  }
+};
+
 // Installs fakes for the life of a test and puts the previous ones back;
 // with `realFiles` the files concern stays the real one.
 struct Installed {
@@ -460,8 +482,9 @@ struct Installed {
   FakeRegistry registry;
   FakeFiles files;
   FakeText text;
+  FakeConsole console;
   explicit Installed(bool realFiles = false)
-      : override_(&system, &network, &registry, realFiles ? nullptr : &files, &text) {}
+      : override_(&system, &network, &registry, realFiles ? nullptr : &files, &text, &console) {}
 
  private:
   platform::Override override_;
