@@ -41,331 +41,41 @@
 
 #include "platform/posix/drives.h"
 #include "platform/posix/registry.h"
-#include "support/runner.h"
+#include "samba/connect_trace.h"
 #include "samba/samba_server.h"
+#include "samba/server_control.h"
+#include "support/envelope.h"
+#include "support/runner.h"
 #include "utils/vkreg.h"
 
+using smtest::FrozenServer;
+using smtest::NoNetworkAtAll;
+using smtest::OnlyLoopbackServer;
+using smtest::ProcessGroup;
+using smtest::Restart;
+using smtest::RunTraced;
+using smtest::ServerPid;
+using smtest::StartTime;
+using smtest::Traced;
+using testkit::Cleanup;
+using testkit::Entries;
+using testkit::Envelope;
+using testkit::Exists;
+using testkit::FindDrive;
+using testkit::IsUtf8;
 using testkit::kFailureStatus;
+using testkit::Letters;
+using testkit::Listed;
+using testkit::QueryList;
 using testkit::Sandbox;
+using testkit::SetImmutable;
+using testkit::WriteFile;
 
 namespace {
 
 const std::string kRecordParent = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\";
 const std::string kHeader = "DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\n";
 const std::string kAddFailed = "add failed,mount fault";
-
-// ---------------------------------------------------------------------------
-// Files and tools
-
-struct Cleanup {
-  std::function<void()> run;
-  ~Cleanup() {
-    if (run) run();
-  }
-};
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << bytes;
-}
-
-bool Exists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
-}
-
-std::string FindTool(const std::string& name) {
-  for (const char* dir : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/", "/usr/local/bin/"}) {
-    const std::string path = dir + name;
-    if (::access(path.c_str(), X_OK) == 0) return path;
-  }
-  return std::string();
-}
-
-// chattr +i / -i: the only way to make a file or folder unwritable for root.
-bool SetImmutable(const std::string& path, bool on) {
-  static const std::string chattr = FindTool("chattr");
-  if (chattr.empty()) return false;
-  return std::system((chattr + (on ? " +i '" : " -i '") + path + "' >/dev/null 2>&1").c_str()) == 0;
-}
-
-// ---------------------------------------------------------------------------
-// Which addresses a run connects to
-
-const std::string& StracePath() {
-  static const std::string path = [] {
-    const std::string found = FindTool("strace");
-    // ptrace may be forbidden (containers): then strace is no use here.
-    const std::string probe = found + " -qq -e trace=connect -o /dev/null /bin/true >/dev/null 2>&1";
-    if (!found.empty() && std::system(probe.c_str()) == 0) return found;
-    std::cout << "[ NOTE     ] no working strace: the addresses runs contact are not checked" << std::endl;
-    return std::string();
-  }();
-  return path;
-}
-
-struct Traced {
-  testkit::Run run;
-  bool traced = false;
-  // "address:port" of every connect() to anything but a local socket.
-  std::vector<std::string> peers;
-};
-
-std::string Between(const std::string& text, std::size_t from, const std::string& open, const std::string& close) {
-  const std::size_t start = text.find(open, from);
-  if (start == std::string::npos) return std::string();
-  const std::size_t end = text.find(close, start + open.size());
-  if (end == std::string::npos) return std::string();
-  return text.substr(start + open.size(), end - start - open.size());
-}
-
-Traced RunTraced(const Sandbox& box, const std::vector<std::string>& args) {
-  Traced traced;
-  if (StracePath().empty()) {
-    traced.run = box.Sharemapper(args);
-    return traced;
-  }
-  const std::string log = box.root + "/connect.trace";
-  std::remove(log.c_str());
-  // LeakSanitizer cannot work under ptrace and would fail every traced run
-  // of a sanitizer build; leaks are checked by the untraced runs.
-  const char* asan = std::getenv("ASAN_OPTIONS");
-  const std::string asanOptions = std::string(asan != nullptr && *asan != '\0' ? std::string(asan) + ":" : "") +
-                                  "detect_leaks=0";
-  std::vector<std::string> full{"-f", "-qq", "-E", "ASAN_OPTIONS=" + asanOptions, "-e", "trace=connect", "-o", log,
-                                SHAREMAPPER_BINARY};
-  full.insert(full.end(), args.begin(), args.end());
-  traced.run = box.Command(StracePath(), full);
-  traced.traced = true;
-  for (const std::string& line : testkit::Lines(testkit::ReadFile(log))) {
-    const std::size_t call = line.find("connect(");
-    if (call == std::string::npos) continue;
-    const std::size_t family = line.find("sa_family=", call);
-    if (family == std::string::npos) continue;  // "<... connect resumed>"
-    const std::string name = line.substr(family + 10, line.find_first_of(",}", family) - family - 10);
-    if (name == "AF_UNIX" || name == "AF_LOCAL" || name == "AF_UNSPEC") continue;
-    std::string address = name == "AF_INET" ? Between(line, family, "inet_addr(\"", "\"")
-                                            : Between(line, family, "\"", "\"");
-    if (address.empty()) address = name;
-    const std::string port = Between(line, family, "htons(", ")");
-    traced.peers.push_back(address + ":" + port);
-  }
-  return traced;
-}
-
-::testing::AssertionResult OnlyLoopbackServer(const Traced& traced) {
-  for (const std::string& peer : traced.peers) {
-    if (peer.rfind("127.0.0.1:", 0) != 0) return ::testing::AssertionFailure() << "connected to " << peer;
-  }
-  return ::testing::AssertionSuccess();
-}
-
-::testing::AssertionResult NoNetworkAtAll(const Traced& traced) {
-  if (traced.peers.empty()) return ::testing::AssertionSuccess();
-  auto failure = ::testing::AssertionFailure() << "connected to";
-  for (const std::string& peer : traced.peers) failure << " " << peer;
-  return failure;
-}
-
-// ---------------------------------------------------------------------------
-// JSON output
-
-// Texts go into the JSON as the bytes they are, so a sequence that is not
-// UTF-8 reaches the output unchanged and a strict parser stops at it. The
-// structure around such bytes is what can be checked: this replaces every
-// byte of an ill-formed sequence by '?'.
-std::string MaskInvalidUtf8(const std::string& in) {
-  std::string out = in;
-  const std::size_t n = in.size();
-  for (std::size_t i = 0; i < n;) {
-    const unsigned char c = static_cast<unsigned char>(in[i]);
-    std::size_t length = c < 0x80 ? 1 : (c >= 0xC2 && c <= 0xDF) ? 2 : (c >= 0xE0 && c <= 0xEF) ? 3
-                                     : (c >= 0xF0 && c <= 0xF4) ? 4 : 0;
-    bool good = length != 0 && i + length <= n;
-    for (std::size_t k = 1; good && k < length; ++k) {
-      const unsigned char next = static_cast<unsigned char>(in[i + k]);
-      unsigned char low = 0x80, high = 0xBF;
-      if (k == 1 && c == 0xE0) low = 0xA0;
-      if (k == 1 && c == 0xED) high = 0x9F;
-      if (k == 1 && c == 0xF0) low = 0x90;
-      if (k == 1 && c == 0xF4) high = 0x8F;
-      good = next >= low && next <= high;
-    }
-    if (!good) {
-      out[i] = '?';
-      ++i;
-    } else {
-      i += length;
-    }
-  }
-  return out;
-}
-
-bool IsUtf8(const std::string& text) { return MaskInvalidUtf8(text) == text; }
-
-// One line of output holding one result envelope. `masked` parses with the
-// non-UTF-8 bytes masked (see MaskInvalidUtf8); otherwise the line must be
-// valid JSON as it is.
-::testing::AssertionResult Envelope(const std::string& out, Poco::JSON::Object::Ptr& envelope,
-                                    bool masked = false) {
-  if (out.empty() || out.back() != '\n' || out.find('\n') != out.size() - 1) {
-    return ::testing::AssertionFailure() << "not exactly one line: " << ::testing::PrintToString(out);
-  }
-  try {
-    Poco::JSON::Parser parser;
-    const std::string text = masked ? MaskInvalidUtf8(out) : out;
-    envelope = parser.parse(text).extract<Poco::JSON::Object::Ptr>();
-  } catch (const Poco::Exception& e) {
-    return ::testing::AssertionFailure() << "not JSON (" << e.displayText() << "): " << ::testing::PrintToString(out);
-  } catch (const std::exception& e) {
-    return ::testing::AssertionFailure() << "not an object (" << e.what() << "): " << ::testing::PrintToString(out);
-  }
-  if (!envelope || !envelope->has("data") || !envelope->has("errorCode") || !envelope->has("message") ||
-      !envelope->has("success")) {
-    return ::testing::AssertionFailure() << "not an envelope: " << out;
-  }
-  const bool success = envelope->getValue<bool>("success");
-  const int code = envelope->getValue<int>("errorCode");
-  if (success != (code == 0) || (code != 0 && code != 20000 && code != 20001)) {
-    return ::testing::AssertionFailure() << "success and errorCode disagree: " << out;
-  }
-  return ::testing::AssertionSuccess();
-}
-
-// A query record as the JSON output gave it.
-struct Listed {
-  std::string drive, host, location, userid, dsid, volumename;
-};
-
-::testing::AssertionResult QueryList(const testkit::Run& run, std::vector<Listed>& drives, bool masked = false) {
-  drives.clear();
-  if (run.status != 0) return ::testing::AssertionFailure() << "query exited with " << run.status << ": " << run.out;
-  Poco::JSON::Object::Ptr envelope;
-  ::testing::AssertionResult parsed = Envelope(run.out, envelope, masked);
-  if (!parsed) return parsed;
-  if (envelope->getValue<std::string>("message") != "query success" || !envelope->getValue<bool>("success")) {
-    return ::testing::AssertionFailure() << "query did not succeed: " << run.out;
-  }
-  Poco::JSON::Array::Ptr data = envelope->getArray("data");
-  if (!data) return ::testing::AssertionFailure() << "no list: " << run.out;
-  for (std::size_t i = 0; i < data->size(); ++i) {
-    Poco::JSON::Object::Ptr record = data->getObject(static_cast<unsigned>(i));
-    if (!record) return ::testing::AssertionFailure() << "entry " << i << " is no object: " << run.out;
-    drives.push_back({record->getValue<std::string>("drive"), record->getValue<std::string>("host"),
-                      record->getValue<std::string>("location"), record->getValue<std::string>("userid"),
-                      record->getValue<std::string>("dsid"), record->getValue<std::string>("volumename")});
-  }
-  return ::testing::AssertionSuccess();
-}
-
-std::string Letters(const std::vector<Listed>& drives) {
-  std::string letters;
-  for (const Listed& d : drives) letters += d.drive.substr(0, 1);
-  return letters;
-}
-
-const Listed* FindDrive(const std::vector<Listed>& drives, const std::string& drive) {
-  for (const Listed& d : drives) {
-    if (d.drive == drive) return &d;
-  }
-  return nullptr;
-}
-
-// ---------------------------------------------------------------------------
-// The server's processes
-
-// The server's smbd: the pid in its pid file, when that process runs with
-// this server's configuration. smbd leads its own process group, in which its
-// session children run.
-pid_t ServerPid(const smtest::SambaServer& server) {
-  const std::string text = testkit::ReadFile(server.StateDir() + "/pid/smbd.pid");
-  const pid_t pid = static_cast<pid_t>(std::atol(text.c_str()));
-  if (pid <= 1) return 0;
-  const std::string cmdline = testkit::ReadFile("/proc/" + std::to_string(pid) + "/cmdline");
-  if (cmdline.find(server.StateDir() + "/smb.conf") == std::string::npos) return 0;
-  if (::getpgid(pid) != pid || pid == ::getpgrp()) return 0;
-  return pid;
-}
-
-// The number of entries in a folder, "." and ".." not counted.
-std::size_t Entries(const std::string& folder) {
-  std::size_t count = 0;
-  if (DIR* dir = ::opendir(folder.c_str())) {
-    while (dirent* entry = ::readdir(dir)) {
-      if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) ++count;
-    }
-    ::closedir(dir);
-  }
-  return count;
-}
-
-std::set<pid_t> ProcessGroup(pid_t group) {
-  std::set<pid_t> members;
-  DIR* proc = ::opendir("/proc");
-  if (proc == nullptr) return members;
-  while (dirent* entry = ::readdir(proc)) {
-    const pid_t pid = static_cast<pid_t>(std::atol(entry->d_name));
-    if (pid <= 0) continue;
-    const std::string stat = testkit::ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    char state = 0;
-    int parent = 0;
-    int pgrp = 0;
-    if (std::sscanf(stat.c_str() + close + 1, " %c %d %d", &state, &parent, &pgrp) == 3 && pgrp == group &&
-        state != 'Z') {
-      members.insert(pid);
-    }
-  }
-  ::closedir(proc);
-  return members;
-}
-
-// When a process started, in clock ticks since boot (0 when unknown).
-unsigned long long StartTime(pid_t pid) {
-  const std::string stat = testkit::ReadFile("/proc/" + std::to_string(pid) + "/stat");
-  const std::size_t close = stat.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::istringstream fields(stat.substr(close + 1));
-  std::string field;
-  for (int i = 3; i <= 22 && fields >> field; ++i) {
-    if (i == 22) return std::strtoull(field.c_str(), nullptr, 10);
-  }
-  return 0;
-}
-
-// Starts the server again after it was killed, as it was before: a server
-// this program had started is this program's again (and stopped when it
-// ends); one that was there before (the CTest fixture's) is started to stay
-// for the tests after this program, and only adopted.
-::testing::AssertionResult Restart(smtest::SambaServer& server, bool startedByThisProgram) {
-  server.Stop();
-  if (!startedByThisProgram) {
-    const std::string start = std::string("bash '") + SM_SAMBA_FIXTURE_SCRIPT + "' start '" + server.StateDir() +
-                              "' >/dev/null 2>&1";
-    if (std::system(start.c_str()) != 0) return ::testing::AssertionFailure() << "the fixture script did not start it";
-  }
-  if (server.Start()) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << server.Error();
-}
-
-// Stops every process of the server (SIGSTOP) for as long as it lives: the
-// kernel still accepts connections on the port, nothing answers them.
-class FrozenServer {
- public:
-  explicit FrozenServer(const smtest::SambaServer& server) : group_(ServerPid(server)) {
-    if (group_ != 0 && ::kill(-group_, SIGSTOP) != 0) group_ = 0;
-  }
-  ~FrozenServer() { Thaw(); }
-  bool ok() const { return group_ != 0; }
-  void Thaw() {
-    if (group_ != 0) ::kill(-group_, SIGCONT);
-    group_ = 0;
-  }
-
- private:
-  pid_t group_;
-};
 
 // ---------------------------------------------------------------------------
 // The fixture
