@@ -42,14 +42,18 @@
 #include "platform/posix/drives.h"
 #include "platform/posix/registry.h"
 #include "samba/connect_trace.h"
+#include "samba/samba_sandbox.h"
 #include "samba/samba_server.h"
 #include "samba/server_control.h"
 #include "support/envelope.h"
 #include "support/runner.h"
 #include "utils/vkreg.h"
 
+using smtest::AddValues;
+using smtest::ExpectDocsOnE;
 using smtest::FrozenServer;
 using smtest::NoNetworkAtAll;
+using smtest::On;
 using smtest::OnlyLoopbackServer;
 using smtest::ProcessGroup;
 using smtest::Restart;
@@ -71,135 +75,26 @@ using testkit::Sandbox;
 using testkit::SetImmutable;
 using testkit::WriteFile;
 
+// The suite runs in the end-to-end fixture: the server and a sandbox per test.
+using Robustness = smtest::SambaSandbox;
+
 namespace {
 
-const std::string kRecordParent = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\";
 const std::string kHeader = "DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\n";
 const std::string kAddFailed = "add failed,mount fault";
-
-// ---------------------------------------------------------------------------
-// The fixture
-
-struct AddValues {
-  std::string domain;
-  std::string user = smtest::SambaServer::User();
-  std::string password = smtest::SambaServer::Password();
-  std::string host = "127.0.0.1";
-  std::string location = "pub\\docs";
-  std::string drive = "e";
-  std::string volume = "Docs";
-  std::string userid = "1001";
-  std::string dsid = "77";
-
-  // Each value as a word of its own, so that any bytes (and any length) reach
-  // the program as they are.
-  std::vector<std::string> Args(bool json = true) const {
-    std::vector<std::string> args{"--add",  "--domain",   domain,  "--user", user,     "--password", password,
-                                  "--host", host,         "--location", location, "--drive", drive,
-                                  "--volume", volume,     "--userid", userid, "--dsid", dsid};
-    if (json) args.push_back("--outformat=json");
-    return args;
-  }
-};
-
-AddValues On(const std::string& drive, const std::string& location, const std::string& volume = "Docs") {
-  AddValues values;
-  values.drive = drive;
-  values.location = location;
-  values.volume = volume;
-  return values;
-}
-
-class Robustness : public ::testing::Test {
- protected:
-  void SetUp() override {
-    box_ = std::make_unique<Sandbox>(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    box_->Use();
-    platform::posix::UserDrives().CloseTableForTests();
-    platform::posix::ResetKeyStore();
-  }
-  void TearDown() override {
-    platform::posix::UserDrives().CloseTableForTests();
-    platform::posix::ResetKeyStore();
-    box_.reset();
-  }
-
-  std::string StoreFile() const { return box_->config + "/sharemapper/registry.db"; }
-  std::string TableFolder() const { return box_->runtime + "/sharemapper"; }
-  std::string TableFile() const { return TableFolder() + "/connections.db"; }
-
-  testkit::Run Run(const std::vector<std::string>& args) const { return box_->Sharemapper(args); }
-
-  ::testing::AssertionResult Added(const AddValues& values) const {
-    const testkit::Run run = Run(values.Args(false));
-    if (run.out == "add success\n" && run.status == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "add of " << values.drive << " gave " << run.status << ": " << run.out
-                                         << box_->AppLog();
-  }
-
-  ::testing::AssertionResult Deleted(const std::string& drive) const {
-    const testkit::Run run = Run({"--del", "--drive=" + drive});
-    if (run.out == "delete success\n" && run.status == 0) return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "delete of " << drive << " gave " << run.status << ": " << run.out
-                                         << box_->AppLog();
-  }
-
-  std::vector<Listed> Query() const {
-    std::vector<Listed> drives;
-    EXPECT_TRUE(QueryList(Run({"--outformat=json"}), drives));
-    return drives;
-  }
-
-  // An add that failed: the envelope, the exit status, and the number in the
-  // log's "mapping net disk failed" line (any number when none is given).
-  void ExpectAddFailed(const testkit::Run& run, const std::string& errorNumber = "") const {
-    EXPECT_EQ(run.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"" + kAddFailed + "\",\"success\":false}\n");
-    EXPECT_EQ(run.status, kFailureStatus);
-    EXPECT_EQ(run.err, "");
-    const std::string line = "mapping net disk failed, errno: " + errorNumber;
-    EXPECT_NE(box_->AppLog().find(errorNumber.empty() ? line : line + "\n"), std::string::npos) << box_->AppLog();
-  }
-  void ExpectAddFailed(const testkit::Run& run, unsigned long errorNumber) const {
-    ExpectAddFailed(run, std::to_string(errorNumber));
-  }
-
-  static std::string Read(const std::string& key, const std::string& name) {
-    platform::posix::ResetKeyStore();
-    std::string path = kRecordParent + key;
-    std::string value = "<none>";
-    std::string valueName = name;
-    DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, path, valueName, value);
-    platform::posix::ResetKeyStore();
-    return value;
-  }
-
-  std::unique_ptr<Sandbox> box_;
-};
-
-void ExpectDocsOnE(const std::vector<Listed>& drives) {
-  const Listed* e = FindDrive(drives, "E:");
-  ASSERT_NE(e, nullptr) << Letters(drives);
-  EXPECT_EQ(e->host, "127.0.0.1");
-  EXPECT_EQ(e->location, "\\pub\\docs");
-  EXPECT_EQ(e->volumename, "Docs");
-  EXPECT_EQ(e->userid, "1001");
-  EXPECT_EQ(e->dsid, "77");
-}
-
 }  // namespace
 
 // ===========================================================================
 // Faults
 
 TEST_F(Robustness, ServerFrozenDuringAddLeavesNoRowAndTheNextAddWorks) {
-  SM_REQUIRE_SAMBA(server);
   ASSERT_TRUE(Added(On("e", "pub\\docs")));
   const std::string storeBefore = testkit::ReadFile(StoreFile());
   const std::string tableBefore = testkit::ReadFile(TableFile());
 
   {
-    FrozenServer frozen(server);
-    ASSERT_TRUE(frozen.ok()) << "cannot find the test server's smbd under " << server.StateDir();
+    FrozenServer frozen(server());
+    ASSERT_TRUE(frozen.ok()) << "cannot find the test server's smbd under " << server().StateDir();
     // The port still accepts the connection; the session set-up gets no answer.
     const auto start = std::chrono::steady_clock::now();
     const testkit::Run add = Run(On("f", "team").Args());
@@ -226,24 +121,23 @@ TEST_F(Robustness, ServerFrozenDuringAddLeavesNoRowAndTheNextAddWorks) {
 }
 
 TEST_F(Robustness, ServerStoppedDuringTheRecycleBinWalk) {
-  SM_REQUIRE_SAMBA(server);
   // A recycle bin large enough that emptying it takes a few seconds.
-  const std::string bin = server.SharePath("team") + "/$RECYCLE.BIN";
+  const std::string bin = server().SharePath("team") + "/$RECYCLE.BIN";
   constexpr std::size_t kFolders = 60;
   Cleanup removeBin{[&] { std::system(("rm -rf '" + bin + "'").c_str()); }};
   ASSERT_EQ(std::system(("rm -rf '" + bin + "' && mkdir -p '" + bin + "' && cd '" + bin + "' && for d in $(seq 1 " +
                          std::to_string(kFolders) + "); do mkdir S$d && (cd S$d && touch $(seq -f f%g 1 50)); done")
                             .c_str()),
             0);
-  ASSERT_TRUE(server.GiveToTestAccount(bin));
+  ASSERT_TRUE(server().GiveToTestAccount(bin));
   ASSERT_TRUE(Added(On("e", "pub\\docs")));
 
-  const pid_t group = ServerPid(server);
-  ASSERT_NE(group, 0) << "cannot find the test server's smbd under " << server.StateDir();
+  const pid_t group = ServerPid(server());
+  ASSERT_NE(group, 0) << "cannot find the test server's smbd under " << server().StateDir();
   const bool ours = StartTime(group) >= StartTime(::getpid());
   // Whatever happens below, the other tests get a running server back.
   Cleanup restart{[&] {
-    if (ServerPid(server) == 0) Restart(server, ours);
+    if (ServerPid(server()) == 0) Restart(server(), ours);
   }};
 
   // The add runs in the background; once it has emptied the first folder of
@@ -290,7 +184,7 @@ TEST_F(Robustness, ServerStoppedDuringTheRecycleBinWalk) {
   EXPECT_EQ(Letters(Query()), "EG");
 
   // Back again: adds and deletes work.
-  ASSERT_TRUE(Restart(server, ours));
+  ASSERT_TRUE(Restart(server(), ours));
   ASSERT_TRUE(Added(On("h", "pub")));
   EXPECT_TRUE(Deleted("g"));
   EXPECT_TRUE(Deleted("h"));
@@ -302,15 +196,14 @@ TEST_F(Robustness, ServerStoppedDuringTheRecycleBinWalk) {
 // walk ends at the first call that gets no answer in time, so the add ends
 // within one request timeout (5 s), not one timeout per entry.
 TEST_F(Robustness, ServerFrozenDuringTheRecycleBinWalkEndsInSeconds) {
-  SM_REQUIRE_SAMBA(server);
-  const std::string bin = server.SharePath("team") + "/$RECYCLE.BIN";
+  const std::string bin = server().SharePath("team") + "/$RECYCLE.BIN";
   constexpr std::size_t kFolders = 30;
   Cleanup removeBin{[&] { std::system(("rm -rf '" + bin + "'").c_str()); }};
   ASSERT_EQ(std::system(("rm -rf '" + bin + "' && mkdir -p '" + bin + "' && cd '" + bin + "' && for d in $(seq 1 " +
                          std::to_string(kFolders) + "); do mkdir S$d && (cd S$d && touch $(seq -f f%g 1 10)); done")
                             .c_str()),
             0);
-  ASSERT_TRUE(server.GiveToTestAccount(bin));
+  ASSERT_TRUE(server().GiveToTestAccount(bin));
 
   testkit::Run add;
   std::atomic<bool> done{false};
@@ -325,7 +218,7 @@ TEST_F(Robustness, ServerFrozenDuringTheRecycleBinWalkEndsInSeconds) {
   // Frozen once the walk has emptied its first folder.
   while (!frozen && !done) {
     if (Entries(bin) < kFolders) {
-      frozen = std::make_unique<FrozenServer>(server);
+      frozen = std::make_unique<FrozenServer>(server());
       frozenAt = std::chrono::steady_clock::now();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
@@ -358,7 +251,6 @@ TEST_F(Robustness, ServerFrozenDuringTheRecycleBinWalkEndsInSeconds) {
 }
 
 TEST_F(Robustness, ReadOnlyKeyStore) {
-  SM_REQUIRE_SAMBA(server);
   ASSERT_TRUE(Added(On("e", "pub\\docs")));
   const std::string store = StoreFile();
   const std::string bytes = testkit::ReadFile(store);
@@ -410,7 +302,6 @@ TEST_F(Robustness, ReadOnlyKeyStore) {
 }
 
 TEST_F(Robustness, DamagedKeyStoreIsNeverRewritten) {
-  SM_REQUIRE_SAMBA(server);
   ASSERT_TRUE(Added(On("e", "pub\\docs")));
   const std::string store = StoreFile();
   const std::string good = testkit::ReadFile(store);
@@ -454,7 +345,6 @@ TEST_F(Robustness, DamagedKeyStoreIsNeverRewritten) {
 }
 
 TEST_F(Robustness, DamagedConnectionTableIsRefusedBeforeAnyNetwork) {
-  SM_REQUIRE_SAMBA(server);
   ASSERT_TRUE(Added(On("e", "pub\\docs")));
   // The table's own files: the database and, when it keeps one, its log.
   const std::string log = TableFile() + "-wal";
@@ -491,7 +381,6 @@ TEST_F(Robustness, DamagedConnectionTableIsRefusedBeforeAnyNetwork) {
 }
 
 TEST_F(Robustness, ConnectionTableFolderThatMayNotBeUsed) {
-  SM_REQUIRE_SAMBA(server);
   const std::string folder = TableFolder();
   const std::string aside = box_->runtime + "/aside";
   const std::vector<std::pair<std::string, std::function<void()>>> replacements = {
@@ -538,7 +427,6 @@ TEST_F(Robustness, ConnectionTableFolderThatMayNotBeUsed) {
 }
 
 TEST_F(Robustness, ConnectionTableThatCannotBeWritten) {
-  SM_REQUIRE_SAMBA(server);
   ASSERT_TRUE(Added(On("e", "pub\\docs")));
   // The folder and every file in it, made unwritable even for root.
   const std::string folder = TableFolder();
@@ -601,7 +489,6 @@ TEST_F(Robustness, ConnectionTableThatCannotBeWritten) {
 // Bad input
 
 TEST_F(Robustness, OverlongValues) {
-  SM_REQUIRE_SAMBA(server);
   struct Case {
     const char* what;
     std::function<void(AddValues&)> change;
@@ -684,7 +571,6 @@ TEST_F(Robustness, OverlongValues) {
 }
 
 TEST_F(Robustness, ControlAndHighBytesInEveryTextOption) {
-  SM_REQUIRE_SAMBA(server);
   const std::vector<std::pair<const char*, std::string>> texts = {
       {"tab", "\t"},       {"line end", "\n"},          {"SOH", "\x01"},
       {"DEL", "\x7f"},     {"UTF-8 e acute", "\xC3\xA9"}, {"not UTF-8", "\xFF\xFE"},
@@ -801,7 +687,6 @@ TEST_F(Robustness, ControlAndHighBytesInEveryTextOption) {
 }
 
 TEST_F(Robustness, HostWithPortPathOrAccountAndLocationsThatClimb) {
-  SM_REQUIRE_SAMBA(server);
   struct Case {
     std::string host;
     std::string location;
@@ -867,7 +752,6 @@ TEST_F(Robustness, HostWithPortPathOrAccountAndLocationsThatClimb) {
 // are made as nobody): the private folders and files get 0700 and 0600, and
 // later adds, the query and the deletes all work.
 TEST_F(Robustness, AnyUmaskLeavesPrivateModesAndNothingBlocked) {
-  SM_REQUIRE_SAMBA(server);
   const bool root = ::geteuid() == 0;
   if (root) {
     ASSERT_EQ(std::system(("chown -R 65534:65534 '" + box_->root + "'").c_str()), 0);
@@ -916,7 +800,6 @@ TEST_F(Robustness, AnyUmaskLeavesPrivateModesAndNothingBlocked) {
 // However the location is spelled, a delete removes that drive's record and
 // no other, and a later add of the share starts without stale values.
 TEST_F(Robustness, DeleteRemovesTheRecordOfEverySpelling) {
-  SM_REQUIRE_SAMBA(server);
   AddValues other = On("f", "pub\\docs", "Other");
   other.dsid = "88";
   for (const char* spelling :
@@ -969,7 +852,6 @@ pid_t StartDumpable(const Sandbox& box, const std::vector<std::string>& args) {
 // Another local user polling /proc/<pid>/cmdline never sees the password
 // once the options are read, and a crash leaves no core file with it.
 TEST_F(Robustness, PasswordLeavesTheCommandLineAndCoreFiles) {
-  SM_REQUIRE_SAMBA(server);
   const std::string password = smtest::SambaServer::Password();
   for (int run = 0; run < 5; ++run) {
     const pid_t pid = StartDumpable(*box_, On("e", "pub\\docs").Args());
@@ -1023,7 +905,6 @@ TEST_F(Robustness, PasswordLeavesTheCommandLineAndCoreFiles) {
 // verbose level set in every configuration a user could hand it: each run
 // still prints its one result line and nothing on standard error.
 TEST_F(Robustness, TheSmbLibraryPrintsNothingWhateverItsSettings) {
-  SM_REQUIRE_SAMBA(server);
   const std::string home = box_->root + "/home";
   ASSERT_EQ(std::system(("mkdir -p '" + home + "/.smb'").c_str()), 0);
   WriteFile(home + "/.smb/smb.conf", "[global]\n  log level = 10\n  debug stdout = yes\n");
