@@ -3,8 +3,6 @@
 // the application log in its layout with CR LF line ends.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
 #include <regex>
 #include <string>
 #include <vector>
@@ -12,11 +10,6 @@
 #include "support/runner.h"
 
 namespace {
-
-bool UnderWine() {
-  const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 // The head of a log line: [thread]year-month-day hour:minute:second:millisecond
 const char kHead[] = R"(\[\d+\]\d{4}-\d{1,2}-\d{1,2} \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3} )";
@@ -38,7 +31,7 @@ TEST(WindowsCli, AddRefusedByMprLogsItsCode) {
   const std::string log = box.AppLog();
   const auto lines = testkit::Lines(log);
   ASSERT_EQ(lines.size(), 1u) << log;
-  const std::string code = UnderWine() ? "1222" : R"(\d+)";  // ERROR_NO_NETWORK
+  const std::string code = testkit::UnderWine() ? "1222" : R"(\d+)";  // ERROR_NO_NETWORK
   EXPECT_TRUE(std::regex_match(lines[0], std::regex(std::string(kHead) +
                                                     R"(VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk failed, errno: )" +
                                                     code)))

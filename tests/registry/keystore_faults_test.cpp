@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/posix/registry.h"
-#include "registry_test_support.h"
+#include "support/temp_store.h"
 #include "utils/vkreg.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "registry_test_support.h"
+#include "support/temp_store.h"
 #include "support/faulty_registry.h"
 #include "utils/vkreg.h"
 

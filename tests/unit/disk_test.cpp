@@ -3,8 +3,8 @@
 #include "disk/mapping_record.h"
 #include "disk/query.h"
 #include "disk/samba_disk.h"
+#include "support/applog_capture.h"
 #include "support/fakes.h"
-#include "log_capture.h"
 
 using VkSharemapper::DriveList;
 using VkSharemapper::MappingKeyPath;

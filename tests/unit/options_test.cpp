@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "support/applog_capture.h"
 #include "support/fakes.h"
-#include "log_capture.h"
 #include "support/golden.h"
 
 using VkSharemapper::OptionOutcome;
