@@ -52,8 +52,10 @@ class VkregFake : public ::testing::Test {
 TEST_F(VkregFake, WriteCallsAndFailures) {
   fake.privilegeFails = true;  // not checked
   ASSERT_EQ(1, Add("Software\\K", "Name", "abc"));
-  EXPECT_EQ((std::vector<std::string>{"token 40", "privilege 77 SeBackupPrivilege", "create Software\\K 983103",
-                                      "set Name 1 3", "close"}),
+  // The backup privilege is enabled, the key made with full access, the value
+  // written as text without a terminator, and the key closed again.
+  EXPECT_EQ((std::vector<std::string>{"token adjust-privileges+query", "privilege SeBackupPrivilege",
+                                      "create Software\\K all-access", "set Name REG_SZ 3", "close"}),
             fake.calls);
 
   fake.calls.clear();
@@ -79,8 +81,10 @@ TEST_F(VkregFake, ReadCallsAndFailuresQuoteTheFailingCode) {
   ASSERT_EQ(1, Add("Software\\K", "Name", "abc"));
   fake.calls.clear();
   ASSERT_EQ(1, Read("Software\\K", "Name", value));
-  EXPECT_EQ((std::vector<std::string>{"token 40", "privilege 77 SeBackupPrivilege", "open Software\\K 983103",
-                                      "query Name 4096", "close"}),
+  // Read into a buffer of the documented size.
+  EXPECT_EQ((std::vector<std::string>{"token adjust-privileges+query", "privilege SeBackupPrivilege",
+                                      "open Software\\K all-access",
+                                      "query Name " + std::to_string(DAVeruv::kReadBufferSize), "close"}),
             fake.calls);
   capture.Clear();
 
@@ -106,7 +110,7 @@ TEST_F(VkregFake, DeleteGoesDepthFirstAndStopsAtAFailingBranch) {
   fake.deleteFailsFor = "S\\C";
   EXPECT_EQ(0, Delete("S"));
   EXPECT_EQ((std::vector<std::string>{"S\\A\\X", "S\\A", "S\\B\\Y\\Z", "S\\B\\Y", "S\\B"}), fake.deleted);
-  EXPECT_NE(fake.calls.end(), std::find(fake.calls.begin(), fake.calls.end(), "open S 131097"));
+  EXPECT_NE(fake.calls.end(), std::find(fake.calls.begin(), fake.calls.end(), "open S read"));
   EXPECT_TRUE(capture.messages().empty());
 
   fake.deleteFailsFor.clear();

@@ -14,6 +14,17 @@
 
 namespace fakes {
 
+// The names the call record gives to access masks and value types.
+inline std::string AccessName(std::uint32_t access) {
+  if (access == platform::reg::kKeyAllAccess) return "all-access";
+  if (access == platform::reg::kKeyRead) return "read";
+  if (access == (platform::token::kAdjustPrivileges | platform::token::kQuery)) return "adjust-privileges+query";
+  return std::to_string(access);
+}
+inline std::string TypeName(std::uint32_t type) {
+  return type == platform::reg::kTypeSz ? "REG_SZ" : std::to_string(type);
+}
+
 // Passes each call on to the real registry unless its switch makes it fail;
 // `calls` records the calls in order, `open` the keys not yet closed.
 class FaultyRegistry : public platform::Registry {
@@ -28,16 +39,16 @@ class FaultyRegistry : public platform::Registry {
   int tokensOpen = 0;
 
   platform::ErrorCode CreateKey(const std::string& path, std::uint32_t access, platform::KeyHandle& key) override {
-    calls.push_back("create " + path + " " + std::to_string(access));
+    calls.push_back("create " + path + " " + AccessName(access));
     return createFails ? createFails : Opened(real.CreateKey(path, access, key), &key);
   }
   platform::ErrorCode OpenKey(const std::string& path, std::uint32_t access, platform::KeyHandle& key) override {
-    calls.push_back("open " + path + " " + std::to_string(access));
+    calls.push_back("open " + path + " " + AccessName(access));
     return openFails ? openFails : Opened(real.OpenKey(path, access, key), &key);
   }
   platform::ErrorCode SetValue(platform::KeyHandle key, const std::string& name, std::uint32_t type, const char* data,
                                std::uint32_t size) override {
-    calls.push_back("set " + name + " " + std::to_string(type) + " " + std::to_string(size));
+    calls.push_back("set " + name + " " + TypeName(type) + " " + std::to_string(size));
     return setFails ? setFails : real.SetValue(key, name, type, data, size);
   }
   platform::ErrorCode QueryValue(platform::KeyHandle key, const std::string& name, std::uint32_t& type, char* buffer,
@@ -47,7 +58,8 @@ class FaultyRegistry : public platform::Registry {
   }
   platform::ErrorCode EnumKey(platform::KeyHandle key, std::uint32_t index, char* name, std::uint32_t& size) override {
     EXPECT_EQ(0u, index);
-    EXPECT_EQ(260u, size);
+    // Room for the longest key name (255 characters) and its terminator.
+    EXPECT_GE(size, 256u);
     if (++enumCalls > 50) return platform::err::kNoMoreItems;  // a runaway loop ends here
     if (ghost.empty()) return real.EnumKey(key, index, name, size);
     std::memcpy(name, ghost.c_str(), ghost.size() + 1);
@@ -67,6 +79,7 @@ class FaultyRegistry : public platform::Registry {
   }
   // The process token is the system's; its calls go to the same record.
   struct Token : platform::System {
+    static constexpr platform::TokenHandle kToken = 77;
     explicit Token(FaultyRegistry& registry) : owner(registry) {}
     FaultyRegistry& owner;
     platform::System& real = platform::system();
@@ -76,14 +89,15 @@ class FaultyRegistry : public platform::Registry {
     bool CurrentDirectory(std::string& out) override { return real.CurrentDirectory(out); }
     void ProtectSecret(const std::string& secret) override { real.ProtectSecret(secret); }
     bool OpenProcessToken(std::uint32_t access, platform::TokenHandle& token) override {
-      owner.calls.push_back("token " + std::to_string(access));
+      owner.calls.push_back("token " + AccessName(access));
       if (owner.tokenFails) return false;
       ++owner.tokensOpen;
-      token = 77;
+      token = kToken;
       return true;
     }
+    // Recorded as "privilege <name>" when asked of the token just opened.
     bool EnablePrivilege(platform::TokenHandle token, const std::string& name) override {
-      owner.calls.push_back("privilege " + std::to_string(token) + " " + name);
+      owner.calls.push_back(token == kToken ? "privilege " + name : "privilege of another token " + name);
       return !owner.privilegeFails;
     }
     void CloseToken(platform::TokenHandle) override { --owner.tokensOpen; }
