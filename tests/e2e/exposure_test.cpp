@@ -17,6 +17,7 @@
 #include "samba/connect_trace.h"
 #include "samba/samba_sandbox.h"
 #include "samba/samba_server.h"
+#include "support/golden.h"
 #include "support/runner.h"
 
 using smtest::AddValues;
@@ -31,7 +32,6 @@ using Robustness = smtest::SambaSandbox;
 
 namespace {
 
-const std::string kAddFailed = "add failed,mount fault";
 
 // Starts the program with args in the sandbox without waiting for it, with
 // core files allowed (written to its working directory).
@@ -122,8 +122,8 @@ TEST_F(Robustness, TheSmbLibraryPrintsNothingWhateverItsSettings) {
     std::string out;
   };
   const std::vector<Case> cases = {
-      {On("e", "dfs"), "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n"},
-      {On("f", "dfs\\away"), "{\"data\":{},\"errorCode\":20000,\"message\":\"" + kAddFailed + "\",\"success\":false}\n"},
+      {On("e", "dfs"), golden::Envelope("add_success")},
+      {On("f", "dfs\\away"), golden::Envelope("add_failed")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.values.location);
@@ -144,6 +144,6 @@ TEST_F(Robustness, TheSmbLibraryPrintsNothingWhateverItsSettings) {
   EXPECT_EQ(form.err, "");
   EXPECT_EQ(testkit::Lines(form.out).size(), 3u) << form.out;  // the header, E, "."
   const testkit::Run del = Run({"--del", "--drive=e", "--outformat=json"});
-  EXPECT_EQ(del.out, "{\"data\":{},\"errorCode\":0,\"message\":\"delete success\",\"success\":true}\n");
+  EXPECT_EQ(del.out, golden::Envelope("delete_success"));
   EXPECT_EQ(del.err, "");
 }

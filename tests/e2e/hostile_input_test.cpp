@@ -10,9 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "disk/mapping_record.h"
 #include "samba/connect_trace.h"
 #include "samba/samba_sandbox.h"
 #include "support/envelope.h"
+#include "support/golden.h"
 #include "support/runner.h"
 
 using smtest::AddValues;
@@ -30,16 +32,11 @@ using testkit::kFailureStatus;
 using testkit::Letters;
 using testkit::Listed;
 using testkit::QueryList;
+using VkSharemapper::kValueLabel;
+using VkSharemapper::kValueUserId;
 
 // The suite runs in the end-to-end fixture: the server and a sandbox per test.
 using Robustness = smtest::SambaSandbox;
-
-namespace {
-
-const std::string kHeader = "DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\n";
-const std::string kAddFailed = "add failed,mount fault";
-
-}  // namespace
 
 TEST_F(Robustness, OverlongValues) {
   struct Case {
@@ -84,7 +81,7 @@ TEST_F(Robustness, OverlongValues) {
   beyond.dsid = std::string(5000, 'D');
   for (const AddValues* values : {&fits, &beyond}) {
     const testkit::Run add = Run(values->Args());
-    EXPECT_EQ(add.out, "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n") << values->drive;
+    EXPECT_EQ(add.out, golden::Envelope("add_success")) << values->drive;
     EXPECT_EQ(add.status, 0);
   }
   std::vector<Listed> drives = Query();
@@ -95,17 +92,17 @@ TEST_F(Robustness, OverlongValues) {
   EXPECT_EQ(drives[1].volumename, "team");
   EXPECT_EQ(drives[1].userid, "dummy");
   EXPECT_EQ(drives[1].dsid, "dummy");
-  EXPECT_EQ(Read("##127.0.0.1#team", "_VkUserId"), "<none>");  // stored, but too long to read back
+  EXPECT_EQ(Read("##127.0.0.1#team", kValueUserId), "<none>");  // stored, but too long to read back
   const testkit::Run form = Run({});
   EXPECT_EQ(form.status, 0);
   EXPECT_EQ(testkit::Lines(form.out).size(), 4u);
 
   // A label too long to be read back is not one to delete by.
   const testkit::Run byVolume = Run({"--del", "--volume", beyond.volume});
-  EXPECT_EQ(byVolume.out, "delete failed ,not found drive\n");
+  EXPECT_EQ(byVolume.out, golden::FormLine("delete_not_found"));
   EXPECT_TRUE(Deleted("e"));
   EXPECT_TRUE(Deleted("f"));
-  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_VkUserId"), "<none>");
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", kValueUserId), "<none>");
 
   // The same long value written into its option word: taken, or refused by the
   // command line parser, but either way one clear envelope.
@@ -153,7 +150,7 @@ TEST_F(Robustness, ControlAndHighBytesInEveryTextOption) {
       if (field.second == &AddValues::drive) {
         EXPECT_EQ(message, "drive arg wrong");
       } else {
-        EXPECT_EQ(message, success ? "add success" : kAddFailed);
+        EXPECT_EQ(message, success ? "add success" : golden::Message("add_failed"));
       }
       if (add.traced) {
         EXPECT_TRUE(OnlyLoopbackServer(add));
@@ -197,12 +194,12 @@ TEST_F(Robustness, ControlAndHighBytesInEveryTextOption) {
       }
       const testkit::Run form = Run({});
       EXPECT_EQ(form.status, 0);
-      EXPECT_EQ(form.out.substr(0, kHeader.size()), kHeader);
+      EXPECT_EQ(form.out.substr(0, golden::QueryHeader().size()), golden::QueryHeader());
       EXPECT_EQ(form.out.substr(form.out.size() - 3), "\n.\n");
 
       // Delete by the very same label, bytes and all.
       const testkit::Run del = Run({"--del", "--volume", values.volume, "--outformat=json"});
-      EXPECT_EQ(del.out, "{\"data\":{},\"errorCode\":0,\"message\":\"delete success\",\"success\":true}\n");
+      EXPECT_EQ(del.out, golden::Envelope("delete_success"));
       EXPECT_EQ(del.status, 0);
       EXPECT_EQ(Letters(Query()), "");
     }
@@ -290,14 +287,14 @@ TEST_F(Robustness, HostWithPortPathOrAccountAndLocationsThatClimb) {
   values.host = "127.0.0.1\\pub";
   values.location = "docs";
   const Traced add = RunTraced(*box_, values.Args());
-  EXPECT_EQ(add.run.out, "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n");
+  EXPECT_EQ(add.run.out, golden::Envelope("add_success"));
   if (add.traced) {
     EXPECT_TRUE(OnlyLoopbackServer(add));
   }
   std::vector<Listed> drives = Query();
   ExpectDocsOnE(drives);
   EXPECT_TRUE(Deleted("e"));
-  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "<none>");
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", kValueLabel), "<none>");
 }
 
 // However the location is spelled, a delete removes that drive's record and

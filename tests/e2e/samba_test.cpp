@@ -17,15 +17,19 @@
 #include "platform/platform.h"
 #include "platform/posix/drives.h"
 #include "samba/samba_sandbox.h"
+#include "support/golden.h"
 #include "support/runner.h"
 #include "utils/vkreg.h"
 
+using platform::net::kConnectTemporary;
 using testkit::kFailureStatus;
+using VkSharemapper::kValueDiskSessionId;
+using VkSharemapper::kValueLabel;
+using VkSharemapper::kValueUserId;
 using testkit::Sandbox;
 
 namespace {
 
-const char* const kHeader = "DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\n";
 
 // The loopback server and a sandbox whose store and table this test process
 // also uses directly.
@@ -95,18 +99,19 @@ TEST_F(LifeCycle, QueryListsConnectionsAndRecordsInBothFormats) {
   // Two drives connected straight through the platform layer; one record
   // written through the registry helpers, the other drive without one.
   platform::NetResource resource;
-  resource.scope = 2;
-  resource.type = 1;
+  resource.scope = platform::net::kScopeGlobalNet;
+  resource.type = platform::net::kTypeDisk;
   resource.localName = "G:";
   resource.remoteName = "\\\\127.0.0.1\\pub\\docs";
-  ASSERT_EQ(platform::network().AddConnection(resource, server().Password(), server().User(), 4), 0u);
+  ASSERT_EQ(platform::network().AddConnection(resource, server().Password(), server().User(), kConnectTemporary), 0u);
   resource.localName = "C:";
   resource.remoteName = "\\\\127.0.0.1\\team";
-  ASSERT_EQ(platform::network().AddConnection(resource, server().Password(), server().User(), 4), 0u);
+  ASSERT_EQ(platform::network().AddConnection(resource, server().Password(), server().User(), kConnectTemporary), 0u);
 
   std::string key = std::string(VkSharemapper::kMountPoints2) + "##127.0.0.1#pub#docs";
-  for (auto value : {std::make_pair("_LabelFromReg", "Docs"), std::make_pair("_VkUserId", "user-id-of-24-bytes-0001"),
-                     std::make_pair("_VkDiskSessionId", "77")}) {
+  for (auto value : {std::make_pair(kValueLabel, "Docs"),
+                     std::make_pair(kValueUserId, "user-id-of-24-bytes-0001"),
+                     std::make_pair(kValueDiskSessionId, "77")}) {
     std::string name = value.first;
     std::string text = value.second;
     ASSERT_EQ(DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, key, name, text), 1);
@@ -115,7 +120,7 @@ TEST_F(LifeCycle, QueryListsConnectionsAndRecordsInBothFormats) {
   const testkit::Run form = box_->Sharemapper({});
   EXPECT_EQ(form.status, 0);
   EXPECT_EQ(form.err, "");
-  EXPECT_EQ(form.out, std::string(kHeader) +
+  EXPECT_EQ(form.out, golden::QueryHeader() +
                           "C:\t127.0.0.1\t\tdummy\t\t\tdummy\t\t\t\t\\team\t\t\t\t\t\tteam\n"
                           "G:\t127.0.0.1\t\tuser-id-of-24-bytes-0001" "77\t\t\t\t\\pub\\docs\t\t\t\t\tDocs\n"
                           ".\n");
@@ -139,7 +144,7 @@ TEST_F(LifeCycle, AddEmptiesTheRecycleBinAndLogsEachStep) {
   ASSERT_EQ(server().SmbClient("pub", "cd docs\\$RECYCLE.BIN; setmode locked.txt +r; setmode S-1-5-21 +hs"), 0);
 
   const testkit::Run run = box_->Sharemapper(With(AddArgs("e"), {"--outformat=json"}));
-  EXPECT_EQ(run.out, "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n");
+  EXPECT_EQ(run.out, golden::Envelope("add_success"));
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
 
@@ -164,7 +169,7 @@ TEST_F(LifeCycle, AddEmptiesTheRecycleBinAndLogsEachStep) {
 
   // The same in form output, on a letter picked with "*".
   const testkit::Run star = box_->Sharemapper(AddArgs("*", "team"));
-  EXPECT_EQ(star.out, "add success\n");
+  EXPECT_EQ(star.out, golden::FormLine("add_success"));
   const testkit::Run listed = box_->Sharemapper({});
   EXPECT_NE(listed.out.find("\nZ:\t127.0.0.1\t\t1001\t\t\t77\t\t\t\t\\team\t\t\t\t\t\tDocs\n"), std::string::npos)
       << listed.out;
@@ -175,32 +180,32 @@ TEST_F(LifeCycle, AddFailuresAndTheirCodes) {
   std::vector<std::string> wrong = AddArgs("e");
   wrong[3] = "--password=not-the-password";
   testkit::Run bad = box_->Sharemapper(With(wrong, {"--outformat=json"}));
-  EXPECT_EQ(bad.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"add failed,mount fault\",\"success\":false}\n");
+  EXPECT_EQ(bad.out, golden::Envelope("add_failed"));
   EXPECT_EQ(bad.status, kFailureStatus);
   EXPECT_EQ(LogTails(*box_), std::vector<std::string>{"VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk "
                                                        "failed, errno: 1326"});
-  EXPECT_EQ(box_->Sharemapper(wrong).out, "add failed,mount fault\n");
+  EXPECT_EQ(box_->Sharemapper(wrong).out, golden::FormLine("add_failed"));
 
-  ASSERT_EQ(box_->Sharemapper(AddArgs("e")).out, "add success\n");
+  ASSERT_EQ(box_->Sharemapper(AddArgs("e")).out, golden::FormLine("add_success"));
 
   // Same server, another account: the credential conflict.
   std::vector<std::string> other = AddArgs("f");
   other[2] = "--user=someone-else";
   testkit::Run conflict = box_->Sharemapper(With(other, {"--outformat=json"}));
   EXPECT_EQ(conflict.out,
-            "{\"data\":{},\"errorCode\":20001,\"message\":\"add failed,mount fault\",\"success\":false}\n");
+            golden::Envelope("add_conflict"));
   EXPECT_EQ(conflict.status, kFailureStatus);
 
   // Letter in use.
   testkit::Run taken = box_->Sharemapper(With(AddArgs("e", "team"), {"--outformat=json"}));
-  EXPECT_EQ(taken.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"add failed,mount fault\",\"success\":false}\n");
+  EXPECT_EQ(taken.out, golden::Envelope("add_failed"));
   EXPECT_EQ(LogTails(*box_).back(), "VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk failed, errno: 85");
 
   // An empty host never reaches the network, and the log keeps the password out.
   std::vector<std::string> noHost = AddArgs("h");
   noHost[4] = "--host=";
   testkit::Run missing = box_->Sharemapper(noHost);
-  EXPECT_EQ(missing.out, "add failed,mount fault\n");
+  EXPECT_EQ(missing.out, golden::FormLine("add_failed"));
   EXPECT_EQ(LogTails(*box_), std::vector<std::string>{"VkSharemapper::SambaDisk::Mount:114  ERR:  missing Parameter, "
                                                        "can't mount samdisk H:pub\\docssmtest***Docs1001"});
   EXPECT_EQ(box_->AppLog().find(server().Password()), std::string::npos);
@@ -210,61 +215,58 @@ TEST_F(LifeCycle, EmptyDsidConnectsButReportsFailure) {
   std::vector<std::string> args = AddArgs("k");
   args[9] = "--dsid=";
   testkit::Run run = box_->Sharemapper(args);
-  EXPECT_EQ(run.out, "add failed,mount fault\n");
+  EXPECT_EQ(run.out, golden::FormLine("add_failed"));
   EXPECT_EQ(run.status, kFailureStatus);
   EXPECT_EQ(LogTails(*box_).at(1), "VkSharemapper::SambaDisk::Mount:169  INFO:  Samba disk mount: 0");
-  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "Docs");
-  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_VkUserId"), "1001");
-  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_VkDiskSessionId"), "<none>");
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", kValueLabel), "Docs");
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", kValueUserId), "1001");
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", kValueDiskSessionId), "<none>");
   EXPECT_NE(box_->Sharemapper({}).out.find("\nK:\t127.0.0.1\t\t1001\t\t\tdummy\t\t\t\t\\pub\\docs"), std::string::npos);
 }
 
 TEST_F(LifeCycle, DeleteByLetterByVolumeAndWithoutRecord) {
-  ASSERT_EQ(box_->Sharemapper(AddArgs("e")).out, "add success\n");
-  EXPECT_EQ(box_->Sharemapper({"--del", "--drive=e"}).out, "delete success\n");
+  ASSERT_EQ(box_->Sharemapper(AddArgs("e")).out, golden::FormLine("add_success"));
+  EXPECT_EQ(box_->Sharemapper({"--del", "--drive=e"}).out, golden::FormLine("delete_success"));
   EXPECT_EQ(LogTails(*box_), std::vector<std::string>{"VkSharemapper::SambaDisk::Unmount:198  INFO:  delete net disk sucessed"});
-  EXPECT_EQ(box_->Sharemapper({}).out, std::string(kHeader) + ".\n");
-  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "<none>");
+  EXPECT_EQ(box_->Sharemapper({}).out, golden::EmptyQuery());
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", kValueLabel), "<none>");
 
-  ASSERT_EQ(box_->Sharemapper(AddArgs("f", "team")).out, "add success\n");
+  ASSERT_EQ(box_->Sharemapper(AddArgs("f", "team")).out, golden::FormLine("add_success"));
   testkit::Run byVolume = box_->Sharemapper({"--del", "--volume=Docs", "--outformat=json"});
-  EXPECT_EQ(byVolume.out, "{\"data\":{},\"errorCode\":0,\"message\":\"delete success\",\"success\":true}\n");
+  EXPECT_EQ(byVolume.out, golden::Envelope("delete_success"));
   EXPECT_EQ(byVolume.status, 0);
 
   // A drive connected by other means has no record; deleting it still works.
   platform::NetResource resource;
   resource.localName = "J:";
   resource.remoteName = "\\\\127.0.0.1\\team";
-  ASSERT_EQ(platform::network().AddConnection(resource, server().Password(), server().User(), 4), 0u);
-  EXPECT_EQ(box_->Sharemapper({"--del", "--drive=j"}).out, "delete success\n");
+  ASSERT_EQ(platform::network().AddConnection(resource, server().Password(), server().User(), kConnectTemporary), 0u);
+  EXPECT_EQ(box_->Sharemapper({"--del", "--drive=j"}).out, golden::FormLine("delete_success"));
 
   for (const auto& format : {std::vector<std::string>{}, std::vector<std::string>{"--outformat=json"}}) {
     testkit::Run unknown = box_->Sharemapper(With({"--del", "--drive=q"}, format));
     EXPECT_EQ(unknown.status, kFailureStatus);
-    EXPECT_EQ(unknown.out, format.empty() ? "delete failed ,not found drive\n"
-                                          : "{\"data\":{},\"errorCode\":20000,\"message\":\"delete failed ,not found "
-                                            "drive\",\"success\":false}\n");
+    EXPECT_EQ(unknown.out, format.empty() ? golden::FormLine("delete_not_found") : golden::Envelope("delete_not_found"));
   }
   EXPECT_EQ(platform::posix::UserDrives().LetterMask(), 0u);
 }
 
 TEST_F(LifeCycle, AllTwentySixLetters) {
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
-    ASSERT_EQ(box_->Sharemapper(AddArgs(std::string(1, letter), letter % 2 ? "pub" : "team")).out, "add success\n")
+    ASSERT_EQ(box_->Sharemapper(AddArgs(std::string(1, letter), letter % 2 ? "pub" : "team")).out, golden::FormLine("add_success"))
         << letter;
   }
   testkit::Run full = box_->Sharemapper(With(AddArgs("*"), {"--outformat=json"}));
-  EXPECT_EQ(full.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"system error,none availabe letter\","
-                      "\"success\":false}\n");
+  EXPECT_EQ(full.out, golden::Envelope("no_free_letter"));
   const auto rows = testkit::Lines(box_->Sharemapper({}).out);
   ASSERT_EQ(rows.size(), 28u);
   for (int i = 0; i < 26; ++i) EXPECT_EQ(rows[i + 1].substr(0, 3), std::string(1, static_cast<char>('A' + i)) + ":\t");
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
-    EXPECT_EQ(box_->Sharemapper({"--del", std::string("--drive=") + letter}).out, "delete success\n") << letter;
+    EXPECT_EQ(box_->Sharemapper({"--del", std::string("--drive=") + letter}).out, golden::FormLine("delete_success")) << letter;
   }
-  EXPECT_EQ(box_->Sharemapper({}).out, std::string(kHeader) + ".\n");
-  EXPECT_EQ(Read("##127.0.0.1#pub", "_LabelFromReg"), "<none>");
-  EXPECT_EQ(Read("##127.0.0.1#team", "_LabelFromReg"), "<none>");
+  EXPECT_EQ(box_->Sharemapper({}).out, golden::EmptyQuery());
+  EXPECT_EQ(Read("##127.0.0.1#pub", kValueLabel), "<none>");
+  EXPECT_EQ(Read("##127.0.0.1#team", kValueLabel), "<none>");
 }
 
 TEST_F(LifeCycle, EightProcessesAddingAndDeletingAtOnce) {
@@ -278,11 +280,11 @@ TEST_F(LifeCycle, EightProcessesAddingAndDeletingAtOnce) {
       const std::string location = w % 2 ? "pub" : "team";
       for (int round = 0; round < kRounds; ++round) {
         testkit::Run add = box_->Sharemapper(With(AddArgs(letter, location), {"--outformat=json"}));
-        if (add.out != "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n" || add.status != 0) {
+        if (add.out != golden::Envelope("add_success") || add.status != 0) {
           failures[w] += letter + " add round " + std::to_string(round) + ": " + add.out + add.err;
         }
         testkit::Run del = box_->Sharemapper({"--del", "--drive=" + letter});
-        if (del.out != "delete success\n" || del.status != 0) {
+        if (del.out != golden::FormLine("delete_success") || del.status != 0) {
           failures[w] += letter + " del round " + std::to_string(round) + ": " + del.out + del.err;
         }
       }
@@ -291,9 +293,9 @@ TEST_F(LifeCycle, EightProcessesAddingAndDeletingAtOnce) {
   for (auto& t : workers) t.join();
   for (const auto& f : failures) EXPECT_EQ(f, "");
   EXPECT_EQ(platform::posix::UserDrives().LetterMask(), 0u);
-  EXPECT_EQ(Read("##127.0.0.1#pub", "_LabelFromReg"), "<none>");
-  EXPECT_EQ(Read("##127.0.0.1#team", "_LabelFromReg"), "<none>");
-  EXPECT_EQ(box_->Sharemapper({}).out, std::string(kHeader) + ".\n");
+  EXPECT_EQ(Read("##127.0.0.1#pub", kValueLabel), "<none>");
+  EXPECT_EQ(Read("##127.0.0.1#team", kValueLabel), "<none>");
+  EXPECT_EQ(box_->Sharemapper({}).out, golden::EmptyQuery());
 }
 
 // Samba follows a symbolic link for its SMB2 clients and shows it as a plain
@@ -348,10 +350,10 @@ TEST_F(LifeCycle, AddNeverChangesWhatALinkInTheRecycleBinLeadsTo) {
     const auto run = [&](const std::string& what) {
       SCOPED_TRACE(what);
       const testkit::Run add = box_->Sharemapper(AddArgs("e", share.name));
-      EXPECT_EQ(add.out, "add success\n") << box_->AppLog();
+      EXPECT_EQ(add.out, golden::FormLine("add_success")) << box_->AppLog();
       EXPECT_EQ(add.status, 0);
       const testkit::Run del = box_->Sharemapper({"--del", "--drive=e"});
-      EXPECT_EQ(del.out, "delete success\n");
+      EXPECT_EQ(del.out, golden::FormLine("delete_success"));
     };
 
     // Links one level down, beside a folder and a file that go.

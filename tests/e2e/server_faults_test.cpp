@@ -22,6 +22,7 @@
 #include "samba/samba_sandbox.h"
 #include "samba/server_control.h"
 #include "support/envelope.h"
+#include "support/golden.h"
 #include "support/runner.h"
 
 using smtest::ExpectDocsOnE;
@@ -42,12 +43,6 @@ using testkit::Listed;
 
 // The suite runs in the end-to-end fixture: the server and a sandbox per test.
 using Robustness = smtest::SambaSandbox;
-
-namespace {
-
-const std::string kHeader = "DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\n";
-
-}  // namespace
 
 TEST_F(Robustness, ServerFrozenDuringAddLeavesNoRowAndTheNextAddWorks) {
   ASSERT_TRUE(Added(On("e", "pub\\docs")));
@@ -127,7 +122,7 @@ TEST_F(Robustness, ServerStoppedDuringTheRecycleBinWalk) {
   EXPECT_LT(left, kFolders);
 
   // Connected and recorded is a success; the bin's removal does not count.
-  EXPECT_EQ(add.out, "add success\n");
+  EXPECT_EQ(add.out, golden::FormLine("add_success"));
   EXPECT_EQ(add.status, 0);
   EXPECT_EQ(add.err, "");
   EXPECT_NE(box_->AppLog().find("Samba disk mount: 1"), std::string::npos) << box_->AppLog();
@@ -151,7 +146,7 @@ TEST_F(Robustness, ServerStoppedDuringTheRecycleBinWalk) {
   EXPECT_TRUE(Deleted("g"));
   EXPECT_TRUE(Deleted("h"));
   EXPECT_TRUE(Deleted("e"));
-  EXPECT_EQ(Run({}).out, kHeader + ".\n");
+  EXPECT_EQ(Run({}).out, golden::EmptyQuery());
 }
 
 // The server freezes while the add empties a recycle bin of 330 entries: the
@@ -197,7 +192,7 @@ TEST_F(Robustness, ServerFrozenDuringTheRecycleBinWalkEndsInSeconds) {
   EXPECT_GT(Entries(bin), 0u) << "the walk finished after all";
 
   // Connected and recorded: a success, whatever became of the bin.
-  EXPECT_EQ(add.out, "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n");
+  EXPECT_EQ(add.out, golden::Envelope("add_success"));
   EXPECT_EQ(add.status, 0);
   EXPECT_EQ(add.err, "");
   const std::vector<std::string> lines = testkit::Lines(box_->AppLog());

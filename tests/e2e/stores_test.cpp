@@ -16,9 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "disk/mapping_record.h"
 #include "samba/connect_trace.h"
 #include "samba/samba_sandbox.h"
 #include "support/envelope.h"
+#include "support/golden.h"
 #include "support/runner.h"
 
 using smtest::AddValues;
@@ -37,16 +39,10 @@ using testkit::Listed;
 using testkit::QueryList;
 using testkit::SetImmutable;
 using testkit::WriteFile;
+using VkSharemapper::kValueLabel;
 
 // The suite runs in the end-to-end fixture: the server and a sandbox per test.
 using Robustness = smtest::SambaSandbox;
-
-namespace {
-
-const std::string kHeader = "DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\n";
-const std::string kAddFailed = "add failed,mount fault";
-
-}  // namespace
 
 TEST_F(Robustness, ReadOnlyKeyStore) {
   ASSERT_TRUE(Added(On("e", "pub\\docs")));
@@ -59,7 +55,7 @@ TEST_F(Robustness, ReadOnlyKeyStore) {
   // The drive is connected, then its record cannot be written: a failure,
   // and the connection stays (no rollback).
   const testkit::Run add = Run(On("f", "team").Args());
-  EXPECT_EQ(add.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"" + kAddFailed + "\",\"success\":false}\n");
+  EXPECT_EQ(add.out, golden::Envelope("add_failed"));
   EXPECT_EQ(add.status, kFailureStatus);
   EXPECT_EQ(add.err, "");
   EXPECT_NE(box_->AppLog().find("mapping net disk sucessed"), std::string::npos) << box_->AppLog();
@@ -77,13 +73,13 @@ TEST_F(Robustness, ReadOnlyKeyStore) {
   EXPECT_EQ(f->volumename, "team");
   const testkit::Run form = Run({});
   EXPECT_EQ(form.status, 0);
-  EXPECT_EQ(form.out.substr(0, kHeader.size()), kHeader);
+  EXPECT_EQ(form.out.substr(0, golden::QueryHeader().size()), golden::QueryHeader());
 
   // F has no record to delete: its delete works. E's record cannot be
   // deleted: a failure, although the drive itself is disconnected.
   EXPECT_TRUE(Deleted("f"));
   const testkit::Run del = Run({"--del", "--drive=e"});
-  EXPECT_EQ(del.out, "delete failed ,unmount fault\n");
+  EXPECT_EQ(del.out, golden::FormLine("delete_unmount_fault"));
   EXPECT_EQ(del.status, kFailureStatus);
   EXPECT_NE(box_->AppLog().find("delete MountPoints2 key failed"), std::string::npos) << box_->AppLog();
   EXPECT_EQ(testkit::ReadFile(store), bytes);
@@ -96,7 +92,7 @@ TEST_F(Robustness, ReadOnlyKeyStore) {
   ASSERT_EQ(Letters(drives), "E");
   EXPECT_EQ(drives[0].volumename, "Docs2");
   EXPECT_TRUE(Deleted("e"));
-  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "<none>");
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", kValueLabel), "<none>");
 }
 
 TEST_F(Robustness, DamagedKeyStoreIsNeverRewritten) {
@@ -108,7 +104,7 @@ TEST_F(Robustness, DamagedKeyStoreIsNeverRewritten) {
   WriteFile(store, damaged);
 
   const testkit::Run add = Run(On("f", "team").Args());
-  EXPECT_EQ(add.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"" + kAddFailed + "\",\"success\":false}\n");
+  EXPECT_EQ(add.out, golden::Envelope("add_failed"));
   EXPECT_EQ(add.status, kFailureStatus);
   EXPECT_EQ(add.err, "");
   EXPECT_NE(box_->AppLog().find("Samba disk mount: 0"), std::string::npos) << box_->AppLog();
@@ -127,7 +123,7 @@ TEST_F(Robustness, DamagedKeyStoreIsNeverRewritten) {
   // A record that cannot be looked at cannot be deleted: a failure, and the
   // connection is gone all the same.
   const testkit::Run del = Run({"--del", "--drive=f", "--outformat=json"});
-  EXPECT_EQ(del.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"delete failed ,unmount fault\",\"success\":false}\n");
+  EXPECT_EQ(del.out, golden::Envelope("delete_unmount_fault"));
   EXPECT_EQ(del.status, kFailureStatus);
   EXPECT_EQ(testkit::ReadFile(store), damaged);
 
@@ -139,7 +135,7 @@ TEST_F(Robustness, DamagedKeyStoreIsNeverRewritten) {
   ASSERT_TRUE(Added(On("f", "team")));
   EXPECT_TRUE(Deleted("e"));
   EXPECT_TRUE(Deleted("f"));
-  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "<none>");
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", kValueLabel), "<none>");
 }
 
 TEST_F(Robustness, DamagedConnectionTableIsRefusedBeforeAnyNetwork) {
@@ -160,9 +156,9 @@ TEST_F(Robustness, DamagedConnectionTableIsRefusedBeforeAnyNetwork) {
 
   // Nothing can be listed, so nothing is found to delete.
   EXPECT_EQ(Letters(Query()), "");
-  EXPECT_EQ(Run({}).out, kHeader + ".\n");
+  EXPECT_EQ(Run({}).out, golden::EmptyQuery());
   const testkit::Run del = Run({"--del", "--drive=e"});
-  EXPECT_EQ(del.out, "delete failed ,not found drive\n");
+  EXPECT_EQ(del.out, golden::FormLine("delete_not_found"));
   EXPECT_EQ(del.status, kFailureStatus);
   EXPECT_EQ(testkit::ReadFile(TableFile()), damaged) << "the damaged table was written to";
   EXPECT_EQ(testkit::ReadFile(log), goodLog);
@@ -256,7 +252,7 @@ TEST_F(Robustness, ConnectionTableThatCannotBeWritten) {
   // Nor can E's row go: the delete fails and E stays. (Its record is
   // deleted before the connection, and stays deleted.)
   const testkit::Run del = Run({"--del", "--drive=e"});
-  EXPECT_EQ(del.out, listed == "E" ? "delete failed ,unmount fault\n" : "delete failed ,not found drive\n");
+  EXPECT_EQ(del.out, listed == "E" ? golden::FormLine("delete_unmount_fault") : golden::FormLine("delete_not_found"));
   EXPECT_EQ(del.status, kFailureStatus);
   EXPECT_EQ(Letters(Query()), listed);
 
@@ -266,7 +262,7 @@ TEST_F(Robustness, ConnectionTableThatCannotBeWritten) {
   EXPECT_EQ(Letters(Query()), "EF");
   EXPECT_TRUE(Deleted("e"));
   EXPECT_TRUE(Deleted("f"));
-  EXPECT_EQ(Run({}).out, kHeader + ".\n");
+  EXPECT_EQ(Run({}).out, golden::EmptyQuery());
 
   // A folder that cannot take its first table: the same failure, no table.
   ASSERT_EQ(std::system(("rm -f '" + folder + "'/*").c_str()), 0);
@@ -309,7 +305,7 @@ TEST_F(Robustness, AnyUmaskLeavesPrivateModesAndNothingBlocked) {
     ASSERT_EQ(std::system(("rm -rf '" + box_->config + "/sharemapper' '" + TableFolder() + "'").c_str()), 0);
     for (const AddValues& values : {On("e", "pub\\docs"), On("f", "team", "Team")}) {
       const testkit::Run add = as(mask, values.Args(false));
-      EXPECT_EQ(add.out, "add success\n") << box_->AppLog();
+      EXPECT_EQ(add.out, golden::FormLine("add_success")) << box_->AppLog();
       EXPECT_EQ(add.status, 0);
     }
     std::vector<Listed> drives;
@@ -322,7 +318,7 @@ TEST_F(Robustness, AnyUmaskLeavesPrivateModesAndNothingBlocked) {
     for (const std::string& path : {StoreFile(), TableFile()}) EXPECT_EQ(modeOf(path), 0600u) << path;
     for (const std::string drive : {"e", "f"}) {
       const testkit::Run del = as(mask, {"--del", "--drive=" + drive});
-      EXPECT_EQ(del.out, "delete success\n");
+      EXPECT_EQ(del.out, golden::FormLine("delete_success"));
       EXPECT_EQ(del.status, 0);
     }
     EXPECT_TRUE(QueryList(as(mask, {"--outformat=json"}), drives));

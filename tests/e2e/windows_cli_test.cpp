@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "support/golden.h"
 #include "support/runner.h"
 
 namespace {
@@ -27,7 +28,7 @@ TEST(WindowsCli, AddRefusedByMprLogsItsCode) {
   args.push_back("--outformat=json");
   const testkit::Run run = box.Sharemapper(args);
   EXPECT_EQ(run.status, testkit::kFailureStatus);
-  EXPECT_EQ(run.out, testkit::Native("{\"data\":{},\"errorCode\":20000,\"message\":\"add failed,mount fault\",\"success\":false}\n"));
+  EXPECT_EQ(run.out, testkit::Native(golden::Envelope("add_failed")));
   const std::string log = box.AppLog();
   const auto lines = testkit::Lines(log);
   ASSERT_EQ(lines.size(), 1u) << log;
@@ -44,10 +45,10 @@ TEST(WindowsCli, DeleteOfAnUnknownLetter) {
   testkit::Sandbox box("unknown");
   const testkit::Run form = box.Sharemapper({"--del", "--drive=q"});
   EXPECT_EQ(form.status, testkit::kFailureStatus);
-  EXPECT_EQ(form.out, "delete failed ,not found drive\r\n");
+  EXPECT_EQ(form.out, testkit::Native(golden::FormLine("delete_not_found")));
   const testkit::Run json = box.Sharemapper({"--del", "--drive=q", "--outformat=json"});
   EXPECT_EQ(json.status, testkit::kFailureStatus);
-  EXPECT_EQ(json.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"delete failed ,not found drive\",\"success\":false}\r\n");
+  EXPECT_EQ(json.out, testkit::Native(golden::Envelope("delete_not_found")));
 }
 
 }  // namespace

@@ -3,13 +3,10 @@
 #include "disk/mapping_record.h"
 #include "platform/posix/drives.h"
 #include "platform/posix/registry.h"
+#include "support/golden.h"
 #include "utils/vkreg.h"
 
 namespace smtest {
-
-namespace {
-const std::string kAddFailed = "add failed,mount fault";
-}  // namespace
 
 std::vector<std::string> AddValues::Args(bool json) const {
   std::vector<std::string> args{"--add",  "--domain",   domain,  "--user", user,     "--password", password,
@@ -57,14 +54,14 @@ std::string SambaSandbox::TableFile() const { return TableFolder() + "/connectio
 
 ::testing::AssertionResult SambaSandbox::Added(const AddValues& values) const {
   const testkit::Run run = Run(values.Args(false));
-  if (run.out == "add success\n" && run.status == 0) return ::testing::AssertionSuccess();
+  if (run.out == golden::FormLine("add_success") && run.status == 0) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "add of " << values.drive << " gave " << run.status << ": " << run.out
                                        << box_->AppLog();
 }
 
 ::testing::AssertionResult SambaSandbox::Deleted(const std::string& drive) const {
   const testkit::Run run = Run({"--del", "--drive=" + drive});
-  if (run.out == "delete success\n" && run.status == 0) return ::testing::AssertionSuccess();
+  if (run.out == golden::FormLine("delete_success") && run.status == 0) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "delete of " << drive << " gave " << run.status << ": " << run.out
                                        << box_->AppLog();
 }
@@ -76,7 +73,7 @@ std::vector<testkit::Listed> SambaSandbox::Query() const {
 }
 
 void SambaSandbox::ExpectAddFailed(const testkit::Run& run, const std::string& errorNumber) const {
-  EXPECT_EQ(run.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"" + kAddFailed + "\",\"success\":false}\n");
+  EXPECT_EQ(run.out, golden::Envelope("add_failed"));
   EXPECT_EQ(run.status, testkit::kFailureStatus);
   EXPECT_EQ(run.err, "");
   const std::string line = "mapping net disk failed, errno: " + errorNumber;
