@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "disk/mapping_record.h"
 #include "platform/platform.h"
 #include "support/temp_store.h"
 #include "utils/vkreg.h"
@@ -26,7 +27,7 @@ bool KeyExists(const std::string& key) {
 TEST(VkregStore, WritesReplacesAndReadsBackExactly) {
   regtest::TempStore store;
   testkit::LoggerCapture capture;
-  const std::string record = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\##srv#share";
+  const std::string record = std::string(VkSharemapper::kMountPoints2) + "##srv#share";
   ASSERT_EQ(1, Add(record, "_VkUserId", "u-1"));
   ASSERT_EQ(1, Add(record, "_VkUserId", "u-2"));
   ASSERT_EQ(1, Add(record, "_LabelFromReg", std::string(4096, 'y')));  // the most that can be read
