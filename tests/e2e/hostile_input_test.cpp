@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "disk/mapping_record.h"
+#include "platform/errors.h"
 #include "samba/connect_trace.h"
 #include "samba/samba_sandbox.h"
 #include "support/envelope.h"
@@ -34,6 +35,7 @@ using testkit::Listed;
 using testkit::QueryList;
 using VkSharemapper::kValueLabel;
 using VkSharemapper::kValueUserId;
+namespace err = platform::err;
 
 // The suite runs in the end-to-end fixture: the server and a sandbox per test.
 using Robustness = smtest::SambaSandbox;
@@ -48,14 +50,17 @@ TEST_F(Robustness, OverlongValues) {
   // "\\127.0.0.1\" is 12 characters: a location of 247 gives a remote name of
   // 259 characters, the longest there is.
   const std::vector<Case> cases = {
-      {"host of 300", [](AddValues& v) { v.host = std::string(300, 'h'); }, 206, false},
-      {"location of 300", [](AddValues& v) { v.location = "pub\\" + std::string(296, 'l'); }, 206, false},
-      {"remote name of 260", [](AddValues& v) { v.location = "pub\\" + std::string(244, 'l'); }, 206, false},
-      {"remote name of 259", [](AddValues& v) { v.location = "pub\\" + std::string(243, 'l'); }, 67, true},
-      {"share name of 247", [](AddValues& v) { v.location = std::string(247, 's'); }, 67, true},
-      {"user of 300", [](AddValues& v) { v.user = std::string(300, 'u'); }, 87, false},
-      {"password of 300", [](AddValues& v) { v.password = std::string(300, 'p'); }, 87, false},
-      {"domain of 300", [](AddValues& v) { v.domain = std::string(300, 'd'); }, 87, false},
+      {"host of 300", [](AddValues& v) { v.host = std::string(300, 'h'); }, err::kFilenameExcedRange, false},
+      {"location of 300", [](AddValues& v) { v.location = "pub\\" + std::string(296, 'l'); },
+       err::kFilenameExcedRange, false},
+      {"remote name of 260", [](AddValues& v) { v.location = "pub\\" + std::string(244, 'l'); },
+       err::kFilenameExcedRange, false},
+      {"remote name of 259", [](AddValues& v) { v.location = "pub\\" + std::string(243, 'l'); },
+       err::kBadNetName, true},
+      {"share name of 247", [](AddValues& v) { v.location = std::string(247, 's'); }, err::kBadNetName, true},
+      {"user of 300", [](AddValues& v) { v.user = std::string(300, 'u'); }, err::kInvalidParameter, false},
+      {"password of 300", [](AddValues& v) { v.password = std::string(300, 'p'); }, err::kInvalidParameter, false},
+      {"domain of 300", [](AddValues& v) { v.domain = std::string(300, 'd'); }, err::kInvalidParameter, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -244,27 +249,27 @@ TEST_F(Robustness, HostWithPortPathOrAccountAndLocationsThatClimb) {
     bool network;
   };
   const std::vector<Case> cases = {
-      {"127.0.0.1:445", "pub", 53, false},
-      {"127.0.0.1:139", "pub", 53, false},
-      {"smtest@127.0.0.1", "pub", 53, false},
-      {"smtest:Sm-Test-Pass1@127.0.0.1", "pub", 53, false},
-      {"[::1]", "pub", 53, false},
-      {"::1", "pub", 53, false},
-      {"127.0.0.1 ", "pub", 53, false},
-      {"smb://127.0.0.1", "pub", 53, false},
-      {"..", "pub", 53, false},
+      {"127.0.0.1:445", "pub", err::kBadNetPath, false},
+      {"127.0.0.1:139", "pub", err::kBadNetPath, false},
+      {"smtest@127.0.0.1", "pub", err::kBadNetPath, false},
+      {"smtest:Sm-Test-Pass1@127.0.0.1", "pub", err::kBadNetPath, false},
+      {"[::1]", "pub", err::kBadNetPath, false},
+      {"::1", "pub", err::kBadNetPath, false},
+      {"127.0.0.1 ", "pub", err::kBadNetPath, false},
+      {"smb://127.0.0.1", "pub", err::kBadNetPath, false},
+      {"..", "pub", err::kBadNetPath, false},
       // A path in the host is a path on that host: here a share "x" it lacks.
-      {"127.0.0.1/x", "pub", 67, true},
-      {"127.0.0.1\\x", "pub", 67, true},
+      {"127.0.0.1/x", "pub", err::kBadNetName, true},
+      {"127.0.0.1\\x", "pub", err::kBadNetName, true},
       // A location never leads to another server.
-      {"127.0.0.1", "\\\\10.0.0.1\\pub", 67, true},
-      {"127.0.0.1", "//10.0.0.1/pub", 67, true},
-      {"127.0.0.1", "pub\\..\\team", 67, false},
-      {"127.0.0.1", "pub/../team", 67, false},
-      {"127.0.0.1", "..\\..\\etc", 67, false},
-      {"127.0.0.1", "pub\\docs\\..", 67, false},
-      {"127.0.0.1", "..", 67, false},
-      {"127.0.0.1", "pub\\docs:stream", 67, false},
+      {"127.0.0.1", "\\\\10.0.0.1\\pub", err::kBadNetName, true},
+      {"127.0.0.1", "//10.0.0.1/pub", err::kBadNetName, true},
+      {"127.0.0.1", "pub\\..\\team", err::kBadNetName, false},
+      {"127.0.0.1", "pub/../team", err::kBadNetName, false},
+      {"127.0.0.1", "..\\..\\etc", err::kBadNetName, false},
+      {"127.0.0.1", "pub\\docs\\..", err::kBadNetName, false},
+      {"127.0.0.1", "..", err::kBadNetName, false},
+      {"127.0.0.1", "pub\\docs:stream", err::kBadNetName, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.host + " " + c.location);

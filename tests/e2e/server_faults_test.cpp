@@ -18,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/errors.h"
 #include "samba/connect_trace.h"
 #include "samba/samba_sandbox.h"
 #include "samba/server_control.h"
@@ -40,6 +41,7 @@ using testkit::Entries;
 using testkit::FindDrive;
 using testkit::Letters;
 using testkit::Listed;
+namespace err = platform::err;
 
 // The suite runs in the end-to-end fixture: the server and a sandbox per test.
 using Robustness = smtest::SambaSandbox;
@@ -136,7 +138,7 @@ TEST_F(Robustness, ServerStoppedDuringTheRecycleBinWalk) {
 
   // With no server at all: refused, no row.
   const Traced refused = RunTraced(*box_, On("h", "pub").Args());
-  ExpectAddFailed(refused.run, 53);
+  ExpectAddFailed(refused.run, err::kBadNetPath);
   EXPECT_TRUE(OnlyLoopbackServer(refused));
   EXPECT_EQ(Letters(Query()), "EG");
 

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "disk/mapping_record.h"
+#include "platform/errors.h"
 #include "samba/connect_trace.h"
 #include "samba/samba_sandbox.h"
 #include "support/envelope.h"
@@ -40,6 +41,7 @@ using testkit::QueryList;
 using testkit::SetImmutable;
 using testkit::WriteFile;
 using VkSharemapper::kValueLabel;
+namespace err = platform::err;
 
 // The suite runs in the end-to-end fixture: the server and a sandbox per test.
 using Robustness = smtest::SambaSandbox;
@@ -149,7 +151,7 @@ TEST_F(Robustness, DamagedConnectionTableIsRefusedBeforeAnyNetwork) {
   WriteFile(TableFile(), damaged);
 
   const Traced add = RunTraced(*box_, On("f", "team").Args());
-  ExpectAddFailed(add.run, 1011);
+  ExpectAddFailed(add.run, err::kCantOpen);
   if (add.traced) {
     EXPECT_TRUE(NoNetworkAtAll(add));
   }
@@ -193,7 +195,7 @@ TEST_F(Robustness, ConnectionTableFolderThatMayNotBeUsed) {
     replacement.second();
 
     const Traced add = RunTraced(*box_, On("f", "team").Args());
-    ExpectAddFailed(add.run, 5);
+    ExpectAddFailed(add.run, err::kAccessDenied);
     if (add.traced) {
       EXPECT_TRUE(NoNetworkAtAll(add));
     }
@@ -269,7 +271,7 @@ TEST_F(Robustness, ConnectionTableThatCannotBeWritten) {
   ASSERT_TRUE(SetImmutable(folder, true));
   locked.push_back(folder);
   const Traced first = RunTraced(*box_, On("f", "team").Args());
-  ExpectAddFailed(first.run, 5);
+  ExpectAddFailed(first.run, err::kAccessDenied);
   EXPECT_TRUE(OnlyLoopbackServer(first));
   EXPECT_EQ(Entries(folder), 0u);
   EXPECT_EQ(Letters(Query()), "");
