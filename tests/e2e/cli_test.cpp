@@ -49,7 +49,7 @@ TEST(Cli, IncompleteCommandsPrintTheirListing) {
 TEST(Cli, DriveArgumentErrors) {
   Sandbox box("drive");
   testkit::Run wrong = box.Sharemapper(With(kAllNine, {"--drive=1", "--outformat=json"}));
-  EXPECT_EQ(wrong.out, Native("{\"data\":{},\"errorCode\":20000,\"message\":\"drive arg wrong\",\"success\":false}\n"));
+  EXPECT_EQ(wrong.out, Native(golden::Envelope("drive_wrong")));
   EXPECT_EQ(wrong.status, kFailureStatus);
   testkit::Run empty = box.Sharemapper(With(kAllNine, {"--drive="}));
   EXPECT_EQ(empty.out, Native("drive arg empty\n"));
@@ -83,9 +83,9 @@ TEST(Cli, NoDrivesQueryInBothFormats) {
   const testkit::Run form = box.Sharemapper({});
   EXPECT_EQ(form.status, 0);
   EXPECT_EQ(form.err, "");
-  EXPECT_EQ(form.out, Native("DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\n.\n"));
+  EXPECT_EQ(form.out, Native(golden::EmptyQuery()));
   const testkit::Run json = box.Sharemapper({"--outformat=json"});
-  EXPECT_EQ(json.out, Native("{\"data\":[],\"errorCode\":0,\"message\":\"query success\",\"success\":true}\n"));
+  EXPECT_EQ(json.out, Native(golden::Envelope("query_empty")));
   const testkit::Run off = box.Sharemapper({"--query=false"});
   EXPECT_EQ(off.out, "");
   EXPECT_EQ(off.status, 0);

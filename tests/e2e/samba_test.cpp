@@ -13,49 +13,32 @@
 #include <set>
 #include <thread>
 
+#include "disk/mapping_record.h"
 #include "platform/platform.h"
 #include "platform/posix/drives.h"
-#include "platform/posix/registry.h"
+#include "samba/samba_sandbox.h"
+#include "support/golden.h"
 #include "support/runner.h"
-#include "samba/samba_server.h"
 #include "utils/vkreg.h"
 
+using platform::net::kConnectTemporary;
 using testkit::kFailureStatus;
+using VkSharemapper::kValueDiskSessionId;
+using VkSharemapper::kValueLabel;
+using VkSharemapper::kValueUserId;
 using testkit::Sandbox;
 
 namespace {
 
-const std::string kRecordParent = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\";
-const char* const kHeader = "DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\n";
 
-// A sandbox whose store and table this test process also uses directly.
-class LifeCycle : public ::testing::Test {
+// The loopback server and a sandbox whose store and table this test process
+// also uses directly.
+class LifeCycle : public smtest::SambaSandbox {
  protected:
-  void SetUp() override {
-    box_ = std::make_unique<Sandbox>(::testing::UnitTest::GetInstance()->current_test_info()->name());
-    box_->Use();
-    platform::posix::UserDrives().CloseTableForTests();
-    platform::posix::ResetKeyStore();
-  }
-  void TearDown() override {
-    platform::posix::UserDrives().CloseTableForTests();
-    platform::posix::ResetKeyStore();
-    box_.reset();
-  }
-
-  std::vector<std::string> AddArgs(const smtest::SambaServer& server, const std::string& drive,
-                                   const std::string& location = "pub\\docs") const {
-    return {"--add",           "--domain=",           "--user=" + server.User(), "--password=" + server.Password(),
+  std::vector<std::string> AddArgs(const std::string& drive, const std::string& location = "pub\\docs") const {
+    return {"--add",           "--domain=",           "--user=" + server().User(), "--password=" + server().Password(),
             "--host=127.0.0.1", "--location=" + location, "--drive=" + drive,        "--volume=Docs",
             "--userid=1001",   "--dsid=77"};
-  }
-
-  static std::string Read(const std::string& key, const std::string& name) {
-    std::string path = kRecordParent + key;
-    std::string value = "<none>";
-    std::string valueName = name;
-    DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, path, valueName, value);
-    return value;
   }
 
   static std::vector<std::string> LogTails(const Sandbox& box) {
@@ -63,8 +46,6 @@ class LifeCycle : public ::testing::Test {
     for (const std::string& line : testkit::Lines(box.AppLog())) tails.push_back(line.substr(line.find("VkSharemapper::")));
     return tails;
   }
-
-  std::unique_ptr<Sandbox> box_;
 };
 
 std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
@@ -115,22 +96,22 @@ std::set<std::string> Names(const std::string& folder) {
 }  // namespace
 
 TEST_F(LifeCycle, QueryListsConnectionsAndRecordsInBothFormats) {
-  SM_REQUIRE_SAMBA(server);
   // Two drives connected straight through the platform layer; one record
   // written through the registry helpers, the other drive without one.
   platform::NetResource resource;
-  resource.scope = 2;
-  resource.type = 1;
+  resource.scope = platform::net::kScopeGlobalNet;
+  resource.type = platform::net::kTypeDisk;
   resource.localName = "G:";
   resource.remoteName = "\\\\127.0.0.1\\pub\\docs";
-  ASSERT_EQ(platform::network().AddConnection(resource, server.Password(), server.User(), 4), 0u);
+  ASSERT_EQ(platform::network().AddConnection(resource, server().Password(), server().User(), kConnectTemporary), 0u);
   resource.localName = "C:";
   resource.remoteName = "\\\\127.0.0.1\\team";
-  ASSERT_EQ(platform::network().AddConnection(resource, server.Password(), server.User(), 4), 0u);
+  ASSERT_EQ(platform::network().AddConnection(resource, server().Password(), server().User(), kConnectTemporary), 0u);
 
-  std::string key = kRecordParent + "##127.0.0.1#pub#docs";
-  for (auto value : {std::make_pair("_LabelFromReg", "Docs"), std::make_pair("_VkUserId", "user-id-of-24-bytes-0001"),
-                     std::make_pair("_VkDiskSessionId", "77")}) {
+  std::string key = std::string(VkSharemapper::kMountPoints2) + "##127.0.0.1#pub#docs";
+  for (auto value : {std::make_pair(kValueLabel, "Docs"),
+                     std::make_pair(kValueUserId, "user-id-of-24-bytes-0001"),
+                     std::make_pair(kValueDiskSessionId, "77")}) {
     std::string name = value.first;
     std::string text = value.second;
     ASSERT_EQ(DAVeruv::addRegisterKey(DAVeruv::kCurrentUser, key, name, text), 1);
@@ -139,7 +120,7 @@ TEST_F(LifeCycle, QueryListsConnectionsAndRecordsInBothFormats) {
   const testkit::Run form = box_->Sharemapper({});
   EXPECT_EQ(form.status, 0);
   EXPECT_EQ(form.err, "");
-  EXPECT_EQ(form.out, std::string(kHeader) +
+  EXPECT_EQ(form.out, golden::QueryHeader() +
                           "C:\t127.0.0.1\t\tdummy\t\t\tdummy\t\t\t\t\\team\t\t\t\t\t\tteam\n"
                           "G:\t127.0.0.1\t\tuser-id-of-24-bytes-0001" "77\t\t\t\t\\pub\\docs\t\t\t\t\tDocs\n"
                           ".\n");
@@ -154,17 +135,16 @@ TEST_F(LifeCycle, QueryListsConnectionsAndRecordsInBothFormats) {
 }
 
 TEST_F(LifeCycle, AddEmptiesTheRecycleBinAndLogsEachStep) {
-  SM_REQUIRE_SAMBA(server);
-  const std::string bin = server.SharePath("pub") + "/docs/$RECYCLE.BIN";
+  const std::string bin = server().SharePath("pub") + "/docs/$RECYCLE.BIN";
   ASSERT_EQ(std::system(("rm -rf '" + bin + "' && mkdir -p '" + bin + "/S-1-5-21/$Rdir' '" + bin + "/kept' && "
                          "echo x > '" + bin + "/S-1-5-21/$Rdir/a.txt' && echo y > '" + bin + "/locked.txt' && "
                          "echo z > '" + bin + "/kept/.keep' && echo w > '" + bin + "/kept/gone.txt'").c_str()),
             0);
-  ASSERT_TRUE(server.GiveToTestAccount(bin));
-  ASSERT_EQ(server.SmbClient("pub", "cd docs\\$RECYCLE.BIN; setmode locked.txt +r; setmode S-1-5-21 +hs"), 0);
+  ASSERT_TRUE(server().GiveToTestAccount(bin));
+  ASSERT_EQ(server().SmbClient("pub", "cd docs\\$RECYCLE.BIN; setmode locked.txt +r; setmode S-1-5-21 +hs"), 0);
 
-  const testkit::Run run = box_->Sharemapper(With(AddArgs(server, "e"), {"--outformat=json"}));
-  EXPECT_EQ(run.out, "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n");
+  const testkit::Run run = box_->Sharemapper(With(AddArgs("e"), {"--outformat=json"}));
+  EXPECT_EQ(run.out, golden::Envelope("add_success"));
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
 
@@ -188,8 +168,8 @@ TEST_F(LifeCycle, AddEmptiesTheRecycleBinAndLogsEachStep) {
             "\"success\":true}\n");
 
   // The same in form output, on a letter picked with "*".
-  const testkit::Run star = box_->Sharemapper(AddArgs(server, "*", "team"));
-  EXPECT_EQ(star.out, "add success\n");
+  const testkit::Run star = box_->Sharemapper(AddArgs("*", "team"));
+  EXPECT_EQ(star.out, golden::FormLine("add_success"));
   const testkit::Run listed = box_->Sharemapper({});
   EXPECT_NE(listed.out.find("\nZ:\t127.0.0.1\t\t1001\t\t\t77\t\t\t\t\\team\t\t\t\t\t\tDocs\n"), std::string::npos)
       << listed.out;
@@ -197,81 +177,76 @@ TEST_F(LifeCycle, AddEmptiesTheRecycleBinAndLogsEachStep) {
 }
 
 TEST_F(LifeCycle, AddFailuresAndTheirCodes) {
-  SM_REQUIRE_SAMBA(server);
-  std::vector<std::string> wrong = AddArgs(server, "e");
+  std::vector<std::string> wrong = AddArgs("e");
   wrong[3] = "--password=not-the-password";
   testkit::Run bad = box_->Sharemapper(With(wrong, {"--outformat=json"}));
-  EXPECT_EQ(bad.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"add failed,mount fault\",\"success\":false}\n");
+  EXPECT_EQ(bad.out, golden::Envelope("add_failed"));
   EXPECT_EQ(bad.status, kFailureStatus);
   EXPECT_EQ(LogTails(*box_), std::vector<std::string>{"VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk "
                                                        "failed, errno: 1326"});
-  EXPECT_EQ(box_->Sharemapper(wrong).out, "add failed,mount fault\n");
+  EXPECT_EQ(box_->Sharemapper(wrong).out, golden::FormLine("add_failed"));
 
-  ASSERT_EQ(box_->Sharemapper(AddArgs(server, "e")).out, "add success\n");
+  ASSERT_EQ(box_->Sharemapper(AddArgs("e")).out, golden::FormLine("add_success"));
 
   // Same server, another account: the credential conflict.
-  std::vector<std::string> other = AddArgs(server, "f");
+  std::vector<std::string> other = AddArgs("f");
   other[2] = "--user=someone-else";
   testkit::Run conflict = box_->Sharemapper(With(other, {"--outformat=json"}));
   EXPECT_EQ(conflict.out,
-            "{\"data\":{},\"errorCode\":20001,\"message\":\"add failed,mount fault\",\"success\":false}\n");
+            golden::Envelope("add_conflict"));
   EXPECT_EQ(conflict.status, kFailureStatus);
 
   // Letter in use.
-  testkit::Run taken = box_->Sharemapper(With(AddArgs(server, "e", "team"), {"--outformat=json"}));
-  EXPECT_EQ(taken.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"add failed,mount fault\",\"success\":false}\n");
+  testkit::Run taken = box_->Sharemapper(With(AddArgs("e", "team"), {"--outformat=json"}));
+  EXPECT_EQ(taken.out, golden::Envelope("add_failed"));
   EXPECT_EQ(LogTails(*box_).back(), "VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk failed, errno: 85");
 
   // An empty host never reaches the network, and the log keeps the password out.
-  std::vector<std::string> noHost = AddArgs(server, "h");
+  std::vector<std::string> noHost = AddArgs("h");
   noHost[4] = "--host=";
   testkit::Run missing = box_->Sharemapper(noHost);
-  EXPECT_EQ(missing.out, "add failed,mount fault\n");
+  EXPECT_EQ(missing.out, golden::FormLine("add_failed"));
   EXPECT_EQ(LogTails(*box_), std::vector<std::string>{"VkSharemapper::SambaDisk::Mount:114  ERR:  missing Parameter, "
                                                        "can't mount samdisk H:pub\\docssmtest***Docs1001"});
-  EXPECT_EQ(box_->AppLog().find(server.Password()), std::string::npos);
+  EXPECT_EQ(box_->AppLog().find(server().Password()), std::string::npos);
 }
 
 TEST_F(LifeCycle, EmptyDsidConnectsButReportsFailure) {
-  SM_REQUIRE_SAMBA(server);
-  std::vector<std::string> args = AddArgs(server, "k");
+  std::vector<std::string> args = AddArgs("k");
   args[9] = "--dsid=";
   testkit::Run run = box_->Sharemapper(args);
-  EXPECT_EQ(run.out, "add failed,mount fault\n");
+  EXPECT_EQ(run.out, golden::FormLine("add_failed"));
   EXPECT_EQ(run.status, kFailureStatus);
   EXPECT_EQ(LogTails(*box_).at(1), "VkSharemapper::SambaDisk::Mount:169  INFO:  Samba disk mount: 0");
-  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "Docs");
-  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_VkUserId"), "1001");
-  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_VkDiskSessionId"), "<none>");
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", kValueLabel), "Docs");
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", kValueUserId), "1001");
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", kValueDiskSessionId), "<none>");
   EXPECT_NE(box_->Sharemapper({}).out.find("\nK:\t127.0.0.1\t\t1001\t\t\tdummy\t\t\t\t\\pub\\docs"), std::string::npos);
 }
 
 TEST_F(LifeCycle, DeleteByLetterByVolumeAndWithoutRecord) {
-  SM_REQUIRE_SAMBA(server);
-  ASSERT_EQ(box_->Sharemapper(AddArgs(server, "e")).out, "add success\n");
-  EXPECT_EQ(box_->Sharemapper({"--del", "--drive=e"}).out, "delete success\n");
+  ASSERT_EQ(box_->Sharemapper(AddArgs("e")).out, golden::FormLine("add_success"));
+  EXPECT_EQ(box_->Sharemapper({"--del", "--drive=e"}).out, golden::FormLine("delete_success"));
   EXPECT_EQ(LogTails(*box_), std::vector<std::string>{"VkSharemapper::SambaDisk::Unmount:198  INFO:  delete net disk sucessed"});
-  EXPECT_EQ(box_->Sharemapper({}).out, std::string(kHeader) + ".\n");
-  EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "<none>");
+  EXPECT_EQ(box_->Sharemapper({}).out, golden::EmptyQuery());
+  EXPECT_EQ(Read("##127.0.0.1#pub#docs", kValueLabel), "<none>");
 
-  ASSERT_EQ(box_->Sharemapper(AddArgs(server, "f", "team")).out, "add success\n");
+  ASSERT_EQ(box_->Sharemapper(AddArgs("f", "team")).out, golden::FormLine("add_success"));
   testkit::Run byVolume = box_->Sharemapper({"--del", "--volume=Docs", "--outformat=json"});
-  EXPECT_EQ(byVolume.out, "{\"data\":{},\"errorCode\":0,\"message\":\"delete success\",\"success\":true}\n");
+  EXPECT_EQ(byVolume.out, golden::Envelope("delete_success"));
   EXPECT_EQ(byVolume.status, 0);
 
   // A drive connected by other means has no record; deleting it still works.
   platform::NetResource resource;
   resource.localName = "J:";
   resource.remoteName = "\\\\127.0.0.1\\team";
-  ASSERT_EQ(platform::network().AddConnection(resource, server.Password(), server.User(), 4), 0u);
-  EXPECT_EQ(box_->Sharemapper({"--del", "--drive=j"}).out, "delete success\n");
+  ASSERT_EQ(platform::network().AddConnection(resource, server().Password(), server().User(), kConnectTemporary), 0u);
+  EXPECT_EQ(box_->Sharemapper({"--del", "--drive=j"}).out, golden::FormLine("delete_success"));
 
   for (const auto& format : {std::vector<std::string>{}, std::vector<std::string>{"--outformat=json"}}) {
     testkit::Run unknown = box_->Sharemapper(With({"--del", "--drive=q"}, format));
     EXPECT_EQ(unknown.status, kFailureStatus);
-    EXPECT_EQ(unknown.out, format.empty() ? "delete failed ,not found drive\n"
-                                          : "{\"data\":{},\"errorCode\":20000,\"message\":\"delete failed ,not found "
-                                            "drive\",\"success\":false}\n");
+    EXPECT_EQ(unknown.out, format.empty() ? golden::FormLine("delete_not_found") : golden::Envelope("delete_not_found"));
   }
   EXPECT_EQ(platform::posix::UserDrives().LetterMask(), 0u);
 }
@@ -279,40 +254,36 @@ TEST_F(LifeCycle, DeleteByLetterByVolumeAndWithoutRecord) {
 // The private folders made readable by others by hand (a `mkdir -p`, a
 // restore from backup) are closed again, and adds and deletes work.
 TEST_F(LifeCycle, PrivateFoldersOthersMayReadAreClosedAgain) {
-  SM_REQUIRE_SAMBA(server);
   const std::vector<std::string> folders = {box_->config + "/sharemapper", box_->runtime + "/sharemapper"};
   for (const std::string& folder : folders) {
     ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
     ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
   }
-  EXPECT_EQ(box_->Sharemapper(AddArgs(server, "e")).out, "add success\n");
+  EXPECT_EQ(box_->Sharemapper(AddArgs("e")).out, golden::FormLine("add_success"));
   EXPECT_EQ(Read("##127.0.0.1#pub#docs", "_LabelFromReg"), "Docs");
-  EXPECT_EQ(box_->Sharemapper({"--del", "--drive=e"}).out, "delete success\n");
+  EXPECT_EQ(box_->Sharemapper({"--del", "--drive=e"}).out, golden::FormLine("delete_success"));
   for (const std::string& folder : folders) EXPECT_EQ(testkit::ModeOf(folder), 0700u) << folder;
 }
 
 TEST_F(LifeCycle, AllTwentySixLetters) {
-  SM_REQUIRE_SAMBA(server);
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
-    ASSERT_EQ(box_->Sharemapper(AddArgs(server, std::string(1, letter), letter % 2 ? "pub" : "team")).out, "add success\n")
+    ASSERT_EQ(box_->Sharemapper(AddArgs(std::string(1, letter), letter % 2 ? "pub" : "team")).out, golden::FormLine("add_success"))
         << letter;
   }
-  testkit::Run full = box_->Sharemapper(With(AddArgs(server, "*"), {"--outformat=json"}));
-  EXPECT_EQ(full.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"system error,none availabe letter\","
-                      "\"success\":false}\n");
+  testkit::Run full = box_->Sharemapper(With(AddArgs("*"), {"--outformat=json"}));
+  EXPECT_EQ(full.out, golden::Envelope("no_free_letter"));
   const auto rows = testkit::Lines(box_->Sharemapper({}).out);
   ASSERT_EQ(rows.size(), 28u);
   for (int i = 0; i < 26; ++i) EXPECT_EQ(rows[i + 1].substr(0, 3), std::string(1, static_cast<char>('A' + i)) + ":\t");
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
-    EXPECT_EQ(box_->Sharemapper({"--del", std::string("--drive=") + letter}).out, "delete success\n") << letter;
+    EXPECT_EQ(box_->Sharemapper({"--del", std::string("--drive=") + letter}).out, golden::FormLine("delete_success")) << letter;
   }
-  EXPECT_EQ(box_->Sharemapper({}).out, std::string(kHeader) + ".\n");
-  EXPECT_EQ(Read("##127.0.0.1#pub", "_LabelFromReg"), "<none>");
-  EXPECT_EQ(Read("##127.0.0.1#team", "_LabelFromReg"), "<none>");
+  EXPECT_EQ(box_->Sharemapper({}).out, golden::EmptyQuery());
+  EXPECT_EQ(Read("##127.0.0.1#pub", kValueLabel), "<none>");
+  EXPECT_EQ(Read("##127.0.0.1#team", kValueLabel), "<none>");
 }
 
 TEST_F(LifeCycle, EightProcessesAddingAndDeletingAtOnce) {
-  SM_REQUIRE_SAMBA(server);
   constexpr int kWorkers = 8;
   constexpr int kRounds = 10;
   std::vector<std::thread> workers;
@@ -322,12 +293,12 @@ TEST_F(LifeCycle, EightProcessesAddingAndDeletingAtOnce) {
       const std::string letter(1, static_cast<char>('M' + w));
       const std::string location = w % 2 ? "pub" : "team";
       for (int round = 0; round < kRounds; ++round) {
-        testkit::Run add = box_->Sharemapper(With(AddArgs(server, letter, location), {"--outformat=json"}));
-        if (add.out != "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n" || add.status != 0) {
+        testkit::Run add = box_->Sharemapper(With(AddArgs(letter, location), {"--outformat=json"}));
+        if (add.out != golden::Envelope("add_success") || add.status != 0) {
           failures[w] += letter + " add round " + std::to_string(round) + ": " + add.out + add.err;
         }
         testkit::Run del = box_->Sharemapper({"--del", "--drive=" + letter});
-        if (del.out != "delete success\n" || del.status != 0) {
+        if (del.out != golden::FormLine("delete_success") || del.status != 0) {
           failures[w] += letter + " del round " + std::to_string(round) + ": " + del.out + del.err;
         }
       }
@@ -336,9 +307,9 @@ TEST_F(LifeCycle, EightProcessesAddingAndDeletingAtOnce) {
   for (auto& t : workers) t.join();
   for (const auto& f : failures) EXPECT_EQ(f, "");
   EXPECT_EQ(platform::posix::UserDrives().LetterMask(), 0u);
-  EXPECT_EQ(Read("##127.0.0.1#pub", "_LabelFromReg"), "<none>");
-  EXPECT_EQ(Read("##127.0.0.1#team", "_LabelFromReg"), "<none>");
-  EXPECT_EQ(box_->Sharemapper({}).out, std::string(kHeader) + ".\n");
+  EXPECT_EQ(Read("##127.0.0.1#pub", kValueLabel), "<none>");
+  EXPECT_EQ(Read("##127.0.0.1#team", kValueLabel), "<none>");
+  EXPECT_EQ(box_->Sharemapper({}).out, golden::EmptyQuery());
 }
 
 // Samba follows a symbolic link for its SMB2 clients and shows it as a plain
@@ -350,7 +321,6 @@ TEST_F(LifeCycle, EightProcessesAddingAndDeletingAtOnce) {
 //   widelinks  every link is followed
 //   nofollow   no link is followed: the server hides them all
 TEST_F(LifeCycle, AddNeverChangesWhatALinkInTheRecycleBinLeadsTo) {
-  SM_REQUIRE_SAMBA(server);
   struct Share {
     std::string name;
     // What stays in the bin of links one level down: the folder links
@@ -370,8 +340,8 @@ TEST_F(LifeCycle, AddNeverChangesWhatALinkInTheRecycleBinLeadsTo) {
 
   for (const Share& share : shares) {
     SCOPED_TRACE(share.name);
-    const std::string root = server.SharePath(share.name);
-    const std::string outside = server.StateDir() + "/outside-" + share.name;
+    const std::string root = server().SharePath(share.name);
+    const std::string outside = server().StateDir() + "/outside-" + share.name;
     const std::string bin = root + "/$RECYCLE.BIN";
     ASSERT_EQ(std::system(("rm -rf '" + outside + "' && find '" + root + "' -mindepth 1 -delete && cd '" + root +
                            "' && mkdir -p keep/inner deep/keep2 '" + outside + "/odir' && echo k > keep/k.txt && "
@@ -379,12 +349,12 @@ TEST_F(LifeCycle, AddNeverChangesWhatALinkInTheRecycleBinLeadsTo) {
                            "echo o > '" + outside + "/odir/o.txt' && echo of > '" + outside + "/ofile.txt'")
                               .c_str()),
               0);
-    ASSERT_TRUE(server.GiveToTestAccount(root));
-    ASSERT_TRUE(server.GiveToTestAccount(outside));
+    ASSERT_TRUE(server().GiveToTestAccount(root));
+    ASSERT_TRUE(server().GiveToTestAccount(outside));
     ASSERT_EQ(::chmod(outside.c_str(), 0755), 0);
     // Read-only files behind the links: clearing the attribute through a
     // link would change them.
-    ASSERT_EQ(server.SmbClient(share.name, "setmode keep\\k.txt +r; setmode file.txt +r"), 0);
+    ASSERT_EQ(server().SmbClient(share.name, "setmode keep\\k.txt +r; setmode file.txt +r"), 0);
     // A link to a file looks like a file to every client: its removal takes
     // the link only, but the read-only attribute it shows, cleared first so
     // that the removal is allowed, is the attribute of the file it leads to.
@@ -393,11 +363,11 @@ TEST_F(LifeCycle, AddNeverChangesWhatALinkInTheRecycleBinLeadsTo) {
 
     const auto run = [&](const std::string& what) {
       SCOPED_TRACE(what);
-      const testkit::Run add = box_->Sharemapper(AddArgs(server, "e", share.name));
-      EXPECT_EQ(add.out, "add success\n") << box_->AppLog();
+      const testkit::Run add = box_->Sharemapper(AddArgs("e", share.name));
+      EXPECT_EQ(add.out, golden::FormLine("add_success")) << box_->AppLog();
       EXPECT_EQ(add.status, 0);
       const testkit::Run del = box_->Sharemapper({"--del", "--drive=e"});
-      EXPECT_EQ(del.out, "delete success\n");
+      EXPECT_EQ(del.out, golden::FormLine("delete_success"));
     };
 
     // Links one level down, beside a folder and a file that go.
@@ -407,7 +377,7 @@ TEST_F(LifeCycle, AddNeverChangesWhatALinkInTheRecycleBinLeadsTo) {
                            bin + "/oflink'")
                               .c_str()),
               0);
-    ASSERT_TRUE(server.GiveToTestAccount(bin));
+    ASSERT_TRUE(server().GiveToTestAccount(bin));
     const auto shareBefore = Snapshot(root, bin, fileLinkTargets);
     const auto outsideBefore = Snapshot(outside);
     run("links one level down");
@@ -418,7 +388,7 @@ TEST_F(LifeCycle, AddNeverChangesWhatALinkInTheRecycleBinLeadsTo) {
     for (const std::string& target : binTargets) {
       const std::string to = target.empty() ? outside + "/odir" : target;
       ASSERT_EQ(std::system(("rm -rf '" + bin + "' && ln -s '" + to + "' '" + bin + "'").c_str()), 0);
-      ASSERT_TRUE(server.GiveToTestAccount(bin));
+      ASSERT_TRUE(server().GiveToTestAccount(bin));
       const auto before = Snapshot(root);
       const auto outsideToo = Snapshot(outside);
       run("the bin a link to " + to);

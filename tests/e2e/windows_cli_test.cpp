@@ -3,20 +3,14 @@
 // the application log in its layout with CR LF line ends.
 #include <gtest/gtest.h>
 
-#include <windows.h>
-
 #include <regex>
 #include <string>
 #include <vector>
 
+#include "support/golden.h"
 #include "support/runner.h"
 
 namespace {
-
-bool UnderWine() {
-  const HMODULE ntdll = ::GetModuleHandleA("ntdll.dll");
-  return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
-}
 
 // The head of a log line: [thread]year-month-day hour:minute:second:millisecond
 const char kHead[] = R"(\[\d+\]\d{4}-\d{1,2}-\d{1,2} \d{1,2}:\d{1,2}:\d{1,2}:\d{1,3} )";
@@ -34,11 +28,11 @@ TEST(WindowsCli, AddRefusedByMprLogsItsCode) {
   args.push_back("--outformat=json");
   const testkit::Run run = box.Sharemapper(args);
   EXPECT_EQ(run.status, testkit::kFailureStatus);
-  EXPECT_EQ(run.out, testkit::Native("{\"data\":{},\"errorCode\":20000,\"message\":\"add failed,mount fault\",\"success\":false}\n"));
+  EXPECT_EQ(run.out, testkit::Native(golden::Envelope("add_failed")));
   const std::string log = box.AppLog();
   const auto lines = testkit::Lines(log);
   ASSERT_EQ(lines.size(), 1u) << log;
-  const std::string code = UnderWine() ? "1222" : R"(\d+)";  // ERROR_NO_NETWORK
+  const std::string code = testkit::UnderWine() ? "1222" : R"(\d+)";  // ERROR_NO_NETWORK
   EXPECT_TRUE(std::regex_match(lines[0], std::regex(std::string(kHead) +
                                                     R"(VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk failed, errno: )" +
                                                     code)))
@@ -51,10 +45,10 @@ TEST(WindowsCli, DeleteOfAnUnknownLetter) {
   testkit::Sandbox box("unknown");
   const testkit::Run form = box.Sharemapper({"--del", "--drive=q"});
   EXPECT_EQ(form.status, testkit::kFailureStatus);
-  EXPECT_EQ(form.out, "delete failed ,not found drive\r\n");
+  EXPECT_EQ(form.out, testkit::Native(golden::FormLine("delete_not_found")));
   const testkit::Run json = box.Sharemapper({"--del", "--drive=q", "--outformat=json"});
   EXPECT_EQ(json.status, testkit::kFailureStatus);
-  EXPECT_EQ(json.out, "{\"data\":{},\"errorCode\":20000,\"message\":\"delete failed ,not found drive\",\"success\":false}\r\n");
+  EXPECT_EQ(json.out, testkit::Native(golden::Envelope("delete_not_found")));
 }
 
 }  // namespace

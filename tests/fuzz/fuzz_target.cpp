@@ -194,8 +194,7 @@ void CheckFormTable(const DriveList& list) {
   std::ostringstream out;
   PrintFormTable(out, list);
   const std::string table = out.str();
-  const std::string header =
-      "DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\n";
+  const std::string header = golden::QueryHeader();
   CHECK(StartsWith(table, header), table);
   CHECK(table.size() >= header.size() + 2 && table.compare(table.size() - 2, 2, ".\n") == 0, table);
   bool linesInFields = false;

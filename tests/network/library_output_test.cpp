@@ -17,7 +17,7 @@
 #include <log4cxx/logger.h>
 #include <log4cxx/patternlayout.h>
 
-#include "network_test_support.h"
+#include "support/private_table.h"
 #include "platform/posix/library_output.h"
 
 namespace {

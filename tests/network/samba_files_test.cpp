@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "network_test_support.h"
+#include "support/private_table.h"
 #include "platform/platform.h"
 #include "platform/posix/drives.h"
 #include "samba/samba_server.h"

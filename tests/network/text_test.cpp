@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "network_test_support.h"
+#include "support/private_table.h"
 #include "platform/platform.h"
 
 namespace {

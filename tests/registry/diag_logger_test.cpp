@@ -4,7 +4,7 @@
 #include <log4cxx/level.h>
 
 #include "log/diag_logger.h"
-#include "registry_test_support.h"
+#include "support/temp_store.h"
 
 namespace {
 

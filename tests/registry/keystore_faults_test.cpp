@@ -13,13 +13,14 @@
 #include <vector>
 
 #include "platform/posix/registry.h"
-#include "registry_test_support.h"
+#include "support/temp_store.h"
 #include "utils/registry_group.h"
 #include "utils/vkreg.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using testkit::Cleanup;
 const std::string kKey = "Software\\Faults";
 
 int Add(std::string key, std::string name, std::string value) {
@@ -35,11 +36,6 @@ int Tool(const std::string& program, const std::vector<std::string>& args) {
   static const testkit::Sandbox tools("tools");
   return tools.Command(program, args).status;
 }
-
-struct Cleanup {
-  std::function<void()> run;
-  ~Cleanup() { run(); }
-};
 
 // A store of some size holding kKey = "kept", closed so the next call opens
 // the file afresh.

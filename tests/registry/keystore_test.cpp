@@ -10,7 +10,7 @@
 #include "platform/platform.h"
 #include "platform/posix/last_error.h"
 #include "platform/posix/registry.h"
-#include "registry_test_support.h"
+#include "support/temp_store.h"
 #include "utils/registry_group.h"
 #include "utils/vkreg.h"
 

@@ -3,8 +3,9 @@
 
 #include <string>
 
+#include "disk/mapping_record.h"
 #include "platform/platform.h"
-#include "registry_test_support.h"
+#include "support/temp_store.h"
 #include "utils/vkreg.h"
 
 namespace {
@@ -16,7 +17,7 @@ int Read(std::string key, std::string name, std::string& value) {
   return DAVeruv::ReadRegisterKey(DAVeruv::kCurrentUser, key, name, value);
 }
 int Delete(std::string key) { return DAVeruv::deleteRegisterItem(DAVeruv::kCurrentUser, key); }
-bool Exists(const std::string& key) {
+bool KeyExists(const std::string& key) {
   platform::KeyHandle handle = 0;
   if (platform::registry().OpenKey(key, platform::reg::kKeyRead, handle) != 0) return false;
   platform::registry().CloseKey(handle);
@@ -26,11 +27,11 @@ bool Exists(const std::string& key) {
 TEST(VkregStore, WritesReplacesAndReadsBackExactly) {
   regtest::TempStore store;
   testkit::LoggerCapture capture;
-  const std::string record = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\##srv#share";
+  const std::string record = std::string(VkSharemapper::kMountPoints2) + "##srv#share";
   ASSERT_EQ(1, Add(record, "_VkUserId", "u-1"));
   ASSERT_EQ(1, Add(record, "_VkUserId", "u-2"));
   ASSERT_EQ(1, Add(record, "_LabelFromReg", std::string(4096, 'y')));  // the most that can be read
-  EXPECT_TRUE(Exists("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer"));
+  EXPECT_TRUE(KeyExists("Software\\Microsoft\\Windows\\CurrentVersion\\Explorer"));
   ASSERT_EQ(6u, capture.messages().size());
   EXPECT_EQ("enter WriteRegister", capture.messages()[0].text);
   EXPECT_EQ(21, capture.messages()[0].line);
@@ -62,7 +63,7 @@ TEST(VkregStore, RefusesEmptyTextsAndValuesOverTheReadBuffer) {
   testkit::LoggerCapture capture;
   EXPECT_EQ(0, Add("Software\\K", "name", ""));
   EXPECT_TRUE(capture.HasError("param is missing, please check!"));
-  EXPECT_FALSE(Exists("Software\\K"));
+  EXPECT_FALSE(KeyExists("Software\\K"));
   ASSERT_EQ(1, Add("Software\\K", "big", std::string(4097, 'x')));
   std::string value = "untouched";
   EXPECT_EQ(0, Read("Software\\K", "big", value));
@@ -78,8 +79,8 @@ TEST(VkregStore, DeletesWholeTreesAndCountsMissingKeysAsDeleted) {
     ASSERT_EQ(1, Add(key, "v", "1"));
   }
   EXPECT_EQ(1, Delete("S\\Tree\\"));
-  EXPECT_FALSE(Exists("S\\Tree"));
-  EXPECT_TRUE(Exists("S\\Treetop"));
+  EXPECT_FALSE(KeyExists("S\\Tree"));
+  EXPECT_TRUE(KeyExists("S\\Treetop"));
 
   testkit::LoggerCapture capture;
   EXPECT_EQ(1, Delete("S\\Tree"));
@@ -116,11 +117,11 @@ TEST(VkregStore, NeverWorksOnACutPath) {
   platform::registry().CloseKey(key);
   ASSERT_EQ(1, Add("Software\\Deep\\0 first", "v", "x"));
   EXPECT_EQ(0, Delete("Software\\Deep"));
-  EXPECT_TRUE(Exists(deepest));
-  EXPECT_FALSE(Exists("Software\\Deep\\0 first"));
+  EXPECT_TRUE(KeyExists(deepest));
+  EXPECT_FALSE(KeyExists("Software\\Deep\\0 first"));
 
   EXPECT_EQ(0, Delete("\\"));  // nor is the root ever deleted
-  EXPECT_TRUE(Exists("Software"));
+  EXPECT_TRUE(KeyExists("Software"));
 }
 
 }  // namespace

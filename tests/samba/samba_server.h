@@ -2,11 +2,12 @@
 // configuration and state under the build tree (see samba_fixture.sh for
 // the configuration, the test account and the shares).
 //
-// Use from GoogleTest:
+// End-to-end suites take the server through their fixture,
+// smtest::SambaSandbox (samba_sandbox.h). Other tests use it from GoogleTest:
 //
 //   #include "samba/samba_server.h"
 //
-//   TEST(MyEndToEnd, Something) {
+//   TEST(MyLayerTest, Something) {
 //     SM_REQUIRE_SAMBA(server);   // skips the test when smbd cannot run here
 //     // server.Host(), server.User(), server.Password(),
 //     // server.RemoteName("pub") == "\\\\127.0.0.1\\pub",

@@ -243,6 +243,18 @@ class FakeRegistry : public platform::Registry {
   }
   std::size_t OpenHandles() const { return handles_.size(); }
 
+  // Every key that holds values: its path, then "  name = value" per value,
+  // in the registry's (case-insensitive) order.
+  std::string Listing() const {
+    std::string out;
+    for (const auto& key : keys) {
+      if (key.second.empty()) continue;
+      out += key.first + "\n";
+      for (const auto& value : key.second) out += "  " + value.first + " = " + value.second + "\n";
+    }
+    return out;
+  }
+
  private:
   platform::ErrorCode Open(const std::string& path, platform::KeyHandle& key) {
     key = next_++;

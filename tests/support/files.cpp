@@ -95,4 +95,14 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+std::size_t Entries(const std::string& folder) {
+  std::size_t count = 0;
+  std::error_code error;
+  for (auto it = fs::directory_iterator(folder, error); !error && it != fs::directory_iterator();
+       it.increment(error)) {
+    ++count;
+  }
+  return count;
+}
+
 }  // namespace testkit

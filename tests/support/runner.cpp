@@ -111,4 +111,18 @@ Run Sandbox::CommandIn(const std::string& dir, const std::string& program, const
   return run;
 }
 
+std::string FindTool(const std::string& name) {
+  for (const char* dir : {"/usr/bin/", "/bin/", "/usr/sbin/", "/sbin/", "/usr/local/bin/"}) {
+    const std::string path = dir + name;
+    if (::access(path.c_str(), X_OK) == 0) return path;
+  }
+  return std::string();
+}
+
+bool SetImmutable(const std::string& path, bool on) {
+  static const std::string chattr = FindTool("chattr");
+  if (chattr.empty()) return false;
+  return std::system((chattr + (on ? " +i '" : " -i '") + path + "' >/dev/null 2>&1").c_str()) == 0;
+}
+
 }  // namespace testkit

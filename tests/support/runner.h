@@ -4,6 +4,7 @@
 // the Windows way; files.cpp is the same on both.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -122,6 +123,15 @@ class Sandbox : public TempDir {
   std::vector<std::unique_ptr<ScopedEnv>> used_;
 };
 
+// Runs `run` at the end of the scope: puts back what a test changed, however
+// the test ends.
+struct Cleanup {
+  std::function<void()> run;
+  ~Cleanup() {
+    if (run) run();
+  }
+};
+
 std::string ReadFile(const std::string& path);
 bool WriteFile(const std::string& path, const std::string& content);
 // Whether an entry of that name exists (a dangling link too), and its mode
@@ -130,5 +140,15 @@ bool Exists(const std::string& path);
 unsigned ModeOf(const std::string& path);
 // The lines of a text, without their line ends.
 std::vector<std::string> Lines(const std::string& text);
+// The number of entries in a folder, "." and ".." not counted.
+std::size_t Entries(const std::string& folder);
+
+#ifndef _WIN32
+// The path of a program in the system's program folders, empty when none.
+std::string FindTool(const std::string& name);
+// Sets or clears the immutable attribute (chattr +i / -i), the only way to
+// make a file or folder unwritable for root. False when that cannot be done.
+bool SetImmutable(const std::string& path, bool on);
+#endif
 
 }  // namespace testkit

@@ -5,19 +5,14 @@
 #include <fstream>
 #include <string>
 
-#include "support/fakes.h"
-#include "log_capture.h"
 #include "log/applog.h"
+#include "support/fakes.h"
+#include "support/runner.h"
 
 using VkSharemapper::AppLogFile;
 using VkSharemapper::LogHead;
 
 namespace {
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
 
 // A new folder below the test process's own working directory.
 std::string FreshDir(const std::string& name) {
@@ -41,8 +36,8 @@ TEST(AppLog, LineLayoutIsUnpadded) {
     LogHead(log, "VkSharemapper::SambaDisk::Unmount", 202, "ERR") << "delete net disk failed, errno: "
                                                                     << static_cast<std::uint32_t>(2250) << std::endl;
   }
-  EXPECT_EQ(Slurp(fake.system.cwd + "Applog/VkSharemapper.log"),
-            LogLineEnds("[5124]2024-3-7 9:5:2:17 VkSharemapper::SambaDisk::Mount:143  INFO:  mapping net disk sucessed\n"
+  EXPECT_EQ(testkit::ReadFile(fake.system.cwd + "Applog/VkSharemapper.log"),
+            testkit::Native("[5124]2024-3-7 9:5:2:17 VkSharemapper::SambaDisk::Mount:143  INFO:  mapping net disk sucessed\n"
                         "[18446744073709551615]2031-12-31 23:59:59:999 VkSharemapper::SambaDisk::Unmount:202  ERR:  "
                         "delete net disk failed, errno: 2250\n"));
 }
@@ -52,7 +47,7 @@ TEST(AppLog, EachStartEmptiesTheFile) {
   fake.system.cwd = FreshDir("truncate");
   { AppLogFile first; first << "old line" << std::endl; }
   { AppLogFile second; second << "new" << std::endl; }
-  EXPECT_EQ(Slurp(fake.system.cwd + "Applog/VkSharemapper.log"), LogLineEnds("new\n"));
+  EXPECT_EQ(testkit::ReadFile(fake.system.cwd + "Applog/VkSharemapper.log"), testkit::Native("new\n"));
 }
 
 TEST(AppLog, UnusableLocationsTurnTheLogOffQuietly) {
@@ -62,7 +57,7 @@ TEST(AppLog, UnusableLocationsTurnTheLogOffQuietly) {
   fake.system.cwd = FreshDir("plainfile");
   { std::ofstream(fake.system.cwd + "Applog") << "not a folder"; }
   { AppLogFile log; log << "lost" << 42 << std::endl; }
-  EXPECT_EQ(Slurp(fake.system.cwd + "Applog"), "not a folder");
+  EXPECT_EQ(testkit::ReadFile(fake.system.cwd + "Applog"), "not a folder");
 
   // A working directory that does not exist: no folder can be made.
   fake.system.cwd = FreshDir("gone") + "missing/";

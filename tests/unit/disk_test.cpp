@@ -3,10 +3,14 @@
 #include "disk/mapping_record.h"
 #include "disk/query.h"
 #include "disk/samba_disk.h"
+#include "support/applog_capture.h"
 #include "support/fakes.h"
-#include "log_capture.h"
+#include "support/golden.h"
 
 using VkSharemapper::DriveList;
+using VkSharemapper::kValueDiskSessionId;
+using VkSharemapper::kValueLabel;
+using VkSharemapper::kValueUserId;
 using VkSharemapper::MappingKeyPath;
 using VkSharemapper::MappingKeyPathFromRemote;
 using VkSharemapper::QueryNetDisks;
@@ -15,7 +19,7 @@ using VkSharemapper::SplitRemoteName;
 
 namespace {
 
-const std::string kParent = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\";
+const std::string kParent = VkSharemapper::kMountPoints2;
 
 SambaDisk FilledDisk() {
   SambaDisk disk;
@@ -83,19 +87,15 @@ TEST(Mount, ConnectsRecordsAndLogsInOrder) {
 
   EXPECT_EQ(fake.network.lastResource.remoteName, "\\\\10.0.0.5\\user\\12345");
   EXPECT_EQ(fake.network.lastResource.localName, "E:");
-  EXPECT_EQ(fake.network.lastResource.scope, 2u);
-  EXPECT_EQ(fake.network.lastResource.type, 1u);
-  EXPECT_EQ(fake.network.lastResource.displayType, 3u);
-  EXPECT_EQ(fake.network.lastResource.usage, 1u);
+  EXPECT_EQ(fake.network.lastResource.scope, platform::net::kScopeGlobalNet);
+  EXPECT_EQ(fake.network.lastResource.type, platform::net::kTypeDisk);
+  EXPECT_EQ(fake.network.lastResource.displayType, platform::net::kDisplayTypeShare);
+  EXPECT_EQ(fake.network.lastResource.usage, platform::net::kUsageConnectable);
   EXPECT_EQ(fake.network.lastUser, "CORP\\bob");
   EXPECT_EQ(fake.network.lastPassword, "s3cret");
-  EXPECT_EQ(fake.network.lastFlags, 4u);
+  EXPECT_EQ(fake.network.lastFlags, platform::net::kConnectTemporary);
 
-  const std::string key = kParent + "##10.0.0.5#user#12345";
-  ASSERT_TRUE(fake.registry.keys.count(key));
-  EXPECT_EQ(fake.registry.keys[key]["_LabelFromReg"], "Docs");
-  EXPECT_EQ(fake.registry.keys[key]["_VkUserId"], "1001");
-  EXPECT_EQ(fake.registry.keys[key]["_VkDiskSessionId"], "77");
+  EXPECT_EQ(fake.registry.Listing(), golden::MappingRecord());
   EXPECT_EQ(fake.registry.OpenHandles(), 0u);
 
   const auto lines = log.Lines();
@@ -195,9 +195,9 @@ TEST(Mount, EmptyDsidConnectsButReportsFailure) {
   EXPECT_EQ(error, 0u);
   EXPECT_EQ(fake.network.connections.count("E:"), 1u);
   const std::string key = kParent + "##10.0.0.5#user#12345";
-  EXPECT_TRUE(fake.registry.HasValue(key, "_LabelFromReg"));
-  EXPECT_TRUE(fake.registry.HasValue(key, "_VkUserId"));
-  EXPECT_FALSE(fake.registry.HasValue(key, "_VkDiskSessionId"));
+  EXPECT_TRUE(fake.registry.HasValue(key, kValueLabel));
+  EXPECT_TRUE(fake.registry.HasValue(key, kValueUserId));
+  EXPECT_FALSE(fake.registry.HasValue(key, kValueDiskSessionId));
   EXPECT_EQ(Tail(log.Lines().back()), "VkSharemapper::SambaDisk::Mount:169  INFO:  Samba disk mount: 0");
 }
 
@@ -221,7 +221,7 @@ TEST(Unmount, RemovesRecordThenConnection) {
   fakes::Installed fake;
   fake.network.connections["E:"] = "\\\\srv\\pub\\docs";
   const std::string key = kParent + "##srv#pub#docs";
-  fake.registry.keys[key]["_LabelFromReg"] = "Docs";
+  fake.registry.keys[key][kValueLabel] = "Docs";
   LogCapture log;
 
   SambaDisk disk;
@@ -250,7 +250,7 @@ TEST(Unmount, FailedRecordDeletionStillDisconnects) {
   fakes::Installed fake;
   fake.network.connections["E:"] = "\\\\srv\\pub";
   const std::string key = kParent + "##srv#pub";
-  fake.registry.keys[key]["_LabelFromReg"] = "Docs";
+  fake.registry.keys[key][kValueLabel] = "Docs";
   fake.registry.failDelete.insert(key);
   LogCapture log;
 
@@ -271,7 +271,7 @@ TEST(Unmount, FailedRecordDeletionStillDisconnects) {
 TEST(Unmount, FailedDisconnectionKeepsMountedButNotTheRecord) {
   fakes::Installed fake;
   const std::string key = kParent + "##srv#pub";
-  fake.registry.keys[key]["_LabelFromReg"] = "Docs";
+  fake.registry.keys[key][kValueLabel] = "Docs";
   fake.network.cancelResult = 2250;
   LogCapture log;
 
@@ -294,9 +294,9 @@ TEST(Query, ListsNetworkDrivesInLetterOrderWithDefaults) {
   fake.network.remembered["G:"] = "\\\\srv\\remembered";
   fake.network.volumes["Z:"] = "other";
   const std::string key = kParent + "##srv#pub#docs";
-  fake.registry.keys[key]["_LabelFromReg"] = "Docs";
-  fake.registry.keys[key]["_VkUserId"] = "u1";
-  fake.registry.keys[key]["_VkDiskSessionId"] = "s1";
+  fake.registry.keys[key][kValueLabel] = "Docs";
+  fake.registry.keys[key][kValueUserId] = "u1";
+  fake.registry.keys[key][kValueDiskSessionId] = "s1";
 
   DriveList list;
   EXPECT_TRUE(QueryNetDisks(list));

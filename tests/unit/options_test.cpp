@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "cli/options.h"
+#include "support/applog_capture.h"
 #include "support/fakes.h"
-#include "log_capture.h"
 #include "support/golden.h"
 
 using VkSharemapper::OptionOutcome;
@@ -130,7 +130,7 @@ TEST(Options, AddDriveErrorsAsLineOrEnvelope) {
   std::vector<std::string> json = AddArgs("1");
   json.push_back("--outformat=json");
   EXPECT_EQ(Parse(json).outcome.output,
-            "{\"data\":{},\"errorCode\":20000,\"message\":\"drive arg wrong\",\"success\":false}\n");
+            golden::Envelope("drive_wrong"));
 }
 
 TEST(Options, StarPicksTheHighestFreeLetter) {

@@ -5,7 +5,9 @@
 #include "cli/commands.h"
 #include "cli/drive_list_output.h"
 #include "cli/result.h"
+#include "disk/mapping_record.h"
 #include "support/fakes.h"
+#include "support/golden.h"
 
 using namespace VkSharemapper;
 
@@ -24,7 +26,6 @@ std::unique_ptr<SambaDisk> Entry(const std::string& drive, const std::string& ho
   return disk;
 }
 
-const char* const kHeader = "DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\n";
 
 }  // namespace
 
@@ -44,14 +45,14 @@ TEST(FormTable, RowsBetweenHeaderAndDot) {
   list.push_back(Entry("F:", std::string(24, 'h'), "dummy", "dummy", "\\pub", "caf\x82"));
   std::ostringstream out;
   PrintFormTable(out, list);
-  EXPECT_EQ(out.str(), std::string(kHeader) +
+  EXPECT_EQ(out.str(), golden::QueryHeader() +
                            "E:\t10.0.0.5\t\t1001\t\t\t77\t\t\t\t\\user\\12345\t\t\t\t\tDocs\n"
                            "F:\t" + std::string(24, 'h') + "dummy\t\t\tdummy\t\t\t\t\\pub\t\t\t\t\t\tcaf\x82\n"
                            ".\n");
 
   std::ostringstream empty;
   PrintFormTable(empty, DriveList());
-  EXPECT_EQ(empty.str(), std::string(kHeader) + ".\n");
+  EXPECT_EQ(empty.str(), golden::EmptyQuery());
 }
 
 TEST(QueryRecords, MembersSortedAndVolumeConverted) {
@@ -99,25 +100,25 @@ TEST(AddCommand, OutcomesInBothFormats) {
   int status = 0;
   std::ostringstream ok;
   status = RunAddCommand(AddOptions(false), ok);
-  EXPECT_EQ(ok.str(), "{\"data\":{},\"errorCode\":0,\"message\":\"add success\",\"success\":true}\n");
+  EXPECT_EQ(ok.str(), golden::Envelope("add_success"));
   EXPECT_EQ(status, 0);
 
   fake.network.addResult = 1219;
   std::ostringstream conflict;
   status = RunAddCommand(AddOptions(false), conflict);
-  EXPECT_EQ(conflict.str(), "{\"data\":{},\"errorCode\":20001,\"message\":\"add failed,mount fault\",\"success\":false}\n");
+  EXPECT_EQ(conflict.str(), golden::Envelope("add_conflict"));
   EXPECT_EQ(status, 20000);
 
   fake.network.addResult = 1326;
   std::ostringstream other;
   status = RunAddCommand(AddOptions(false), other);
-  EXPECT_EQ(other.str(), "{\"data\":{},\"errorCode\":20000,\"message\":\"add failed,mount fault\",\"success\":false}\n");
+  EXPECT_EQ(other.str(), golden::Envelope("add_failed"));
 
   fake.network.addResult = 1219;
   std::ostringstream form;
   int formStatus = 0;
   formStatus = RunAddCommand(AddOptions(true), form);
-  EXPECT_EQ(form.str(), "add failed,mount fault\n");
+  EXPECT_EQ(form.str(), golden::FormLine("add_failed"));
   EXPECT_EQ(formStatus, 20000);
 }
 
@@ -143,36 +144,36 @@ std::string Delete(const SmOption& options, int& status) {
 
 TEST(DeleteCommand, MatchesByLetterOrByNamedVolumeOnly) {
   fakes::Installed fake;
-  const std::string parent = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints2\\";
+  const std::string parent = kMountPoints2;
   fake.network.connections["A:"] = "\\\\srv\\a";  // no record: empty volume name
   fake.network.connections["E:"] = "\\\\srv\\e";
-  fake.registry.keys[parent + "##srv#e"]["_LabelFromReg"] = "Docs";
+  fake.registry.keys[parent + "##srv#e"][kValueLabel] = "Docs";
   fake.network.connections["F:"] = "\\\\srv\\f";
-  fake.registry.keys[parent + "##srv#f"]["_LabelFromReg"] = "Docs";
+  fake.registry.keys[parent + "##srv#f"][kValueLabel] = "Docs";
 
   int status = 0;
   // A letter that is not mapped never falls back to a drive with an empty label.
-  EXPECT_EQ(Delete(DeleteOptions("X:", true, ""), status), "delete failed ,not found drive\n");
+  EXPECT_EQ(Delete(DeleteOptions("X:", true, ""), status), golden::FormLine("delete_not_found"));
   EXPECT_EQ(status, 20000);
   EXPECT_EQ(fake.network.connections.size(), 3u);
 
   // By volume: the first drive in letter order with that exact name, never A: by default.
   status = 0;
-  EXPECT_EQ(Delete(DeleteOptions("A:", false, "Docs"), status), "delete success\n");
+  EXPECT_EQ(Delete(DeleteOptions("A:", false, "Docs"), status), golden::FormLine("delete_success"));
   EXPECT_EQ(status, 0);
   EXPECT_EQ(fake.network.connections.count("E:"), 0u);
   EXPECT_EQ(fake.network.connections.count("A:"), 1u);
   EXPECT_EQ(fake.registry.keys.count(parent + "##srv#e"), 0u);
 
-  EXPECT_EQ(Delete(DeleteOptions("A:", false, "docs"), status), "delete failed ,not found drive\n");
+  EXPECT_EQ(Delete(DeleteOptions("A:", false, "docs"), status), golden::FormLine("delete_not_found"));
 
   // A letter not mapped, but a named volume that is.
   status = 0;
-  EXPECT_EQ(Delete(DeleteOptions("Q:", true, "Docs"), status), "delete success\n");
+  EXPECT_EQ(Delete(DeleteOptions("Q:", true, "Docs"), status), golden::FormLine("delete_success"));
   EXPECT_EQ(fake.network.connections.count("F:"), 0u);
 
   // A: named by letter.
-  EXPECT_EQ(Delete(DeleteOptions("A:", true, ""), status), "delete success\n");
+  EXPECT_EQ(Delete(DeleteOptions("A:", true, ""), status), golden::FormLine("delete_success"));
   EXPECT_TRUE(fake.network.connections.empty());
 }
 
@@ -184,12 +185,12 @@ TEST(DeleteCommand, UnmountFailureInJson) {
   options.form = false;
   int status = 0;
   EXPECT_EQ(Delete(options, status),
-            "{\"data\":{},\"errorCode\":20000,\"message\":\"delete failed ,unmount fault\",\"success\":false}\n");
+            golden::Envelope("delete_unmount_fault"));
   EXPECT_EQ(status, 20000);
 
   fake.network.connections.clear();
   EXPECT_EQ(Delete(options, status),
-            "{\"data\":{},\"errorCode\":20000,\"message\":\"delete failed ,not found drive\",\"success\":false}\n");
+            golden::Envelope("delete_not_found"));
 }
 
 TEST(QueryCommand, EmptyListInBothFormats) {
@@ -199,10 +200,10 @@ TEST(QueryCommand, EmptyListInBothFormats) {
   int status = 0;
   std::ostringstream json;
   status = RunQueryCommand(options, json);
-  EXPECT_EQ(json.str(), "{\"data\":[],\"errorCode\":0,\"message\":\"query success\",\"success\":true}\n");
+  EXPECT_EQ(json.str(), golden::Envelope("query_empty"));
   options.form = true;
   std::ostringstream form;
   status = RunQueryCommand(options, form);
-  EXPECT_EQ(form.str(), std::string(kHeader) + ".\n");
+  EXPECT_EQ(form.str(), golden::EmptyQuery());
   EXPECT_EQ(status, 0);
 }

@@ -5,7 +5,7 @@
 #include "disk/mapping_record.h"
 #include "disk/query.h"
 #include "disk/samba_disk.h"
-#include "log_capture.h"
+#include "support/applog_capture.h"
 #include "support/fakes.h"
 
 using namespace VkSharemapper;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "support/golden.h"
 #include "support/runner.h"
 
 namespace {
@@ -56,7 +57,7 @@ class WineLifecycle : public ::testing::Test {
 
 TEST_F(WineLifecycle, AddQueryAndDeleteByLetter) {
   const testkit::Run add = box_.Sharemapper(Add("x", "Docs"));
-  ASSERT_EQ(add.out, "add success\r\n");
+  ASSERT_EQ(add.out, testkit::Native(golden::FormLine("add_success")));
   EXPECT_EQ(add.status, 0);
   const std::string record = RegQuery();
   EXPECT_TRUE(std::regex_search(record, std::regex(R"(_LabelFromReg\s+REG_SZ\s+Docs\r\n)"))) << record;
@@ -64,32 +65,31 @@ TEST_F(WineLifecycle, AddQueryAndDeleteByLetter) {
   EXPECT_TRUE(std::regex_search(record, std::regex(R"(_VkDiskSessionId\s+REG_SZ\s+77\r\n)"))) << record;
 
   const testkit::Run form = box_.Sharemapper({});
-  EXPECT_EQ(form.out,
-            "DRIVE\tHOST\t\t\tUSERID\t\t\tDISKSESSIONID\t\t\tLOCATION\t\t\t\t\tVOLUMENAME\r\n"
-            "X:\t127.0.0.1\t\t1001\t\t\t77\t\t\t\t\\share\t\t\t\t\t\tDocs\r\n"
-            ".\r\n");
+  EXPECT_EQ(form.out, testkit::Native(golden::QueryHeader() +
+                                      "X:\t127.0.0.1\t\t1001\t\t\t77\t\t\t\t\\share\t\t\t\t\t\tDocs\n"
+                                      ".\n"));
   const testkit::Run json = box_.Sharemapper({"--outformat=json"});
   EXPECT_EQ(json.out, Envelope(0, "query success", true,
                                "[{\"drive\":\"X:\",\"dsid\":\"77\",\"host\":\"127.0.0.1\",\"location\":\"\\\\share\","
                                "\"userid\":\"1001\",\"volumename\":\"Docs\"}]"));
 
   const testkit::Run del = box_.Sharemapper({"--del", "--drive=x"});
-  EXPECT_EQ(del.out, "delete success\r\n");
+  EXPECT_EQ(del.out, testkit::Native(golden::FormLine("delete_success")));
   EXPECT_EQ(del.status, 0);
   EXPECT_EQ(RegQuery(), "");
-  EXPECT_EQ(box_.Sharemapper({"--outformat=json"}).out, Envelope(0, "query success", true, "[]"));
+  EXPECT_EQ(box_.Sharemapper({"--outformat=json"}).out, testkit::Native(golden::Envelope("query_empty")));
 }
 
 // --drive=* takes the highest free letter; Z: is Wine's own root drive.
 TEST_F(WineLifecycle, AddInJsonAndDeleteByVolume) {
   const testkit::Run add = box_.Sharemapper(Json(Add("*", "Photos")));
-  ASSERT_EQ(add.out, Envelope(0, "add success", true));
+  ASSERT_EQ(add.out, testkit::Native(golden::Envelope("add_success")));
   EXPECT_TRUE(std::regex_search(RegQuery(), std::regex(R"(_LabelFromReg\s+REG_SZ\s+Photos\r\n)")));
   const testkit::Run json = box_.Sharemapper({"--outformat=json"});
   EXPECT_NE(json.out.find("\"drive\":\"Y:\""), std::string::npos) << json.out;
 
   const testkit::Run del = box_.Sharemapper(Json({"--del", "--volume=Photos"}));
-  EXPECT_EQ(del.out, Envelope(0, "delete success", true));
+  EXPECT_EQ(del.out, testkit::Native(golden::Envelope("delete_success")));
   EXPECT_EQ(RegQuery(), "");
 }
 
@@ -97,7 +97,7 @@ TEST_F(WineLifecycle, AddInJsonAndDeleteByVolume) {
 // and comes back from the query as the same characters in UTF-8.
 TEST_F(WineLifecycle, NonAsciiLabelRoundTripsAsUtf8) {
   ASSERT_EQ(::GetACP(), 1252u);
-  ASSERT_EQ(box_.Sharemapper(Add("x", "Caf\xE9 \xDC" "ber")).out, "add success\r\n");
+  ASSERT_EQ(box_.Sharemapper(Add("x", "Caf\xE9 \xDC" "ber")).out, testkit::Native(golden::FormLine("add_success")));
   const testkit::Run json = box_.Sharemapper({"--outformat=json"});
   EXPECT_NE(json.out.find("\"volumename\":\"Caf\xC3\xA9 \xC3\x9C" "ber\""), std::string::npos) << json.out;
   // The form table gives the label's bytes as they are.
@@ -108,7 +108,7 @@ TEST_F(WineLifecycle, NonAsciiLabelRoundTripsAsUtf8) {
 TEST_F(WineLifecycle, LetterInUseIsRefusedWith85) {
   ASSERT_EQ(box_.Sharemapper(Add("x", "Docs")).status, 0);
   const testkit::Run again = box_.Sharemapper(Json(Add("x", "Other")));
-  EXPECT_EQ(again.out, Envelope(20000, "add failed,mount fault", false));
+  EXPECT_EQ(again.out, testkit::Native(golden::Envelope("add_failed")));
   EXPECT_EQ(again.status, testkit::kFailureStatus);
   EXPECT_NE(box_.AppLog().find("Mount:148  ERR:  mapping net disk failed, errno: 85\r\n"), std::string::npos)
       << box_.AppLog();
@@ -117,7 +117,7 @@ TEST_F(WineLifecycle, LetterInUseIsRefusedWith85) {
 TEST_F(WineLifecycle, AnotherAccountOnAConnectedServerIsRefusedWith20001) {
   ASSERT_EQ(box_.Sharemapper(Add("x", "Docs")).status, 0);
   const testkit::Run other = box_.Sharemapper(Json(Add("y", "Other", "someoneelse")));
-  EXPECT_EQ(other.out, Envelope(20001, "add failed,mount fault", false));
+  EXPECT_EQ(other.out, testkit::Native(golden::Envelope("add_conflict")));
   EXPECT_EQ(other.status, testkit::kFailureStatus);
   EXPECT_NE(box_.AppLog().find("errno: 1219\r\n"), std::string::npos) << box_.AppLog();
 }
@@ -152,7 +152,7 @@ TEST_F(WineLifecycle, RecycleBinIsWalkedOnAdd) {
 
 TEST_F(WineLifecycle, DeleteOfALetterNeverConnectedIsRefused) {
   const testkit::Run del = box_.Sharemapper(Json({"--del", "--drive=x"}));
-  EXPECT_EQ(del.out, Envelope(20000, "delete failed ,not found drive", false));
+  EXPECT_EQ(del.out, testkit::Native(golden::Envelope("delete_not_found")));
   EXPECT_EQ(del.status, testkit::kFailureStatus);
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/console.h"
-#include "platform/posix/last_error.h"
+#include "platform/posix/errno_map.h"
 
 namespace platform {
 namespace {
@@ -22,7 +22,7 @@ class PosixConsole : public Console {
       const ssize_t n = ::write(1, text.data() + done, text.size() - done);
       if (n < 0) {
         if (errno == EINTR) continue;
-        return posix::ErrnoToWindows(errno, {{EPIPE, err::kNoData}}, err::kInvalidParameter);
+        return errno == EPIPE ? err::kNoData : posix::ErrnoToWindows(errno);
       }
       done += static_cast<std::size_t>(n);
     }

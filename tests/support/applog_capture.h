@@ -1,5 +1,5 @@
-// Reads what the application log gained since a mark, line by line without
-// the line ends.
+// Reads what this process's application log gained since a mark, line by
+// line without the line ends.
 #pragma once
 
 #include <fstream>
@@ -8,20 +8,6 @@
 #include <vector>
 
 #include "log/applog.h"
-
-// The text with every "\n" as the log writes its line end: CR LF on Windows.
-inline std::string LogLineEnds(const std::string& text) {
-#ifdef _WIN32
-  std::string out;
-  for (const char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
-  }
-  return out;
-#else
-  return text;
-#endif
-}
 
 class LogCapture {
  public:
