@@ -5,14 +5,6 @@
 namespace platform {
 namespace posix {
 
-static ErrorCode& Slot() {
-  thread_local ErrorCode code = err::kSuccess;
-  return code;
-}
-
-ErrorCode GetLastError() { return Slot(); }
-void SetLastError(ErrorCode code) { Slot() = code; }
-
 ErrorCode ErrnoToWindows(int error, std::initializer_list<ErrnoCase> cases, ErrorCode fallback, bool shared) {
   // What local files and SMB shares alike answer; EISDIR is DeleteFileA on a folder.
   static constexpr ErrnoCase kShared[] = {

@@ -1,5 +1,4 @@
-// The thread's last Windows error number, as GetLastError keeps it, and the
-// one map from errno values to Windows numbers.
+// The one map from errno values to Windows numbers.
 #pragma once
 
 #include <initializer_list>
@@ -8,9 +7,6 @@
 
 namespace platform {
 namespace posix {
-
-ErrorCode GetLastError();
-void SetLastError(ErrorCode code);
 
 struct ErrnoCase {
   int error;
