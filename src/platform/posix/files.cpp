@@ -178,7 +178,7 @@ class PosixFiles : public Files {
                     posix::SmbSession::Path& below) {
     char letter = 0;
     ErrorCode code = err::kSuccess;
-    if (!posix::ParseDrivePath(path, false, letter, below, code)) {
+    if (!posix::ParseDrivePath(path, letter, below, code)) {
       return code != err::kSuccess ? code : err::kPathNotFound;
     }
     session = drives_.Session(letter);
