@@ -25,19 +25,19 @@ namespace {
 // The number of a local folder that cannot be opened.
 ErrorCode FolderError(int error) { return error == ENOENT ? err::kPathNotFound : posix::ErrnoToWindows(error); }
 
-// The entries of an open local folder with their inode numbers and the
+// The entries of a local folder with their inode numbers and the
 // attributes README gives them; a link shows as itself.
-posix::NextEntry LocalEntries(DIR* folder) {
-  const std::shared_ptr<DIR> dir(folder, ::closedir);
-  return [dir](FileIdEntry& entry, ErrorCode& error) {
+ErrorCode LocalEntries(const std::string& path, std::vector<FileIdEntry>& out) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+  if (!dir) return FolderError(errno);
+  const int fd = ::dirfd(dir.get());
+  for (;;) {
     errno = 0;
     const dirent* found = ::readdir(dir.get());
-    error = found == nullptr && errno != 0 ? posix::ErrnoToWindows(errno) : err::kSuccess;
-    if (found == nullptr) return false;
-    entry = FileIdEntry();
+    if (found == nullptr) return errno == 0 ? err::kSuccess : posix::ErrnoToWindows(errno);
+    FileIdEntry entry;
     entry.name = found->d_name;
     struct stat st {};
-    const int fd = ::dirfd(dir.get());
     std::uint32_t attributes = 0;  // none at all when it is gone since the listing was read
     if (::fstatat(fd, found->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       entry.fileId = static_cast<std::uint64_t>(st.st_ino);
@@ -50,8 +50,8 @@ posix::NextEntry LocalEntries(DIR* folder) {
       }
     }
     entry.attributes = attributes == 0 ? attr::kNormal : attributes;
-    return true;
-  };
+    out.push_back(std::move(entry));
+  }
 }
 
 // Writes to a descriptor it owns.
@@ -162,10 +162,15 @@ class PosixFiles : public Files {
 
   ErrorCode ListFileIds(const std::string& dir, std::vector<FileIdEntry>& entries) override {
     entries.clear();
-    posix::NextEntry listing;
-    ErrorCode code = OpenFolder(dir, listing);
-    FileIdEntry entry;
-    while (code == err::kSuccess && listing(entry, code)) entries.push_back(entry);
+    ErrorCode code = err::kSuccess;
+    if (!posix::IsDrivePath(dir)) {
+      code = LocalEntries(dir, entries);
+    } else {
+      std::shared_ptr<posix::SmbSession> session;
+      posix::SmbSession::Path below;
+      code = Resolve(dir, session, below);
+      if (code == err::kSuccess) code = session->List(below, entries);
+    }
     if (code != err::kSuccess) entries.clear();
     return code;
   }
@@ -194,20 +199,6 @@ class PosixFiles : public Files {
     ErrorCode code = Resolve(path, session, below);
     if (code == err::kSuccess && notRoot && below.empty()) code = err::kAccessDenied;
     return code == err::kSuccess ? ((*session).*op)(below, std::forward<Args>(args)...) : code;
-  }
-
-  // Opens the folder `path` names for a listing of all its entries.
-  ErrorCode OpenFolder(const std::string& path, posix::NextEntry& out) {
-    if (posix::IsDrivePath(path)) {
-      std::shared_ptr<posix::SmbSession> session;
-      posix::SmbSession::Path below;
-      const ErrorCode code = Resolve(path, session, below);
-      return code == err::kSuccess ? session->OpenDirectory(below, out) : code;
-    }
-    DIR* dir = ::opendir(path.c_str());
-    if (dir == nullptr) return FolderError(errno);
-    out = LocalEntries(dir);
-    return err::kSuccess;
   }
 
   posix::Drives& drives_;

@@ -276,7 +276,7 @@ class CallDeadline {
   bool ending_ = false;
 };
 
-class LibSmbSession final : public SmbSession, public std::enable_shared_from_this<LibSmbSession> {
+class LibSmbSession final : public SmbSession {
  public:
   LibSmbSession(const SmbApi& api, const RemoteName& name, std::string server, const Account& account,
                 const std::string& password)
@@ -320,21 +320,28 @@ class LibSmbSession final : public SmbSession, public std::enable_shared_from_th
     });
   }
 
-  ErrorCode OpenDirectory(const Path& path, NextEntry& out) override {
-    SMBCFILE* handle = nullptr;
-    const ErrorCode code = Call(path, [&](const char* url) {
-      handle = Do(api_.smbc_getFunctionOpendir, url);
-      // A folder that is not there: the path, not a file, is missing.
-      return Check(handle != nullptr, ENOENT, err::kPathNotFound);
-    });
-    if (handle == nullptr) return code;
+  ErrorCode List(const Path& path, std::vector<FileIdEntry>& out) override {
+    out.clear();
     listed_ = path;
     listedFiles_.clear();
-    // The entries come from memory; the folder closes with the last copy.
-    const std::shared_ptr<LibSmbSession> self = shared_from_this();
-    const std::shared_ptr<SMBCFILE> dir(handle, [self](SMBCFILE* open) { self->Close(open); });
-    out = [self, dir](FileIdEntry& entry, ErrorCode& error) { return self->Read(dir.get(), entry, error); };
-    return err::kSuccess;
+    // One call: the library reads the whole listing at the opendir, and the
+    // entries come from memory.
+    return Call(path, [&](const char* url) {
+      SMBCFILE* dir = Do(api_.smbc_getFunctionOpendir, url);
+      // A folder that is not there: the path, not a file, is missing.
+      if (dir == nullptr) return Check(false, ENOENT, err::kPathNotFound);
+      struct stat st {};
+      while (const libsmb_file_info* info = Do(api_.smbc_getFunctionReaddirPlus2, dir, &st)) {
+        // The inode number is the server's file id.
+        out.push_back({info->attrs != 0 ? info->attrs : attr::kNormal, 0, static_cast<std::uint64_t>(st.st_ino),
+                       info->name != nullptr ? info->name : ""});
+        if ((out.back().attributes & attr::kDirectory) == 0) listedFiles_.insert(out.back().name);
+      }
+      const ErrorCode code = Check(errno == 0);
+      api_.smbc_getFunctionClosedir(context_)(context_, dir);
+      if (code != err::kSuccess) out.clear();
+      return code;
+    });
   }
 
   ErrorCode SetAttributes(const Path& path, std::uint32_t attributes) override {
@@ -475,23 +482,6 @@ class LibSmbSession final : public SmbSession, public std::enable_shared_from_th
     return timedOut ? err::kSemTimeout : err::kNetNameDeleted;
   }
 
-  // The next entry of a listing (see NextEntry); the inode number is the
-  // server's file id.
-  bool Read(SMBCFILE* dir, FileIdEntry& entry, ErrorCode& error) {
-    struct stat st {};
-    const libsmb_file_info* info = Within([&] {
-      const libsmb_file_info* next = Do(api_.smbc_getFunctionReaddirPlus2, dir, &st);
-      error = next != nullptr || errno == 0 ? err::kSuccess : Failure(errno);
-      return next;
-    });
-    if (info == nullptr) return false;
-    entry.name = info->name != nullptr ? info->name : "";
-    entry.attributes = info->attrs != 0 ? info->attrs : attr::kNormal;
-    entry.fileId = static_cast<std::uint64_t>(st.st_ino);
-    if ((entry.attributes & attr::kDirectory) == 0) listedFiles_.insert(entry.name);
-    return true;
-  }
-
   // Whether the last listing showed a file at `path` (by the same name).
   bool IsListedFile(const Path& path) const {
     return !path.empty() && std::equal(listed_.begin(), listed_.end(), path.begin(), path.end() - 1) &&
@@ -504,11 +494,6 @@ class LibSmbSession final : public SmbSession, public std::enable_shared_from_th
     if (Do(api_.smbc_getFunctionStat, url, &st) != 0) return false;
     folder = S_ISDIR(st.st_mode);
     return true;
-  }
-
-  void Close(SMBCFILE* dir) {
-    const LibraryOutput quiet(SmbLogger(), capture_);
-    api_.smbc_getFunctionClosedir(context_)(context_, dir);
   }
 
   const SmbApi& api_;
