@@ -127,21 +127,25 @@ start_relay 127.0.0.2 5
 start_relay 127.0.0.3 0
 
 share_dir="$work/server/shares/pub"
-# A bin of $1 files, ten to a folder, owned by the test account.
-make_bin() {
-  python3 - "$share_dir/\$RECYCLE.BIN" "$1" <<'PY'
+# A bin of $1 files, ten to a folder, owned by the test account; with a
+# second argument, the drive E: is freed first. hyperfine runs its commands
+# without a shell, hence a script of its own.
+cat >"$work/make_bin.sh" <<EOF
+set -e
+[ -z "\${2:-}" ] || $q --del --drive=E >/dev/null 2>&1 || true
+python3 - "$share_dir/\\\$RECYCLE.BIN" "\$1" <<'PY'
 import os, shutil, sys
 bin, files = sys.argv[1], int(sys.argv[2])
 shutil.rmtree(bin, ignore_errors=True)
 for f in range(files):
     folder = os.path.join(bin, "S-1-5-21-%04d" % (f // 10))
     os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, "$R%02d.txt" % (f % 10)), "w") as out:
+    with open(os.path.join(folder, "\$R%02d.txt" % (f % 10)), "w") as out:
         out.write("x")
 PY
-  chown -R "$user:" "$share_dir/\$RECYCLE.BIN"
-}
-make_bin_cmd() { printf 'bash -c %q' "$(declare -f make_bin); share_dir=$(printf %q "$share_dir"); user=$user; make_bin $1"; }
+chown -R "$user:" "$share_dir/\\\$RECYCLE.BIN"
+EOF
+make_bin() { bash "$work/make_bin.sh" "$@"; }
 gone() { [ ! -e "$share_dir/\$RECYCLE.BIN" ]; }
 # The SMB2 requests one command sends through the counting relay.
 requests() {
@@ -161,8 +165,8 @@ for address in 127.0.0.1 127.0.0.2; do
   for files in 100 1000 5000; do
     out="$work/walk-$address-$files.json"
     hyperfine -N --runs "$walk_runs" --export-json "$out" \
-      --prepare "$(make_bin_cmd "$files")" \
-      --prepare "sh -c '$del_cmd >/dev/null 2>&1; $(make_bin_cmd "$files")'" \
+      --prepare "bash $work/make_bin.sh $files" \
+      --prepare "bash $work/make_bin.sh $files free" \
       -n "smbclient deltree" "sh -c \"$smb_walk\"" \
       -n "sharemapper --add" "$add_walk" >/dev/null
     gone || { echo "the bin of $files files is still there after the add" >&2; exit 1; }
