@@ -108,9 +108,12 @@ TYPED_TEST(FilesConformance, ListingGivesEveryEntry) {
   EXPECT_EQ(result, err::kSuccess);
 }
 
+// Windows opens the folder to list it and names a missing last component 2,
+// Linux 3; the walk only needs the failure.
 TYPED_TEST(FilesConformance, MissingFolderIsNotListed) {
   std::vector<platform::FileIdEntry> none{{}};
-  EXPECT_EQ(this->files().ListFileIds(this->In(this->bin_, "absent"), none), err::kPathNotFound);
+  const platform::ErrorCode code = this->files().ListFileIds(this->In(this->bin_, "absent"), none);
+  EXPECT_TRUE(code == err::kFileNotFound || code == err::kPathNotFound) << code;
   EXPECT_TRUE(none.empty());
 }
 

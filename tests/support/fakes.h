@@ -3,14 +3,12 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -336,11 +334,10 @@ class FakeFiles : public platform::Files {
 
  private:
   // One call: the tree is the fake's alone while it runs, and the calls
-  // under way are counted (a short pause lets others begin beside it).
+  // under way are counted.
   struct Call {
     explicit Call(FakeFiles& files) : files_(files) {
       const std::size_t now = ++files_.underWay_;
-      std::this_thread::sleep_for(std::chrono::microseconds(files_.overlap > 1 ? 200 : 0));
       lock_ = std::unique_lock<std::mutex>(files_.mutex_);
       if (now > files_.mostAtOnce) files_.mostAtOnce = now;
     }
