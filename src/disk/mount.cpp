@@ -73,7 +73,7 @@ bool SambaDisk::Mount(platform::ErrorCode& error) {
       << "Samba disk mount: " << static_cast<std::int32_t>(registryResult) << std::endl;
 
   const std::string recycleBin = drive + "\\$RECYCLE.BIN";
-  if (platform::files().Access(recycleBin, 0) == 0) {
+  if (platform::files().Access(recycleBin, 0) == platform::err::kSuccess) {
     LogHead(AppLog, kLocation, logline::kMountRecycleBin, kLevelInfo) << "try delete RECYCLE.BIN" << std::endl;
     deleteDirectoryTree(recycleBin);
   }

@@ -1,9 +1,13 @@
 #include "disk/recycle_bin.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <utility>
 #include <vector>
 
+#include "disk/task_pool.h"
 #include "platform/platform.h"
 
 namespace VkSharemapper {
@@ -16,23 +20,28 @@ std::string JoinPath(const std::string& dir, const std::string& name) {
 
 bool FitsMaxPath(const std::string& path) { return path.size() + 1 <= platform::kMaxPath; }
 
-// What the server said a failed call met: it stopped answering in time, or
-// the connection to it is gone. Every further call would wait as long again.
+// What a failed call met: the server stopped answering in time, or the
+// connection to it is gone. Every further call would wait as long again.
 bool IsNetworkFailure(platform::ErrorCode code) {
   namespace err = platform::err;
   switch (code) {
+    case err::kRemoteNotListening:
     case err::kBadNetPath:
     case err::kNetworkBusy:
+    case err::kDeviceGone:
     case err::kUnexpectedNetworkError:
     case err::kBadNetResponse:
     case err::kNetNameDeleted:
     case err::kSemTimeout:
+    case err::kVirtualCircuitClosed:
     case err::kTimeout:
     case err::kConnectionUnavail:
+    case err::kConnectionRefused:
+    case err::kNetworkUnreachable:
+    case err::kHostUnreachable:
+    case err::kPortUnreachable:
+    case err::kConnectionAborted:
     case err::kNotConnected:
-    case 51:    // ERROR_REM_NOT_LIST
-    case 1231:  // ERROR_NETWORK_UNREACHABLE
-    case 1236:  // ERROR_CONNECTION_ABORTED
       return true;
     default:
       return false;
@@ -72,125 +81,120 @@ struct FolderIds {
 // a folder and leaves it in place; when no id is given, folders are walked
 // as they are listed.
 //
+// One listing per folder gives both the ids and the entries. The files and
+// links of a folder are removed side by side, as many at once as the layer
+// carries; its subfolders one after another, each after its contents.
+//
 // The first call that meets a server that no longer answers ends the walk:
-// each further call would only wait for its own timeout.
+// each further call would only wait for its own timeout. The calls already
+// under way end within that same timeout.
 class TreeWalk {
  public:
-  explicit TreeWalk(platform::Files& files) : files_(files) {}
+  explicit TreeWalk(platform::Files& files) : files_(files), pool_(files.Overlap()) {}
 
   bool Tree(const std::string& path) {
     const std::size_t cut = path.find_last_of('\\');
-    if (cut != std::string::npos && cut + 1 < path.size()) {
-      // The folder above, as the drive's root "E:\" when that is the one.
-      const std::string above = path.substr(0, cut == 2 && path[1] == ':' ? cut + 1 : cut);
-      const std::string name = path.substr(cut + 1);
-      FolderIds outer;
-      if (!Read(above, outer)) return false;
-      std::uint64_t id = 0;
-      for (const platform::FileIdEntry& entry : outer.entries) {
-        if (!platform::EqualsIgnoreCase(entry.name, name)) continue;
-        // A junction or symbolic link in place of the folder: left.
-        if ((entry.attributes & platform::attr::kReparsePoint) != 0) return false;
-        id = entry.fileId;
-      }
-      if (id != 0) {
-        if (id == outer.self || id == outer.parent || outer.Shared(name, id)) return false;
-        if (outer.self != 0) above_.push_back(outer.self);
-        if (outer.parent != 0) above_.push_back(outer.parent);
-      }
-      if (!Contents(path, id, outer.self)) return false;
-    } else if (!Contents(path, 0, 0)) {
-      return false;
+    if (cut == std::string::npos || cut + 1 >= path.size()) return Contents(path, 0, 0);
+    // The folder above, as the drive's root "E:\" when that is the one.
+    const std::string above = path.substr(0, cut == 2 && path[1] == ':' ? cut + 1 : cut);
+    const std::string name = path.substr(cut + 1);
+    FolderIds outer;
+    if (Read(above, outer) != platform::err::kSuccess && aborted_) return false;
+    std::uint64_t id = 0;
+    for (const platform::FileIdEntry& entry : outer.entries) {
+      if (!platform::EqualsIgnoreCase(entry.name, name)) continue;
+      // A junction or symbolic link in place of the folder: left.
+      if ((entry.attributes & platform::attr::kReparsePoint) != 0) return false;
+      id = entry.fileId;
     }
-    if (!aborted_) files_.RemoveDir(path);
-    return true;
+    if (id != 0) {
+      if (id == outer.self || id == outer.parent || outer.Shared(name, id)) return false;
+      if (outer.self != 0) above_.push_back(outer.self);
+      if (outer.parent != 0) above_.push_back(outer.parent);
+    }
+    return Contents(path, id, outer.self);
   }
 
-  // Removes what is below dir. `id` is the folder's file id where it was
-  // listed, `parent` that of the folder it was listed in (0: not known).
+  // Removes what is below dir, then dir. `id` is the folder's file id where
+  // it was listed, `parent` that of the folder it was listed in (0: not
+  // known).
   bool Contents(const std::string& dir, std::uint64_t id, std::uint64_t parent) {
     FolderIds ids;
-    if (!Enter(dir, id, parent, ids)) return false;
+    if (Enter(dir, id, parent, ids) != Entry::kWalk) return false;
     return Walk(dir, ids);
   }
 
  private:
-  // Reads the ids of a folder about to be walked. False when it is not to
-  // be walked: a path too long to list, a server that stopped answering,
-  // or a folder that is not the one that was listed (a link).
-  bool Enter(const std::string& dir, std::uint64_t id, std::uint64_t parent, FolderIds& ids) {
-    if (!FitsMaxPath(JoinPath(dir, "*.*"))) return false;  // never list a shortened path
-    if (!Read(dir, ids)) return false;
-    // Another folder than the one that was listed, or one whose parent is
-    // elsewhere.
-    if (id != 0 && ids.self != 0 && ids.self != id) return false;
-    if (parent != 0 && ids.parent != 0 && ids.parent != parent) return false;
+  enum class Entry { kWalk, kUnlisted, kLink };
+
+  // Lists a folder about to be walked: kWalk when it is to be walked,
+  // kUnlisted for a path too long to list or a folder that cannot be
+  // listed, kLink for a folder that is not the one that was listed (a link)
+  // or whose parent is elsewhere.
+  Entry Enter(const std::string& dir, std::uint64_t id, std::uint64_t parent, FolderIds& ids) {
+    if (!FitsMaxPath(JoinPath(dir, "*.*"))) return Entry::kUnlisted;  // never list a shortened path
+    if (Read(dir, ids) != platform::err::kSuccess) return Entry::kUnlisted;
+    if (id != 0 && ids.self != 0 && ids.self != id) return Entry::kLink;
+    if (parent != 0 && ids.parent != 0 && ids.parent != parent) return Entry::kLink;
+    return Entry::kWalk;
+  }
+
+  // Removes the listed entries of dir, then dir. True when every entry was
+  // dealt with (dir itself may stay, for an entry kept); false when the
+  // walk ended before.
+  bool Walk(const std::string& dir, const FolderIds& ids) {
+    if (ids.self != 0) above_.push_back(ids.self);
+    std::vector<std::function<void()>> removals;
+    std::vector<std::pair<std::string, const platform::FileIdEntry*>> folders;
+    for (const platform::FileIdEntry& entry : ids.entries) {
+      if (entry.name.empty() || entry.name[0] == '.') continue;
+      const std::string path = JoinPath(dir, entry.name);
+      // A path beyond the limit is skipped whole: cutting it short could
+      // name some other entry.
+      if (!FitsMaxPath(path)) continue;
+      const bool isDirectory = (entry.attributes & platform::attr::kDirectory) != 0;
+      const bool isLink = (entry.attributes & platform::attr::kReparsePoint) != 0;
+      if (isDirectory && !isLink) {
+        folders.emplace_back(path, &entry);
+      } else {
+        // A file, or a junction or directory link: only the link itself goes.
+        removals.push_back([this, path, &entry, isDirectory] { Remove(path, entry.attributes, isDirectory); });
+      }
+    }
+    pool_.RunAll(removals);
+    for (const auto& folder : folders) {
+      if (aborted_) break;
+      Folder(folder.first, *folder.second, ids);
+    }
+    if (ids.self != 0) above_.pop_back();
+    if (aborted_) return false;
+    Check(files_.RemoveDir(dir));
     return true;
   }
 
-  bool Walk(const std::string& dir, const FolderIds& ids) {
-    const std::string pattern = JoinPath(dir, "*.*");
-    platform::FindData entry;
-    const platform::FindHandle handle = files_.FindFirst(pattern, entry);
-    if (handle == platform::kInvalidFind) {
-      Check();
-      return false;
+  // A subfolder: checked, emptied and removed, or left when it is a link.
+  void Folder(const std::string& path, const platform::FileIdEntry& entry, const FolderIds& ids) {
+    const std::uint64_t id = entry.fileId;
+    if (id != 0 && (std::find(above_.begin(), above_.end(), id) != above_.end() || ids.Shared(entry.name, id))) {
+      return;  // a link the server follows: it stays
     }
-    if (ids.self != 0) above_.push_back(ids.self);
-
-    bool result = true;
-    bool more = true;
-    while (more && !aborted_) {
-      if (!entry.name.empty() && entry.name[0] != '.') {
-        const std::string path = JoinPath(dir, entry.name);
-        // A path beyond the limit is skipped whole: cutting it short could
-        // name some other entry.
-        if (FitsMaxPath(path)) result = Remove(path, entry, ids);
-      }
-      more = !aborted_ && files_.FindNext(handle, entry);
+    FolderIds inner;
+    switch (Enter(path, id, ids.self, inner)) {
+      case Entry::kLink:
+        return;  // a link the server follows: it stays
+      case Entry::kWalk:
+        // Its read-only bit goes first, so that the walk's last call removes it.
+        if (ClearReadOnly(path, entry.attributes)) Walk(path, inner);
+        return;
+      case Entry::kUnlisted:
+        if (!aborted_ && ClearReadOnly(path, entry.attributes)) Check(files_.RemoveDir(path));
+        return;
     }
-
-    if (!aborted_) {
-      const platform::ErrorCode end = files_.LastError();
-      if (end == platform::err::kNoMoreFiles) {
-        files_.RemoveDir(dir);
-        result = true;
-      } else if (IsNetworkFailure(end)) {
-        aborted_ = true;
-      }
-    }
-    files_.FindEnd(handle);
-    if (ids.self != 0) above_.pop_back();
-    return result;
   }
 
-  bool Remove(const std::string& path, const platform::FindData& entry, const FolderIds& ids) {
-    const bool isDirectory = (entry.attributes & platform::attr::kDirectory) != 0;
-    const bool isLink = (entry.attributes & platform::attr::kReparsePoint) != 0;
-    bool removed;
-    if (isDirectory && !isLink) {
-      const std::uint64_t id = ids.IdOf(entry.name);
-      if (id != 0 && (std::find(above_.begin(), above_.end(), id) != above_.end() || ids.Shared(entry.name, id))) {
-        return false;  // a link the server follows: it stays
-      }
-      FolderIds inner;
-      if (Enter(path, id, ids.self, inner)) {
-        Walk(path, inner);
-      } else if (!aborted_ && FitsMaxPath(JoinPath(path, "*.*"))) {
-        return false;  // a link the server follows: it stays
-      }
-      if (aborted_ || !ClearReadOnly(path, entry.attributes)) return false;
-      removed = files_.RemoveDir(path);
-    } else if (isDirectory) {
-      // A junction or directory link: only the link itself goes.
-      if (!ClearReadOnly(path, entry.attributes)) return false;
-      removed = files_.RemoveDir(path);
-    } else {
-      if (!ClearReadOnly(path, entry.attributes)) return false;
-      removed = files_.RemoveFile(path);
-    }
-    if (!removed) Check();
-    return removed;
+  void Remove(const std::string& path, std::uint32_t attributes, bool isDirectory) {
+    if (aborted_ || !ClearReadOnly(path, attributes)) return;
+    Check(isDirectory ? files_.RemoveDir(path) : files_.RemoveFile(path));
   }
 
   // Clears the read-only bit so that the removal is allowed. An entry
@@ -200,43 +204,37 @@ class TreeWalk {
     if ((attributes & platform::attr::kReadOnly) == 0) return true;
     std::uint32_t cleared = attributes & ~platform::attr::kReadOnly;
     if (cleared == 0) cleared = platform::attr::kNormal;
-    if (!files_.SetAttributes(path, cleared)) Check();
+    Check(files_.SetAttributes(path, cleared));
     return !aborted_;
   }
 
-  // The ids of a folder's listing; false only when the server stopped
-  // answering. A folder that cannot be listed this way gives no ids.
-  bool Read(const std::string& dir, FolderIds& ids) {
-    if (files_.ListFileIds(dir, ids.entries) != platform::err::kSuccess) {
-      Check();
-      ids.entries.clear();
-      return !aborted_;
-    }
+  // The listing of a folder, its own and its parent's ids apart.
+  platform::ErrorCode Read(const std::string& dir, FolderIds& ids) {
+    const platform::ErrorCode code = Check(files_.ListFileIds(dir, ids.entries));
     ids.self = ids.IdOf(".");
     ids.parent = ids.IdOf("..");
     ids.entries.erase(std::remove_if(ids.entries.begin(), ids.entries.end(),
                                      [](const platform::FileIdEntry& e) { return e.name == "." || e.name == ".."; }),
                       ids.entries.end());
-    return true;
+    return code;
   }
 
-  // After a failed call: ends the walk when the server no longer answers.
-  void Check() {
-    if (IsNetworkFailure(files_.LastError())) aborted_ = true;
+  // A call's result; a server that no longer answers ends the walk.
+  platform::ErrorCode Check(platform::ErrorCode code) {
+    if (IsNetworkFailure(code)) aborted_ = true;
+    return code;
   }
 
   platform::Files& files_;
+  TaskPool pool_;
   std::vector<std::uint64_t> above_;  // the ids of the folders around the one being walked
-  bool aborted_ = false;
+  std::atomic<bool> aborted_{false};
 };
 
 }  // namespace
 
 bool deleteDirectoryContents(const std::string& dir) { return TreeWalk(platform::files()).Contents(dir, 0, 0); }
 
-bool deleteDirectoryTree(const std::string& path) {
-  const std::string copy = path;
-  return TreeWalk(platform::files()).Tree(copy);
-}
+bool deleteDirectoryTree(const std::string& path) { return TreeWalk(platform::files()).Tree(path); }
 
 }  // namespace VkSharemapper

@@ -14,8 +14,9 @@ namespace VkSharemapper {
 // does not answer in time ends the walk. False when path cannot be listed.
 bool deleteDirectoryTree(const std::string& path);
 
-// Removes everything below dir (not dir itself unless the listing ran to its
-// end). The result is that of the last removal, or true after a complete walk.
+// Removes everything below dir, then dir itself (which stays while an entry
+// below it stays). True when every entry was dealt with; false when dir
+// cannot be listed or the walk ended early.
 bool deleteDirectoryContents(const std::string& dir);
 
 }  // namespace VkSharemapper

@@ -15,7 +15,10 @@ void AppLogFile::Open() {
   if (!platform::system().CurrentDirectory(directory)) return;  // log off
   directory += "Applog";
   platform::Files& files = platform::files();
-  if (files.Access(directory, 0) != 0 && !files.MakeDirectory(directory)) return;  // log off
+  if (files.Access(directory, 0) != platform::err::kSuccess &&
+      files.MakeDirectory(directory) != platform::err::kSuccess) {
+    return;  // log off
+  }
   const std::string path = directory + Poco::Path::separator() + "VkSharemapper.log";
   std::unique_ptr<std::streambuf> buffer = files.OpenLogFile(path);
   if (!buffer) return;  // log off

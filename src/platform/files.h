@@ -28,12 +28,6 @@ constexpr std::uint32_t kNormal = 0x80;
 constexpr std::uint32_t kReparsePoint = 0x400;
 }  // namespace attr
 
-// One entry of a directory listing (the part of WIN32_FIND_DATAA we use).
-struct FindData {
-  std::uint32_t attributes = 0;
-  std::string name;
-};
-
 // One entry of a folder with the file id the file system (or the server)
 // gives it: the part of FILE_ID_BOTH_DIR_INFO we use.
 struct FileIdEntry {
@@ -43,41 +37,32 @@ struct FileIdEntry {
   std::string name;
 };
 
-// Opaque listing handle; kInvalidFind is INVALID_HANDLE_VALUE.
-using FindHandle = std::intptr_t;
-constexpr FindHandle kInvalidFind = -1;
-
 class Files {
  public:
   virtual ~Files() = default;
 
-  // _access(path, mode): 0 when the entry exists (mode 0), -1 otherwise.
-  virtual int Access(const std::string& path, int mode) = 0;
+  // Every call answers 0 or the Windows error number of its failure, and
+  // may come from several threads at once.
 
-  // CreateDirectoryA(path, NULL): true on success; only the last component
-  // is created. LastError tells why it failed.
-  virtual bool MakeDirectory(const std::string& path) = 0;
+  // _access(path, mode): 0 when the entry exists (mode 0) or allows the
+  // access asked for; 2 when there is none, 5 when it refuses the access.
+  virtual ErrorCode Access(const std::string& path, int mode) = 0;
 
-  // FindFirstFileA(pattern): the pattern is a directory followed by "\*.*"
-  // (or "/*" style on POSIX local paths). Fills the first entry; returns
-  // kInvalidFind when the directory cannot be listed.
-  virtual FindHandle FindFirst(const std::string& pattern, FindData& data) = 0;
-
-  // FindNextFileA: false at the end (LastError() == err::kNoMoreFiles) or on
-  // failure (any other LastError()).
-  virtual bool FindNext(FindHandle handle, FindData& data) = 0;
-
-  // FindClose.
-  virtual bool FindEnd(FindHandle handle) = 0;
+  // CreateDirectoryA(path, NULL); only the last component is created.
+  virtual ErrorCode MakeDirectory(const std::string& path) = 0;
 
   // SetFileAttributesA.
-  virtual bool SetAttributes(const std::string& path, std::uint32_t attributes) = 0;
+  virtual ErrorCode SetAttributes(const std::string& path, std::uint32_t attributes) = 0;
 
   // DeleteFileA: removes a file (or, on a reparse point, the link itself).
-  virtual bool RemoveFile(const std::string& path) = 0;
+  virtual ErrorCode RemoveFile(const std::string& path) = 0;
 
   // RemoveDirectoryA: removes an empty directory (or a directory link itself).
-  virtual bool RemoveDir(const std::string& path) = 0;
+  virtual ErrorCode RemoveDir(const std::string& path) = 0;
+
+  // How many of the calls above the layer carries at once (from different
+  // threads) to its best speed; 1 when it carries them one after another.
+  virtual unsigned Overlap() = 0;
 
   // Opens the file `path` for a log that each run writes anew. The file is
   // created when missing and emptied otherwise, but only once it is known to
@@ -94,12 +79,10 @@ class Files {
   // every entry of the folder, "." and ".." included where the file system
   // lists them, with its attributes, reparse tag and file id. A link to a
   // folder that the server follows shows the id of the folder it leads to,
-  // and that folder's "..". Returns 0 or the Windows error number (also
-  // left for LastError).
+  // and that folder's "..". A server that does not answer the id query is
+  // listed with FindFirstFileA and gives no ids (0). On a failure the
+  // entries are empty.
   virtual ErrorCode ListFileIds(const std::string& dir, std::vector<FileIdEntry>& entries) = 0;
-
-  // GetLastError for the calling thread, after one of the calls above.
-  virtual ErrorCode LastError() = 0;
 };
 
 }  // namespace platform

@@ -1,5 +1,5 @@
 // Files on the Linux file system beyond what the seam suite checks on every
-// layer: patterns, the attributes of each kind of entry, the read-only
+// layer: the attributes of each kind of entry, the read-only
 // attribute as the owner's write bit, links that are removed without
 // touching what they point at, drive paths without a session, and the log's
 // file.
@@ -23,21 +23,12 @@ namespace {
 namespace attr = platform::attr;
 namespace err = platform::err;
 
-// Every entry of a listing, by name, and the error that ended it.
-std::map<std::string, std::uint32_t> List(const std::string& pattern, platform::ErrorCode& end) {
-  platform::Files& files = platform::files();
+// Every entry of a listing, by name, and the listing's result.
+std::map<std::string, std::uint32_t> List(const std::string& dir, platform::ErrorCode& result) {
+  std::vector<platform::FileIdEntry> found;
+  result = platform::files().ListFileIds(dir, found);
   std::map<std::string, std::uint32_t> entries;
-  platform::FindData data;
-  const platform::FindHandle handle = files.FindFirst(pattern, data);
-  if (handle == platform::kInvalidFind) {
-    end = files.LastError();
-    return entries;
-  }
-  do {
-    entries[data.name] = data.attributes;
-  } while (files.FindNext(handle, data));
-  end = files.LastError();
-  EXPECT_TRUE(files.FindEnd(handle));
+  for (const auto& entry : found) entries[entry.name] = entry.attributes;
   return entries;
 }
 
@@ -61,50 +52,36 @@ class LocalFilesTest : public nettest::PrivateTableTest {
   testkit::TempDir dir_;
 };
 
-TEST_F(LocalFilesTest, ListingReportsKindsAndEndsWithNoMoreFiles) {
-  for (const std::string& pattern : {dir_ / "bin/*", dir_ / "bin\\*.*", dir_ / "bin/*.*"}) {
-    platform::ErrorCode end = 0;
-    const auto entries = List(pattern, end);
-    EXPECT_EQ(err::kNoMoreFiles, end) << pattern;
-    ASSERT_EQ(7u, entries.size()) << pattern;
-    EXPECT_EQ(attr::kDirectory, entries.at(".") & attr::kDirectory);
-    EXPECT_EQ(attr::kDirectory, entries.at("..") & attr::kDirectory);
-    EXPECT_EQ(attr::kDirectory, entries.at("sub"));
-    EXPECT_EQ(attr::kNormal, entries.at("plain.txt"));
-    EXPECT_EQ(attr::kReadOnly, entries.at("locked.txt"));
-    EXPECT_EQ(attr::kReparsePoint | attr::kDirectory, entries.at("dirlink"));
-    EXPECT_EQ(attr::kReparsePoint, entries.at("filelink"));
-  }
-}
-
-TEST_F(LocalFilesTest, PatternsFilter) {
-  platform::ErrorCode end = 0;
-  auto entries = List(dir_ / "bin/*.txt", end);
-  EXPECT_EQ(2u, entries.size());
-  EXPECT_EQ(1u, entries.count("locked.txt"));
-  EXPECT_EQ(err::kNoMoreFiles, end);
-
-  entries = List(dir_ / "bin/*.none", end);
-  EXPECT_TRUE(entries.empty());
-  EXPECT_EQ(err::kFileNotFound, end);
+TEST_F(LocalFilesTest, ListingReportsKinds) {
+  platform::ErrorCode result = 1;
+  const auto entries = List(dir_ / "bin", result);
+  EXPECT_EQ(err::kSuccess, result);
+  ASSERT_EQ(7u, entries.size());
+  EXPECT_EQ(attr::kDirectory, entries.at(".") & attr::kDirectory);
+  EXPECT_EQ(attr::kDirectory, entries.at("..") & attr::kDirectory);
+  EXPECT_EQ(attr::kDirectory, entries.at("sub"));
+  EXPECT_EQ(attr::kNormal, entries.at("plain.txt"));
+  EXPECT_EQ(attr::kReadOnly, entries.at("locked.txt"));
+  EXPECT_EQ(attr::kReparsePoint | attr::kDirectory, entries.at("dirlink"));
+  EXPECT_EQ(attr::kReparsePoint, entries.at("filelink"));
 }
 
 TEST_F(LocalFilesTest, ReadOnlyAttributeIsTheOwnersWriteBit) {
   const std::string locked = dir_ / "bin/locked.txt";
-  ASSERT_TRUE(files_.SetAttributes(locked, attr::kNormal));
+  ASSERT_EQ(err::kSuccess, files_.SetAttributes(locked, attr::kNormal));
   EXPECT_EQ(0644u, testkit::ModeOf(locked));
-  ASSERT_TRUE(files_.SetAttributes(locked, attr::kReadOnly | attr::kArchive));
+  ASSERT_EQ(err::kSuccess, files_.SetAttributes(locked, attr::kReadOnly | attr::kArchive));
   EXPECT_EQ(0444u, testkit::ModeOf(locked));
 
   // Through a link nothing changes: the target keeps its mode.
   ::chmod((dir_ / "outside/keep.txt").c_str(), 0644);
-  EXPECT_TRUE(files_.SetAttributes(dir_ / "bin/filelink", attr::kReadOnly));
+  EXPECT_EQ(err::kSuccess, files_.SetAttributes(dir_ / "bin/filelink", attr::kReadOnly));
   EXPECT_EQ(0644u, testkit::ModeOf(dir_ / "outside/keep.txt"));
 }
 
 TEST_F(LocalFilesTest, LinksAreRemovedNotFollowed) {
-  EXPECT_TRUE(files_.RemoveDir(dir_ / "bin/dirlink"));
-  EXPECT_TRUE(files_.RemoveFile(dir_ / "bin/filelink"));
+  EXPECT_EQ(err::kSuccess, files_.RemoveDir(dir_ / "bin/dirlink"));
+  EXPECT_EQ(err::kSuccess, files_.RemoveFile(dir_ / "bin/filelink"));
   EXPECT_FALSE(testkit::Exists(dir_ / "bin/dirlink"));
   EXPECT_FALSE(testkit::Exists(dir_ / "bin/filelink"));
   EXPECT_TRUE(testkit::Exists(dir_ / "outside/keep.txt"));
@@ -112,18 +89,16 @@ TEST_F(LocalFilesTest, LinksAreRemovedNotFollowed) {
 
 TEST_F(LocalFilesTest, AccessFindsADanglingLink) {
   ASSERT_EQ(0, ::symlink((dir_ / "nowhere").c_str(), (dir_ / "bin/dangling").c_str()));
-  EXPECT_EQ(0, files_.Access(dir_ / "bin/dangling", 0));
+  EXPECT_EQ(err::kSuccess, files_.Access(dir_ / "bin/dangling", 0));
 }
 
 TEST_F(LocalFilesTest, DrivePathsWithoutAConnectionFail) {
-  EXPECT_EQ(-1, files_.Access("E:\\$RECYCLE.BIN", 0));
-  platform::FindData data;
-  EXPECT_EQ(platform::kInvalidFind, files_.FindFirst("E:\\$RECYCLE.BIN\\*.*", data));
-  EXPECT_EQ(err::kPathNotFound, files_.LastError());
-  EXPECT_FALSE(files_.RemoveFile("e:/x"));
-  EXPECT_EQ(err::kPathNotFound, files_.LastError());
-  EXPECT_FALSE(files_.RemoveDir("E:"));
-  EXPECT_FALSE(files_.SetAttributes("E:\\x", attr::kNormal));
+  EXPECT_EQ(err::kPathNotFound, files_.Access("E:\\$RECYCLE.BIN", 0));
+  std::vector<platform::FileIdEntry> entries;
+  EXPECT_EQ(err::kPathNotFound, files_.ListFileIds("E:\\$RECYCLE.BIN", entries));
+  EXPECT_EQ(err::kPathNotFound, files_.RemoveFile("e:/x"));
+  EXPECT_NE(err::kSuccess, files_.RemoveDir("E:"));
+  EXPECT_NE(err::kSuccess, files_.SetAttributes("E:\\x", attr::kNormal));
   EXPECT_FALSE(testkit::Exists(TableFolder()));  // only read, never created
 }
 

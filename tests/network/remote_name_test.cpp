@@ -83,29 +83,29 @@ TEST(RemoteNameTest, DrivePathsStayBelowTheDriveRoot) {
   char letter = 0;
   std::vector<std::string> parts;
   ErrorCode error = 0;
-  ASSERT_TRUE(platform::posix::ParseDrivePath("e:\\$RECYCLE.BIN\\*.*", true, letter, parts, error));
+  ASSERT_TRUE(platform::posix::ParseDrivePath("e:\\$RECYCLE.BIN\\x", letter, parts, error));
   EXPECT_EQ('E', letter);
-  EXPECT_EQ((std::vector<std::string>{"$RECYCLE.BIN", "*.*"}), parts);
+  EXPECT_EQ((std::vector<std::string>{"$RECYCLE.BIN", "x"}), parts);
 
-  ASSERT_TRUE(platform::posix::ParseDrivePath("Z:/a/./b/../c/", false, letter, parts, error));
+  ASSERT_TRUE(platform::posix::ParseDrivePath("Z:/a/./b/../c/", letter, parts, error));
   EXPECT_EQ((std::vector<std::string>{"a", "c"}), parts);
-  ASSERT_TRUE(platform::posix::ParseDrivePath("E:\\..\\..\\x", false, letter, parts, error));
+  ASSERT_TRUE(platform::posix::ParseDrivePath("E:\\..\\..\\x", letter, parts, error));
   EXPECT_EQ((std::vector<std::string>{"x"}), parts);
-  ASSERT_TRUE(platform::posix::ParseDrivePath("E:", false, letter, parts, error));
+  ASSERT_TRUE(platform::posix::ParseDrivePath("E:", letter, parts, error));
   EXPECT_TRUE(parts.empty());
 
   // Not drive paths: local files.
-  EXPECT_FALSE(platform::posix::ParseDrivePath("E:foo", false, letter, parts, error));
+  EXPECT_FALSE(platform::posix::ParseDrivePath("E:foo", letter, parts, error));
   EXPECT_EQ(err::kSuccess, error);
-  EXPECT_FALSE(platform::posix::ParseDrivePath("/tmp/E:\\x", false, letter, parts, error));
-  EXPECT_FALSE(platform::posix::ParseDrivePath("1:\\x", false, letter, parts, error));
+  EXPECT_FALSE(platform::posix::ParseDrivePath("/tmp/E:\\x", letter, parts, error));
+  EXPECT_FALSE(platform::posix::ParseDrivePath("1:\\x", letter, parts, error));
 
-  // Wildcards only in a pattern's last component; no control characters.
-  EXPECT_FALSE(platform::posix::ParseDrivePath("E:\\a*\\b", true, letter, parts, error));
+  // No wildcards, no control characters.
+  EXPECT_FALSE(platform::posix::ParseDrivePath("E:\\a*\\b", letter, parts, error));
   EXPECT_EQ(err::kInvalidName, error);
-  EXPECT_FALSE(platform::posix::ParseDrivePath("E:\\a\\*", false, letter, parts, error));
+  EXPECT_FALSE(platform::posix::ParseDrivePath("E:\\a\\*", letter, parts, error));
   EXPECT_EQ(err::kInvalidName, error);
-  EXPECT_FALSE(platform::posix::ParseDrivePath("E:\\a\tb", false, letter, parts, error));
+  EXPECT_FALSE(platform::posix::ParseDrivePath("E:\\a\tb", letter, parts, error));
   EXPECT_EQ(err::kInvalidName, error);
 }
 

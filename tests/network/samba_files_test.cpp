@@ -23,20 +23,11 @@ namespace attr = platform::attr;
 namespace err = platform::err;
 namespace posix = platform::posix;
 
-std::map<std::string, std::uint32_t> List(const std::string& pattern, platform::ErrorCode& end) {
-  platform::Files& files = platform::files();
+std::map<std::string, std::uint32_t> List(const std::string& dir, platform::ErrorCode& result) {
+  std::vector<platform::FileIdEntry> found;
+  result = platform::files().ListFileIds(dir, found);
   std::map<std::string, std::uint32_t> entries;
-  platform::FindData data;
-  const platform::FindHandle handle = files.FindFirst(pattern, data);
-  if (handle == platform::kInvalidFind) {
-    end = files.LastError();
-    return entries;
-  }
-  do {
-    entries[data.name] = data.attributes;
-  } while (files.FindNext(handle, data));
-  end = files.LastError();
-  EXPECT_TRUE(files.FindEnd(handle));
+  for (const auto& entry : found) entries[entry.name] = entry.attributes;
   return entries;
 }
 
@@ -100,13 +91,13 @@ class SambaFilesTest : public nettest::PrivateTableTest {
 };
 
 TEST_F(SambaFilesTest, ListingCarriesTheSharesAttributes) {
-  EXPECT_EQ(0, files_.Access("E:\\$RECYCLE.BIN", 0));
-  EXPECT_EQ(0, files_.Access("e:/$recycle.bin/SUB DIR/inner.txt", 0));  // the share ignores case
-  EXPECT_EQ(-1, files_.Access("E:\\$RECYCLE.BIN\\missing", 0));
+  EXPECT_EQ(err::kSuccess, files_.Access("E:\\$RECYCLE.BIN", 0));
+  EXPECT_EQ(err::kSuccess, files_.Access("e:/$recycle.bin/SUB DIR/inner.txt", 0));  // the share ignores case
+  EXPECT_EQ(err::kFileNotFound, files_.Access("E:\\$RECYCLE.BIN\\missing", 0));
 
-  platform::ErrorCode end = 0;
-  const auto entries = List("E:\\$RECYCLE.BIN\\*.*", end);
-  EXPECT_EQ(err::kNoMoreFiles, end);
+  platform::ErrorCode end = 1;
+  const auto entries = List("E:\\$RECYCLE.BIN", end);
+  EXPECT_EQ(err::kSuccess, end);
   ASSERT_EQ(1u, entries.count("."));
   ASSERT_EQ(1u, entries.count(".."));
   ASSERT_EQ(1u, entries.count(".keep"));
@@ -121,74 +112,63 @@ TEST_F(SambaFilesTest, ListingCarriesTheSharesAttributes) {
     EXPECT_NE(0u, entries.at("outside") & attr::kReparsePoint);
   }
 
-  const auto texts = List("E:\\$RECYCLE.BIN\\*.TXT", end);
-  EXPECT_EQ(2u, texts.size());
-  EXPECT_EQ(err::kNoMoreFiles, end);
-
-  platform::FindData data;
-  EXPECT_EQ(platform::kInvalidFind, files_.FindFirst("E:\\missing\\*.*", data));
-  EXPECT_EQ(err::kPathNotFound, files_.LastError());
-  EXPECT_EQ(platform::kInvalidFind, files_.FindFirst("E:\\$RECYCLE.BIN\\*.none", data));
-  EXPECT_EQ(err::kFileNotFound, files_.LastError());
+  EXPECT_TRUE(List("E:\\missing", end).empty());
+  EXPECT_EQ(err::kPathNotFound, end);
 }
 
 TEST_F(SambaFilesTest, ReadOnlyEntriesGoOnceTheAttributeIsCleared) {
   const std::string ro = "E:\\$RECYCLE.BIN\\ro.txt";
-  EXPECT_FALSE(files_.RemoveFile(ro));
-  EXPECT_EQ(err::kAccessDenied, files_.LastError());
-  ASSERT_TRUE(files_.SetAttributes(ro, attr::kNormal));
-  ASSERT_TRUE(files_.SetAttributes("E:\\$RECYCLE.BIN\\hidden.txt", attr::kHidden));
+  EXPECT_EQ(err::kAccessDenied, files_.RemoveFile(ro));
+  ASSERT_EQ(err::kSuccess, files_.SetAttributes(ro, attr::kNormal));
+  ASSERT_EQ(err::kSuccess, files_.SetAttributes("E:\\$RECYCLE.BIN\\hidden.txt", attr::kHidden));
 
   platform::ErrorCode end = 0;
-  const auto entries = List("E:\\$RECYCLE.BIN\\*.txt", end);
+  const auto entries = List("E:\\$RECYCLE.BIN", end);
   EXPECT_EQ(0u, entries.at("ro.txt") & (attr::kReadOnly | attr::kHidden | attr::kSystem));
   EXPECT_EQ(attr::kHidden, entries.at("hidden.txt") & (attr::kReadOnly | attr::kHidden | attr::kSystem));
 
-  EXPECT_TRUE(files_.RemoveFile(ro));
-  EXPECT_TRUE(files_.RemoveFile("E:\\$RECYCLE.BIN\\hidden.txt"));
+  EXPECT_EQ(err::kSuccess, files_.RemoveFile(ro));
+  EXPECT_EQ(err::kSuccess, files_.RemoveFile("E:\\$RECYCLE.BIN\\hidden.txt"));
   EXPECT_FALSE(testkit::Exists(bin_ + "/ro.txt"));
   EXPECT_FALSE(testkit::Exists(bin_ + "/hidden.txt"));
-  EXPECT_FALSE(files_.RemoveFile(ro));
-  EXPECT_EQ(err::kFileNotFound, files_.LastError());
+  EXPECT_EQ(err::kFileNotFound, files_.RemoveFile(ro));
 }
 
 TEST_F(SambaFilesTest, FoldersAreEmptiedThenRemoved) {
   const std::string sub = "E:\\$RECYCLE.BIN\\sub dir";
-  EXPECT_FALSE(files_.RemoveDir(sub));
-  EXPECT_EQ(err::kDirNotEmpty, files_.LastError());
+  EXPECT_EQ(err::kDirNotEmpty, files_.RemoveDir(sub));
   // DeleteFileA refuses folders, empty or not (libsmbclient alone would
   // remove an empty one and claim to have removed a full one).
-  EXPECT_FALSE(files_.RemoveFile(sub));
-  EXPECT_EQ(err::kAccessDenied, files_.LastError());
-  ASSERT_TRUE(files_.MakeDirectory("E:\\$RECYCLE.BIN\\empty"));
-  EXPECT_FALSE(files_.RemoveFile("E:\\$RECYCLE.BIN\\empty"));
+  EXPECT_EQ(err::kAccessDenied, files_.RemoveFile(sub));
+  ASSERT_EQ(err::kSuccess, files_.MakeDirectory("E:\\$RECYCLE.BIN\\empty"));
+  EXPECT_EQ(err::kAccessDenied, files_.RemoveFile("E:\\$RECYCLE.BIN\\empty"));
   EXPECT_TRUE(testkit::Exists(bin_ + "/empty"));
 
-  ASSERT_TRUE(files_.SetAttributes(sub, attr::kDirectory));
+  ASSERT_EQ(err::kSuccess, files_.SetAttributes(sub, attr::kDirectory));
   platform::ErrorCode end = 0;
-  const auto entries = List("E:\\$RECYCLE.BIN\\sub*", end);
+  const auto entries = List("E:\\$RECYCLE.BIN", end);
   EXPECT_EQ(attr::kDirectory, entries.at("sub dir") & (attr::kDirectory | attr::kHidden | attr::kSystem));
 
-  EXPECT_TRUE(files_.RemoveFile(sub + "\\inner.txt"));
-  EXPECT_TRUE(files_.RemoveDir(sub));
+  EXPECT_EQ(err::kSuccess, files_.RemoveFile(sub + "\\inner.txt"));
+  EXPECT_EQ(err::kSuccess, files_.RemoveDir(sub));
   EXPECT_FALSE(testkit::Exists(bin_ + "/sub dir"));
 
-  ASSERT_TRUE(files_.MakeDirectory("E:\\$RECYCLE.BIN\\made"));
+  ASSERT_EQ(err::kSuccess, files_.MakeDirectory("E:\\$RECYCLE.BIN\\made"));
   EXPECT_TRUE(testkit::Exists(bin_ + "/made"));
-  EXPECT_TRUE(files_.RemoveDir("E:\\$RECYCLE.BIN\\made"));
+  EXPECT_EQ(err::kSuccess, files_.RemoveDir("E:\\$RECYCLE.BIN\\made"));
 }
 
 TEST_F(SambaFilesTest, WhatALinkLeadsToIsNeverTouched) {
   // Remove everything the listing offers, as a recycle-bin sweep would.
   platform::ErrorCode end = 0;
-  for (const auto& [name, attributes] : List("E:\\$RECYCLE.BIN\\*.*", end)) {
+  for (const auto& [name, attributes] : List("E:\\$RECYCLE.BIN", end)) {
     if (name == "." || name == "..") continue;
     const std::string path = "E:\\$RECYCLE.BIN\\" + name;
     files_.SetAttributes(path, attributes & ~attr::kReadOnly);
     if ((attributes & attr::kDirectory) != 0) {
       if ((attributes & attr::kReparsePoint) == 0) {
         platform::ErrorCode innerEnd = 0;
-        for (const auto& inner : List(path + "\\*.*", innerEnd)) {
+        for (const auto& inner : List(path, innerEnd)) {
           if (inner.first != "." && inner.first != "..") files_.RemoveFile(path + "\\" + inner.first);
         }
       }
@@ -199,8 +179,7 @@ TEST_F(SambaFilesTest, WhatALinkLeadsToIsNeverTouched) {
   }
   EXPECT_TRUE(testkit::Exists(outside_ / "keep.txt"));
   // Whatever the server hid stays, and so does the folder that holds it.
-  EXPECT_FALSE(files_.RemoveDir("E:\\$RECYCLE.BIN"));
-  EXPECT_EQ(err::kDirNotEmpty, files_.LastError());
+  EXPECT_EQ(err::kDirNotEmpty, files_.RemoveDir("E:\\$RECYCLE.BIN"));
   EXPECT_TRUE(testkit::Exists(outside_ / "keep.txt"));
 }
 
@@ -211,25 +190,15 @@ TEST_F(SambaFilesTest, OnlyTheProcessThatConnectedReachesTheFiles) {
   char buffer[80];
   std::uint32_t length = sizeof buffer;
   EXPECT_EQ(err::kSuccess, network_.GetConnection("E:", buffer, length));
-  EXPECT_EQ(-1, files_.Access("E:\\$RECYCLE.BIN", 0));
-  EXPECT_EQ(err::kPathNotFound, files_.LastError());
+  EXPECT_EQ(err::kPathNotFound, files_.Access("E:\\$RECYCLE.BIN", 0));
 }
 
 TEST_F(SambaFilesTest, ACancelledDriveEndsOpenWork) {
-  platform::FindData data;
-  const platform::FindHandle handle = files_.FindFirst("E:\\$RECYCLE.BIN\\*.*", data);
-  ASSERT_NE(platform::kInvalidFind, handle);
   // Cancelled by another process: the row goes, this process's session too.
   ASSERT_EQ(err::kSuccess, posix::UserDrives().Delete('E', ""));
-  EXPECT_EQ(-1, files_.Access("E:\\$RECYCLE.BIN", 0));
-  EXPECT_FALSE(files_.RemoveFile("E:\\$RECYCLE.BIN\\.keep"));
-  EXPECT_EQ(err::kPathNotFound, files_.LastError());
+  EXPECT_EQ(err::kPathNotFound, files_.Access("E:\\$RECYCLE.BIN", 0));
+  EXPECT_EQ(err::kPathNotFound, files_.RemoveFile("E:\\$RECYCLE.BIN\\.keep"));
   EXPECT_TRUE(testkit::Exists(bin_ + "/.keep"));
-  // A listing already open finishes on its own.
-  while (files_.FindNext(handle, data)) {
-  }
-  EXPECT_EQ(err::kNoMoreFiles, files_.LastError());
-  EXPECT_TRUE(files_.FindEnd(handle));
 }
 
 }  // namespace

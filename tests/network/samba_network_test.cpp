@@ -55,7 +55,7 @@ class SambaNetworkTest : public nettest::PrivateTableTest {
     char buffer[80];
     std::uint32_t length = sizeof buffer;
     EXPECT_EQ(err::kNotConnected, network_.GetConnection(drive, buffer, length)) << drive;
-    EXPECT_EQ(-1, platform::files().Access(drive + "\\", 0)) << drive;
+    EXPECT_NE(err::kSuccess, platform::files().Access(drive + "\\", 0)) << drive;
   }
 
   platform::Network& network_ = platform::network();
@@ -75,7 +75,7 @@ TEST_F(SambaNetworkTest, ConnectListAndCancel) {
     ASSERT_TRUE(network_.GetVolumeName(root, volume, sizeof volume)) << root;
     EXPECT_EQ("pub", std::string(volume));
   }
-  EXPECT_EQ(0, platform::files().Access("E:\\", 0));
+  EXPECT_EQ(err::kSuccess, platform::files().Access("E:\\", 0));
 
   EXPECT_EQ(err::kSuccess, network_.CancelConnection("e:", "", 0, true));
   ExpectNoTrace("E:");
@@ -227,7 +227,7 @@ TEST_F(SambaNetworkTest, TheLibraryPrintsNothing) {
   const platform::ErrorCode refused = Add("E:", "\\\\127.0.0.2\\pub");
   const platform::ErrorCode denied = Add("E:", Remote("denied"));
   const platform::ErrorCode good = Add("E:", Remote("pub"));
-  const int access = platform::files().Access("E:\\no-such-entry", 0);
+  const platform::ErrorCode access = platform::files().Access("E:\\no-such-entry", 0);
   const platform::ErrorCode cancelled = network_.CancelConnection("E:", "", 0, true);
 
   std::fflush(nullptr);
@@ -242,7 +242,7 @@ TEST_F(SambaNetworkTest, TheLibraryPrintsNothing) {
   EXPECT_EQ(err::kBadNetPath, refused);
   EXPECT_EQ(err::kAccessDenied, denied);
   EXPECT_EQ(err::kSuccess, good);
-  EXPECT_EQ(-1, access);
+  EXPECT_EQ(err::kFileNotFound, access);
   EXPECT_EQ(err::kSuccess, cancelled);
   EXPECT_EQ("", testkit::ReadFile(capture));
 }

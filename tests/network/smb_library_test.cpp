@@ -61,7 +61,7 @@ TEST_F(SmbLibraryTest, ListingAndRemovingDrivesLeaveTheLibraryUnloaded) {
   EXPECT_EQ(err::kSuccess, network.GetConnection("E:", buffer, length));
   EXPECT_TRUE(network.GetVolumeName("E:\\", buffer, sizeof buffer));
   // A drive this process did not connect has no session to reach it by.
-  EXPECT_EQ(-1, platform::files().Access("E:\\$RECYCLE.BIN", 0));
+  EXPECT_EQ(err::kPathNotFound, platform::files().Access("E:\\$RECYCLE.BIN", 0));
   EXPECT_EQ(err::kSuccess, network.CancelConnection("E:", "", 0, true));
 
   EXPECT_FALSE(SmbLibraryInProcess());

@@ -2,9 +2,12 @@
 #pragma once
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -266,8 +269,10 @@ class FakeRegistry : public platform::Registry {
 };
 
 // A directory tree in memory, Windows style paths ("E:\$RECYCLE.BIN\x").
+// Its calls may come from several threads at once.
 class FakeFiles : public platform::Files {
  public:
+  using Code = platform::ErrorCode;
   struct Node {
     std::uint32_t attributes = 0;
     std::uint64_t fileId = 0;    // 0: none given
@@ -277,11 +282,15 @@ class FakeFiles : public platform::Files {
   std::vector<std::string> removed;           // in order of removal
   std::vector<std::string> listed;            // directories listed
   std::set<std::string, NoCase> failRemove;
-  bool failListingMidway = false;
+  // A listing fails with this code once it has begun (0: never).
+  Code failListing = platform::err::kSuccess;
   // The server answers this many calls, then none: each later call fails
-  // with ERROR_SEM_TIMEOUT and is counted.
+  // with `unansweredCode` and is counted.
   std::size_t answeredCalls = static_cast<std::size_t>(-1);
   std::size_t unansweredCalls = 0;
+  Code unansweredCode = platform::err::kSemTimeout;
+  unsigned overlap = 8;             // what Overlap() answers
+  std::size_t mostAtOnce = 0;       // the most calls seen under way at once
 
   void AddDir(const std::string& path, std::uint32_t extra = 0) {
     nodes[path].attributes = platform::attr::kDirectory | extra;
@@ -291,90 +300,51 @@ class FakeFiles : public platform::Files {
   }
   bool Exists(const std::string& path) const { return nodes.count(path) != 0; }
 
-  int Access(const std::string& path, int) override {
-    if (Unanswered()) return -1;
-    return Exists(path) ? 0 : -1;
+  Code Access(const std::string& path, int) override {
+    Call call(*this);
+    if (Unanswered()) return unansweredCode;
+    return Exists(path) ? platform::err::kSuccess : platform::err::kFileNotFound;
   }
   // Only the last component is made; a drive's root ("E:") always exists.
-  bool MakeDirectory(const std::string& path) override {
-    if (Exists(path)) return Fail(platform::err::kAlreadyExists);
+  Code MakeDirectory(const std::string& path) override {
+    Call call(*this);
+    if (Exists(path)) return platform::err::kAlreadyExists;
     const std::size_t cut = path.find_last_of('\\');
-    if (cut != std::string::npos && cut > 2 && !Exists(path.substr(0, cut))) return Fail(platform::err::kPathNotFound);
+    if (cut != std::string::npos && cut > 2 && !Exists(path.substr(0, cut))) return platform::err::kPathNotFound;
     AddDir(path);
-    return true;
+    return platform::err::kSuccess;
   }
-  platform::FindHandle FindFirst(const std::string& pattern, platform::FindData& data) override {
-    if (Unanswered()) return platform::kInvalidFind;
-    const std::string suffix = "\\*.*";
-    if (pattern.size() < suffix.size() || pattern.compare(pattern.size() - suffix.size(), suffix.size(), suffix) != 0) {
-      Fail(platform::err::kInvalidParameter);
-      return platform::kInvalidFind;
-    }
-    const std::string dir = pattern.substr(0, pattern.size() - suffix.size());
-    auto it = nodes.find(dir);
-    if (it == nodes.end() || !(it->second.attributes & platform::attr::kDirectory)) {
-      Fail(platform::err::kPathNotFound);
-      return platform::kInvalidFind;
-    }
-    listed.push_back(dir);
-    Listing listing;
-    listing.entries.push_back({platform::attr::kDirectory, "."});
-    listing.entries.push_back({platform::attr::kDirectory, ".."});
-    const std::string prefix = dir + "\\";
-    for (const auto& node : nodes) {
-      const std::string& path = node.first;
-      if (path.size() > prefix.size() && NoCase::Equal(path.substr(0, prefix.size()), prefix) &&
-          path.find('\\', prefix.size()) == std::string::npos) {
-        listing.entries.push_back({node.second.attributes, path.substr(prefix.size())});
-      }
-    }
-    const platform::FindHandle handle = nextHandle_++;
-    listings_[handle] = listing;
-    data = listing.entries[0];
-    listings_[handle].next = 1;
-    return handle;
-  }
-  bool FindNext(platform::FindHandle handle, platform::FindData& data) override {
-    auto it = listings_.find(handle);
-    if (it == listings_.end()) return Fail(platform::err::kInvalidHandle);
-    if (Unanswered()) return false;
-    Listing& listing = it->second;
-    if (failListingMidway && listing.next >= 3) return Fail(platform::err::kUnexpectedNetworkError);
-    if (listing.next >= listing.entries.size()) return Fail(platform::err::kNoMoreFiles);
-    data = listing.entries[listing.next++];
-    return true;
-  }
-  bool FindEnd(platform::FindHandle handle) override {
-    return listings_.erase(handle) != 0 || Fail(platform::err::kInvalidHandle);
-  }
-  bool SetAttributes(const std::string& path, std::uint32_t attributes) override {
-    if (Unanswered()) return false;
+  Code SetAttributes(const std::string& path, std::uint32_t attributes) override {
+    Call call(*this);
+    if (Unanswered()) return unansweredCode;
     auto it = nodes.find(path);
-    if (it == nodes.end()) return Fail(platform::err::kFileNotFound);
+    if (it == nodes.end()) return platform::err::kFileNotFound;
     const std::uint32_t keep = it->second.attributes & (platform::attr::kDirectory | platform::attr::kReparsePoint);
     it->second.attributes = (attributes & ~platform::attr::kNormal) | keep;
-    return true;
+    return platform::err::kSuccess;
   }
-  bool RemoveFile(const std::string& path) override {
-    if (Unanswered()) return false;
+  Code RemoveFile(const std::string& path) override {
+    Call call(*this);
+    if (Unanswered()) return unansweredCode;
     auto it = nodes.find(path);
-    if (it == nodes.end()) return Fail(platform::err::kFileNotFound);
+    if (it == nodes.end()) return platform::err::kFileNotFound;
     if (failRemove.count(path) || (it->second.attributes & platform::attr::kReadOnly)) {
-      return Fail(platform::err::kAccessDenied);
+      return platform::err::kAccessDenied;
     }
     if ((it->second.attributes & platform::attr::kDirectory) && !(it->second.attributes & platform::attr::kReparsePoint)) {
-      return Fail(platform::err::kAccessDenied);
+      return platform::err::kAccessDenied;
     }
     nodes.erase(it);
     removed.push_back(path);
-    return true;
+    return platform::err::kSuccess;
   }
-  bool RemoveDir(const std::string& path) override {
-    if (Unanswered()) return false;
+  Code RemoveDir(const std::string& path) override {
+    Call call(*this);
+    if (Unanswered()) return unansweredCode;
     auto it = nodes.find(path);
-    if (it == nodes.end()) return Fail(platform::err::kFileNotFound);
+    if (it == nodes.end()) return platform::err::kFileNotFound;
     if (failRemove.count(path) || !(it->second.attributes & platform::attr::kDirectory)) {
-      return Fail(platform::err::kAccessDenied);
+      return platform::err::kAccessDenied;
     }
     // A directory link goes without its target's contents; a real directory
     // must be empty.
@@ -382,24 +352,27 @@ class FakeFiles : public platform::Files {
       const std::string prefix = path + "\\";
       for (const auto& node : nodes) {
         if (node.first.size() > prefix.size() && NoCase::Equal(node.first.substr(0, prefix.size()), prefix)) {
-          return Fail(platform::err::kDirNotEmpty);
+          return platform::err::kDirNotEmpty;
         }
       }
     }
     nodes.erase(path);
     removed.push_back(path);
-    return true;
+    return platform::err::kSuccess;
   }
+  unsigned Overlap() override { return overlap; }
   // The log's file is never in the fake tree: the log is off.
   std::unique_ptr<std::streambuf> OpenLogFile(const std::string&) override { return nullptr; }
-  platform::ErrorCode ListFileIds(const std::string& dir, std::vector<platform::FileIdEntry>& entries) override {
+  Code ListFileIds(const std::string& dir, std::vector<platform::FileIdEntry>& entries) override {
+    Call call(*this);
     entries.clear();
-    if (Unanswered()) return lastError_;
+    if (Unanswered()) return unansweredCode;
     auto it = nodes.find(dir);
     if (it == nodes.end() || !(it->second.attributes & platform::attr::kDirectory)) {
-      Fail(platform::err::kPathNotFound);
-      return lastError_;
+      return platform::err::kPathNotFound;
     }
+    listed.push_back(dir);
+    if (failListing != platform::err::kSuccess) return failListing;
     std::uint64_t parentId = it->second.parentId;
     const std::size_t cut = dir.find_last_of('\\');
     if (parentId == 0 && cut != std::string::npos) {
@@ -417,32 +390,32 @@ class FakeFiles : public platform::Files {
         entries.push_back({node.second.attributes, 0, node.second.fileId, path.substr(prefix.size())});
       }
     }
-    lastError_ = platform::err::kSuccess;
-    return lastError_;
+    return platform::err::kSuccess;
   }
-  platform::ErrorCode LastError() override { return lastError_; }
 
  private:
+  // One call: the tree is the fake's alone while it runs, and the calls
+  // under way are counted.
+  struct Call {
+    explicit Call(FakeFiles& files) : files_(files) {
+      const std::size_t now = ++files_.underWay_;
+      lock_ = std::unique_lock<std::mutex>(files_.mutex_);
+      if (now > files_.mostAtOnce) files_.mostAtOnce = now;
+    }
+    ~Call() { --files_.underWay_; }
+    FakeFiles& files_;
+    std::unique_lock<std::mutex> lock_;
+  };
   bool Unanswered() {
     if (answeredCalls != 0) {
       --answeredCalls;
       return false;
     }
     ++unansweredCalls;
-    lastError_ = platform::err::kSemTimeout;
     return true;
   }
-  struct Listing {
-    std::vector<platform::FindData> entries;
-    std::size_t next = 0;
-  };
-  bool Fail(platform::ErrorCode code) {
-    lastError_ = code;
-    return false;
-  }
-  std::map<platform::FindHandle, Listing> listings_;
-  platform::FindHandle nextHandle_ = 1;
-  platform::ErrorCode lastError_ = platform::err::kSuccess;
+  std::mutex mutex_;
+  std::atomic<std::size_t> underWay_{0};
 };
 
 class FakeText : public platform::Text {

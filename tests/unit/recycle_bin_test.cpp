@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "disk/recycle_bin.h"
 #include "support/fakes.h"
@@ -90,17 +93,67 @@ TEST(RecycleBin, UnlistableOrBrokenListing) {
 
   fake.files.AddDir(kBin);
   fake.files.AddFile(kBin + "\\a");
-  fake.files.AddFile(kBin + "\\b");
   fake.files.AddFile(kBin + "\\c");
-  fake.files.failListingMidway = true;
-  // The walk stops at the failure and reports the last removal; the folder stays.
-  EXPECT_TRUE(deleteDirectoryTree(kBin));
-  EXPECT_TRUE(fake.files.Exists(kBin));
+  fake.files.failListing = platform::err::kNotEnoughMemory;
+  // A listing that breaks off is not walked: nothing goes.
+  EXPECT_FALSE(deleteDirectoryTree(kBin));
+  EXPECT_TRUE(fake.files.removed.empty());
 
-  fake.files.failListingMidway = false;
+  fake.files.failListing = platform::err::kSuccess;
   fake.files.failRemove.insert(kBin + "\\c");
-  EXPECT_TRUE(deleteDirectoryTree(kBin));  // the listing ran to its end
+  EXPECT_TRUE(deleteDirectoryTree(kBin));  // every entry was dealt with
   EXPECT_TRUE(fake.files.Exists(kBin + "\\c"));
+  EXPECT_FALSE(fake.files.Exists(kBin + "\\a"));
+}
+
+// One listing per folder gives both the ids and the entries.
+TEST(RecycleBin, EachFolderIsListedOnce) {
+  fakes::Installed fake;
+  fakes::FakeFiles& files = fake.files;
+  files.AddDir("E:\\");
+  files.AddDir(kBin);
+  for (const char* dir : {"\\S-1", "\\S-1\\deep", "\\S-2"}) {
+    files.AddDir(kBin + dir);
+    files.AddFile(kBin + dir + "\\f");
+  }
+  EXPECT_TRUE(deleteDirectoryTree(kBin));
+  std::vector<std::string> listed = files.listed;
+  std::sort(listed.begin(), listed.end());
+  EXPECT_EQ(listed, (std::vector<std::string>{"E:\\", kBin, kBin + "\\S-1", kBin + "\\S-1\\deep", kBin + "\\S-2"}));
+  EXPECT_EQ(files.nodes.size(), 1u);  // the root
+}
+
+// The files of a folder go side by side, never more at once than the layer
+// carries, with the outcome of one removal after another.
+TEST(RecycleBin, OverlappedRemovesAreBoundedAndEndAsASerialWalk) {
+  std::map<unsigned, std::vector<std::string>> left;
+  for (const unsigned overlap : {1u, 4u, 8u}) {
+    SCOPED_TRACE(overlap);
+    fakes::Installed fake;
+    fakes::FakeFiles& files = fake.files;
+    files.overlap = overlap;
+    files.AddDir(kBin);
+    for (int d = 0; d < 3; ++d) {
+      const std::string dir = kBin + "\\S" + std::to_string(d);
+      files.AddDir(dir, d == 1 ? kReadOnly : 0);
+      for (int f = 0; f < 20; ++f) files.AddFile(dir + "\\f" + std::to_string(f), f % 3 == 0 ? kReadOnly : 0);
+      files.AddDir(dir + "\\in");
+      files.AddFile(dir + "\\in\\x");
+    }
+    files.AddFile(kBin + "\\S2\\.keep");
+    EXPECT_TRUE(deleteDirectoryTree(kBin));
+    EXPECT_LE(files.mostAtOnce, overlap);
+    for (const auto& node : files.nodes) left[overlap].push_back(node.first);
+    // Every folder after its contents.
+    for (std::size_t i = 0; i < files.removed.size(); ++i) {
+      for (std::size_t j = i + 1; j < files.removed.size(); ++j) {
+        EXPECT_NE(files.removed[j].rfind(files.removed[i] + "\\", 0), 0u) << files.removed[i];
+      }
+    }
+  }
+  EXPECT_EQ(left[4], left[1]);
+  EXPECT_EQ(left[8], left[1]);
+  EXPECT_EQ(left[1], (std::vector<std::string>{kBin, kBin + "\\S2", kBin + "\\S2\\.keep"}));
 }
 
 // A server that follows a symbolic link shows it as a plain folder with the
@@ -147,7 +200,6 @@ TEST(RecycleBin, FoldersThatTheirIdsShowToBeLinksAreNeverEntered) {
     // Through a link, attributes are those of what it leads to.
     EXPECT_EQ(files.nodes[c.link].attributes, kDirectory | kReadOnly);
     EXPECT_EQ(files.nodes[c.link + "\\precious.doc"].attributes, kReadOnly);
-    EXPECT_EQ(std::count(files.listed.begin(), files.listed.end(), c.link), 0);
     EXPECT_FALSE(files.Exists(kBin + "\\junk.txt"));
     EXPECT_TRUE(files.Exists("E:\\keep"));
   }
@@ -189,24 +241,61 @@ TEST(RecycleBin, ABinThatIsALinkIsLeftWhole) {
 }
 
 // The server stops answering after `answered` calls: the walk ends at the
-// first call that gets no answer, wherever in the tree that is.
+// first call that gets no answer, wherever in the tree that is; the calls
+// already under way beside it end too, and no other begins.
 TEST(RecycleBin, WalkEndsAtTheFirstCallTheServerDoesNotAnswer) {
-  for (std::size_t answered = 0; answered < 60; answered += 3) {
-    SCOPED_TRACE(answered);
+  for (const unsigned overlap : {1u, 8u}) {
+    for (std::size_t answered = 0; answered < 43; answered += 3) {  // the walk makes 43 calls
+      SCOPED_TRACE(testing::Message() << "overlap " << overlap << ", answered " << answered);
+      fakes::Installed fake;
+      fakes::FakeFiles& files = fake.files;
+      files.overlap = overlap;
+      files.AddDir("E:\\");
+      files.nodes["E:\\"].fileId = 1;
+      files.AddDir(kBin);
+      files.nodes[kBin].fileId = 2;
+      for (int d = 0; d < 5; ++d) {
+        const std::string dir = kBin + "\\S" + std::to_string(d);
+        files.AddDir(dir);
+        files.nodes[dir].fileId = 10 + static_cast<std::uint64_t>(d);
+        for (int f = 0; f < 5; ++f) files.AddFile(dir + "\\f" + std::to_string(f), f == 0 ? kReadOnly : platform::attr::kArchive);
+      }
+      files.answeredCalls = answered;
+      deleteDirectoryTree(kBin);
+      EXPECT_GE(files.unansweredCalls, 1u);
+      EXPECT_LE(files.unansweredCalls, overlap);
+    }
+  }
+}
+
+// Every code that the redirector gives for a server that is gone ends the
+// walk at the call that met it.
+TEST(RecycleBin, EveryDeadServerCodeEndsTheWalk) {
+  namespace err = platform::err;
+  for (const platform::ErrorCode code :
+       {err::kRemoteNotListening, err::kBadNetPath, err::kNetworkBusy, err::kDeviceGone, err::kUnexpectedNetworkError,
+        err::kBadNetResponse, err::kNetNameDeleted, err::kSemTimeout, err::kVirtualCircuitClosed, err::kTimeout,
+        err::kConnectionUnavail, err::kConnectionRefused, err::kNetworkUnreachable, err::kHostUnreachable,
+        err::kPortUnreachable, err::kConnectionAborted, err::kNotConnected}) {
+    SCOPED_TRACE(code);
     fakes::Installed fake;
     fakes::FakeFiles& files = fake.files;
-    files.AddDir("E:\\");
-    files.nodes["E:\\"].fileId = 1;
+    files.overlap = 1;
     files.AddDir(kBin);
-    files.nodes[kBin].fileId = 2;
-    for (int d = 0; d < 5; ++d) {
-      const std::string dir = kBin + "\\S" + std::to_string(d);
-      files.AddDir(dir);
-      files.nodes[dir].fileId = 10 + static_cast<std::uint64_t>(d);
-      for (int f = 0; f < 5; ++f) files.AddFile(dir + "\\f" + std::to_string(f), f == 0 ? kReadOnly : platform::attr::kArchive);
-    }
-    files.answeredCalls = answered;
-    deleteDirectoryTree(kBin);
+    for (int f = 0; f < 6; ++f) files.AddFile(kBin + "\\f" + std::to_string(f));
+    files.answeredCalls = 3;  // the two listings and one removal
+    files.unansweredCode = code;
+    EXPECT_FALSE(deleteDirectoryTree(kBin));
     EXPECT_EQ(files.unansweredCalls, 1u);
+    EXPECT_EQ(files.removed.size(), 1u);
   }
+  // Refusals of one entry do not end it.
+  fakes::Installed fake;
+  fake.files.overlap = 1;
+  fake.files.AddDir(kBin);
+  for (int f = 0; f < 6; ++f) fake.files.AddFile(kBin + "\\f" + std::to_string(f));
+  fake.files.answeredCalls = 3;
+  fake.files.unansweredCode = platform::err::kAccessDenied;
+  deleteDirectoryTree(kBin);
+  EXPECT_EQ(fake.files.unansweredCalls, 6u);  // the five files left and the bin
 }

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 #include "support/runner.h"
@@ -19,18 +20,11 @@ namespace attr = platform::attr;
 namespace err = platform::err;
 
 // Lists one directory through the layer: name -> attributes.
-std::map<std::string, std::uint32_t> List(const std::string& dir, bool& endedCleanly) {
-  platform::Files& files = platform::files();
+std::map<std::string, std::uint32_t> List(const std::string& dir, bool& listed) {
+  std::vector<platform::FileIdEntry> found;
+  listed = platform::files().ListFileIds(dir, found) == err::kSuccess;
   std::map<std::string, std::uint32_t> entries;
-  platform::FindData data;
-  const platform::FindHandle handle = files.FindFirst(dir + "\\*.*", data);
-  endedCleanly = false;
-  if (handle == platform::kInvalidFind) return entries;
-  do {
-    entries[data.name] = data.attributes;
-  } while (files.FindNext(handle, data));
-  endedCleanly = files.LastError() == err::kNoMoreFiles;
-  files.FindEnd(handle);
+  for (const auto& entry : found) entries[entry.name] = entry.attributes;
   return entries;
 }
 
@@ -38,13 +32,13 @@ class Win32Files : public ::testing::Test {
  protected:
   void SetUp() override {
     platform::Files& files = platform::files();
-    ASSERT_TRUE(files.MakeDirectory(bin_));
-    ASSERT_TRUE(files.MakeDirectory(sys_));
+    ASSERT_EQ(files.MakeDirectory(bin_), err::kSuccess);
+    ASSERT_EQ(files.MakeDirectory(sys_), err::kSuccess);
     ASSERT_TRUE(testkit::WriteFile(readOnly_, "r"));
     ASSERT_TRUE(testkit::WriteFile(keep_, ""));
     ASSERT_TRUE(testkit::WriteFile(inner_, "i"));
-    ASSERT_TRUE(files.SetAttributes(readOnly_, attr::kReadOnly));
-    ASSERT_TRUE(files.SetAttributes(sys_, attr::kHidden | attr::kSystem));
+    ASSERT_EQ(files.SetAttributes(readOnly_, attr::kReadOnly), err::kSuccess);
+    ASSERT_EQ(files.SetAttributes(sys_, attr::kHidden | attr::kSystem), err::kSuccess);
   }
   const testkit::TempDir scratch_{"win32-files"};
   const std::string bin_ = scratch_ / "$RECYCLE.BIN";
@@ -58,7 +52,7 @@ class Win32Files : public ::testing::Test {
 TEST_F(Win32Files, HiddenSystemFolderIsListedAndGoesOnceEmpty) {
   bool endedCleanly = false;
   std::map<std::string, std::uint32_t> entries = List(bin_, endedCleanly);
-  EXPECT_TRUE(endedCleanly);  // the listing ended with ERROR_NO_MORE_FILES
+  EXPECT_TRUE(endedCleanly);
   ASSERT_EQ(entries.count("S-1-5-21"), 1u);
   const std::uint32_t dirBits = attr::kDirectory | attr::kHidden | attr::kSystem;
   EXPECT_EQ(entries["S-1-5-21"] & dirBits, dirBits);
@@ -68,16 +62,16 @@ TEST_F(Win32Files, HiddenSystemFolderIsListedAndGoesOnceEmpty) {
   EXPECT_EQ(entries.size(), 3u);
   EXPECT_EQ(entries.count("$I123.txt"), 1u);
   platform::Files& files = platform::files();
-  EXPECT_TRUE(files.RemoveFile(inner_));
-  EXPECT_TRUE(files.RemoveDir(sys_));
+  EXPECT_EQ(files.RemoveFile(inner_), err::kSuccess);
+  EXPECT_EQ(files.RemoveDir(sys_), err::kSuccess);
 }
 
 // _access: write access follows read-only.
 TEST_F(Win32Files, AccessTellsWriteAccess) {
   platform::Files& files = platform::files();
-  EXPECT_EQ(files.Access(readOnly_, 4), 0);
-  EXPECT_EQ(files.Access(readOnly_, 2), -1);
-  EXPECT_EQ(files.Access(readOnly_, 1), 0);  // no such mode on Windows: treated as existence
+  EXPECT_EQ(files.Access(readOnly_, 4), err::kSuccess);
+  EXPECT_EQ(files.Access(readOnly_, 2), err::kAccessDenied);
+  EXPECT_EQ(files.Access(readOnly_, 1), err::kSuccess);  // no such mode on Windows: treated as existence
 }
 
 // A read-only file goes only once the attribute is cleared. A local Linux
@@ -85,11 +79,10 @@ TEST_F(Win32Files, AccessTellsWriteAccess) {
 // case; the Samba tests check it on a share.
 TEST_F(Win32Files, ReadOnlyFileGoesOnlyOnceTheAttributeIsCleared) {
   platform::Files& files = platform::files();
-  EXPECT_FALSE(files.RemoveFile(readOnly_));
-  EXPECT_EQ(files.LastError(), err::kAccessDenied);
-  EXPECT_TRUE(files.SetAttributes(readOnly_, attr::kNormal));
-  EXPECT_TRUE(files.RemoveFile(readOnly_));
-  EXPECT_EQ(files.Access(readOnly_, 0), -1);
+  EXPECT_EQ(files.RemoveFile(readOnly_), err::kAccessDenied);
+  EXPECT_EQ(files.SetAttributes(readOnly_, attr::kNormal), err::kSuccess);
+  EXPECT_EQ(files.RemoveFile(readOnly_), err::kSuccess);
+  EXPECT_EQ(files.Access(readOnly_, 0), err::kFileNotFound);
 }
 
 // The application log: a plain file of its own is emptied and written with

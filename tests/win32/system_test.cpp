@@ -62,8 +62,7 @@ TEST_F(WorkingDirectory, EndsInOneBackslash) {
 // names a missing parent ERROR_PATH_NOT_FOUND.
 TEST(Win32System, AFolderWithoutItsParentIsPathNotFound) {
   const testkit::TempDir scratch("win32-mkdir");
-  EXPECT_FALSE(platform::files().MakeDirectory(scratch / "missing" + "\\Applog"));
-  EXPECT_EQ(platform::files().LastError(), platform::err::kPathNotFound);
+  EXPECT_EQ(platform::files().MakeDirectory(scratch / "missing" + "\\Applog"), platform::err::kPathNotFound);
 }
 
 // The secret goes from both copies of the process's command line that other

@@ -122,7 +122,7 @@ TEST_F(WineLifecycle, AnotherAccountOnAConnectedServerIsRefusedWith20001) {
   EXPECT_NE(box_.AppLog().find("errno: 1219\r\n"), std::string::npos) << box_.AppLog();
 }
 
-// The recycle bin of the new drive goes, through the real FindFirstFileA,
+// The recycle bin of the new drive goes, through the real folder listing,
 // DeleteFileA and RemoveDirectoryA: a read-only file and a hidden system
 // folder are removed, a folder kept by a dot-file stays (and so does the
 // bin that holds it).

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <map>
 #include <memory>
 #include <string>
 #include <utility>
@@ -18,50 +17,27 @@
 #include "platform/log_buffer.h"
 #include "platform/posix/drives.h"
 #include "platform/posix/errno_map.h"
-#include "platform/posix/last_error.h"
 #include "platform/posix/net_remote_name.h"
 
 namespace platform {
 namespace {
 
-// Windows wildcard matching of '*' and '?' (no character classes).
-bool WildcardMatch(const std::string& pattern, const std::string& name, bool ignoreCase) {
-  auto same = [ignoreCase](char a, char b) { return ignoreCase ? ToLowerAscii(a) == ToLowerAscii(b) : a == b; };
-  std::size_t p = 0, n = 0, starP = std::string::npos, starN = 0;
-  while (n < name.size()) {
-    if (p < pattern.size() && (pattern[p] == '?' || (pattern[p] != '*' && same(pattern[p], name[n])))) {
-      ++p;
-      ++n;
-    } else if (p < pattern.size() && pattern[p] == '*') {
-      starP = p++;
-      starN = n;
-    } else if (starP != std::string::npos) {
-      p = starP + 1;
-      n = ++starN;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
-
 // The number of a local folder that cannot be opened.
 ErrorCode FolderError(int error) { return error == ENOENT ? err::kPathNotFound : posix::ErrnoToWindows(error); }
 
-// The entries of an open local folder with their inode numbers and the
+// The entries of a local folder with their inode numbers and the
 // attributes README gives them; a link shows as itself.
-posix::NextEntry LocalEntries(DIR* folder) {
-  const std::shared_ptr<DIR> dir(folder, ::closedir);
-  return [dir](FileIdEntry& entry, ErrorCode& error) {
+ErrorCode LocalEntries(const std::string& path, std::vector<FileIdEntry>& out) {
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(path.c_str()), ::closedir);
+  if (!dir) return FolderError(errno);
+  const int fd = ::dirfd(dir.get());
+  for (;;) {
     errno = 0;
     const dirent* found = ::readdir(dir.get());
-    error = found == nullptr && errno != 0 ? posix::ErrnoToWindows(errno) : err::kSuccess;
-    if (found == nullptr) return false;
-    entry = FileIdEntry();
+    if (found == nullptr) return errno == 0 ? err::kSuccess : posix::ErrnoToWindows(errno);
+    FileIdEntry entry;
     entry.name = found->d_name;
     struct stat st {};
-    const int fd = ::dirfd(dir.get());
     std::uint32_t attributes = 0;  // none at all when it is gone since the listing was read
     if (::fstatat(fd, found->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0) {
       entry.fileId = static_cast<std::uint64_t>(st.st_ino);
@@ -74,20 +50,8 @@ posix::NextEntry LocalEntries(DIR* folder) {
       }
     }
     entry.attributes = attributes == 0 ? attr::kNormal : attributes;
-    return true;
-  };
-}
-
-// The entries of `all` that match `pattern` ("*.*" means every entry, as on
-// Windows).
-posix::NextEntry Matching(posix::NextEntry all, const std::string& pattern, bool ignoreCase) {
-  const std::string wanted = pattern == "*.*" ? "*" : pattern;
-  return [all, wanted, ignoreCase](FileIdEntry& entry, ErrorCode& error) {
-    while (all(entry, error)) {
-      if (WildcardMatch(wanted, entry.name, ignoreCase)) return true;
-    }
-    return false;
-  };
+    out.push_back(std::move(entry));
+  }
 }
 
 // Writes to a descriptor it owns.
@@ -141,89 +105,56 @@ std::unique_ptr<std::streambuf> OpenLocalLogFile(const std::string& path) {
   return buffer;
 }
 
-bool Fail(ErrorCode code) {
-  posix::SetLastError(code);
-  return false;
-}
-
 // The result of a local call that returned `rc`.
-bool Local(int rc) { return rc == 0 || Fail(posix::ErrnoToWindows(errno)); }
+ErrorCode Local(int rc) { return rc == 0 ? err::kSuccess : posix::ErrnoToWindows(errno); }
 
 class PosixFiles : public Files {
  public:
   explicit PosixFiles(posix::Drives& drives) : drives_(drives) {}
 
-  int Access(const std::string& path, int mode) override {
-    if (posix::IsDrivePath(path)) {
-      const ErrorCode code = OnDrive(path, false, &posix::SmbSession::Exists);
-      posix::SetLastError(code);
-      return code == err::kSuccess ? 0 : -1;
-    }
+  ErrorCode Access(const std::string& path, int mode) override {
+    if (posix::IsDrivePath(path)) return OnDrive(path, false, &posix::SmbSession::Exists);
     // Mode 0: an entry of that name, whatever its kind (a dangling link too).
     struct stat st {};
-    return Local(mode == 0 ? ::lstat(path.c_str(), &st) : ::access(path.c_str(), mode)) ? 0 : -1;
+    return Local(mode == 0 ? ::lstat(path.c_str(), &st) : ::access(path.c_str(), mode));
   }
 
-  bool MakeDirectory(const std::string& path) override {
+  ErrorCode MakeDirectory(const std::string& path) override {
     if (!posix::IsDrivePath(path)) return Local(::mkdir(path.c_str(), 0777));
-    return Done(OnDrive(path, true, &posix::SmbSession::MakeDirectory));
+    return OnDrive(path, true, &posix::SmbSession::MakeDirectory);
   }
 
-  FindHandle FindFirst(const std::string& pattern, FindData& data) override {
-    posix::NextEntry listing;
-    ErrorCode code = OpenFolder(pattern, true, listing);
-    // Nothing matches: Windows reports the file as not found.
-    if (code == err::kSuccess && !Next(listing, data, code) && code == err::kSuccess) code = err::kFileNotFound;
-    if (code != err::kSuccess) {
-      posix::SetLastError(code);
-      return kInvalidFind;
-    }
-    const FindHandle handle = next_++;
-    listings_[handle] = std::move(listing);
-    return handle;
-  }
-
-  bool FindNext(FindHandle handle, FindData& data) override {
-    auto found = listings_.find(handle);
-    if (found == listings_.end()) return Fail(err::kInvalidHandle);
-    ErrorCode code = err::kSuccess;
-    return Next(found->second, data, code) || Fail(code == err::kSuccess ? err::kNoMoreFiles : code);
-  }
-
-  bool FindEnd(FindHandle handle) override { return listings_.erase(handle) == 1 || Fail(err::kInvalidHandle); }
-
-  bool SetAttributes(const std::string& path, std::uint32_t attributes) override {
-    if (posix::IsDrivePath(path)) {
-      return Done(OnDrive(path, false, &posix::SmbSession::SetAttributes, attributes));
-    }
+  ErrorCode SetAttributes(const std::string& path, std::uint32_t attributes) override {
+    if (posix::IsDrivePath(path)) return OnDrive(path, false, &posix::SmbSession::SetAttributes, attributes);
     struct stat st {};
-    if (!Local(::lstat(path.c_str(), &st))) return false;
+    if (::lstat(path.c_str(), &st) != 0) return Local(-1);
     // A link has no permissions of its own; changing them would change the
     // target.
-    if (S_ISLNK(st.st_mode)) return true;
+    if (S_ISLNK(st.st_mode)) return err::kSuccess;
     mode_t mode = st.st_mode & 07777;
     if ((attributes & attr::kReadOnly) != 0) {
       mode &= ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH);
     } else {
       mode |= S_IWUSR;
     }
-    return mode == (st.st_mode & 07777) || Local(::chmod(path.c_str(), mode));
+    return mode == (st.st_mode & 07777) ? err::kSuccess : Local(::chmod(path.c_str(), mode));
   }
 
-  bool RemoveFile(const std::string& path) override {
+  ErrorCode RemoveFile(const std::string& path) override {
     if (!posix::IsDrivePath(path)) return Local(::unlink(path.c_str()));
-    return Done(OnDrive(path, true, &posix::SmbSession::RemoveFile));
+    return OnDrive(path, true, &posix::SmbSession::RemoveFile);
   }
 
-  bool RemoveDir(const std::string& path) override {
-    if (posix::IsDrivePath(path)) {
-      return Done(OnDrive(path, true, &posix::SmbSession::RemoveDirectory));
-    }
+  ErrorCode RemoveDir(const std::string& path) override {
+    if (posix::IsDrivePath(path)) return OnDrive(path, true, &posix::SmbSession::RemoveDirectory);
     // A link to a folder goes as a link; what it points at stays.
     struct stat st {};
     const bool link = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
     return Local(link ? ::unlink(path.c_str()) : ::rmdir(path.c_str()));
   }
+
+  // A session carries one call at a time.
+  unsigned Overlap() override { return 1; }
 
   std::unique_ptr<std::streambuf> OpenLogFile(const std::string& path) override {
     return OpenLocalLogFile(path);
@@ -231,25 +162,28 @@ class PosixFiles : public Files {
 
   ErrorCode ListFileIds(const std::string& dir, std::vector<FileIdEntry>& entries) override {
     entries.clear();
-    posix::NextEntry listing;
-    ErrorCode code = OpenFolder(dir, false, listing);
-    FileIdEntry entry;
-    while (code == err::kSuccess && listing(entry, code)) entries.push_back(entry);
-    posix::SetLastError(code);
+    ErrorCode code = err::kSuccess;
+    if (!posix::IsDrivePath(dir)) {
+      code = LocalEntries(dir, entries);
+    } else {
+      std::shared_ptr<posix::SmbSession> session;
+      posix::SmbSession::Path below;
+      code = Resolve(dir, session, below);
+      if (code == err::kSuccess) code = session->List(below, entries);
+    }
+    if (code != err::kSuccess) entries.clear();
     return code;
   }
-
-  ErrorCode LastError() override { return posix::GetLastError(); }
 
  private:
   // A drive path resolved to its session and the folders below the
   // connection's root: 0; kPathNotFound when the drive is not connected (or
   // not by this process); kInvalidName for a malformed path.
-  ErrorCode Resolve(const std::string& path, bool pattern, std::shared_ptr<posix::SmbSession>& session,
+  ErrorCode Resolve(const std::string& path, std::shared_ptr<posix::SmbSession>& session,
                     posix::SmbSession::Path& below) {
     char letter = 0;
     ErrorCode code = err::kSuccess;
-    if (!posix::ParseDrivePath(path, pattern, letter, below, code)) {
+    if (!posix::ParseDrivePath(path, letter, below, code)) {
       return code != err::kSuccess ? code : err::kPathNotFound;
     }
     session = drives_.Session(letter);
@@ -262,57 +196,12 @@ class PosixFiles : public Files {
   ErrorCode OnDrive(const std::string& path, bool notRoot, Op op, Args&&... args) {
     std::shared_ptr<posix::SmbSession> session;
     posix::SmbSession::Path below;
-    ErrorCode code = Resolve(path, false, session, below);
+    ErrorCode code = Resolve(path, session, below);
     if (code == err::kSuccess && notRoot && below.empty()) code = err::kAccessDenied;
     return code == err::kSuccess ? ((*session).*op)(below, std::forward<Args>(args)...) : code;
   }
 
-  static bool Done(ErrorCode code) { return code == err::kSuccess || Fail(code); }
-
-  static bool Next(posix::NextEntry& listing, FindData& data, ErrorCode& error) {
-    FileIdEntry entry;
-    if (!listing(entry, error)) return false;
-    data.name = entry.name;
-    data.attributes = entry.attributes;
-    return true;
-  }
-
-  // Opens the folder `path` names for a listing of all its entries; with
-  // `pattern`, the folder of its last part, which the entries must match.
-  ErrorCode OpenFolder(const std::string& path, bool pattern, posix::NextEntry& out) {
-    std::string name = "*";
-    if (posix::IsDrivePath(path)) {
-      std::shared_ptr<posix::SmbSession> session;
-      posix::SmbSession::Path below;
-      ErrorCode code = Resolve(path, pattern, session, below);
-      if (code != err::kSuccess) return code;
-      if (pattern) {
-        // "E:" or "E:\" name no entry to look for.
-        if (below.empty()) return err::kFileNotFound;
-        name = below.back();
-        below.pop_back();
-      }
-      code = session->OpenDirectory(below, out);
-      if (code == err::kSuccess) out = Matching(std::move(out), name, true);
-      return code;
-    }
-    std::string folder = path;
-    if (pattern) {
-      const std::size_t cut = path.find_last_of("/\\");
-      folder = cut == std::string::npos ? "." : path.substr(0, cut);
-      name = cut == std::string::npos ? path : path.substr(cut + 1);
-      if (folder.empty()) folder = "/";
-      if (name.empty()) return err::kFileNotFound;
-    }
-    DIR* dir = ::opendir(folder.c_str());
-    if (dir == nullptr) return FolderError(errno);
-    out = Matching(LocalEntries(dir), name, false);
-    return err::kSuccess;
-  }
-
   posix::Drives& drives_;
-  std::map<FindHandle, posix::NextEntry> listings_;
-  FindHandle next_ = 1;
 };
 
 }  // namespace

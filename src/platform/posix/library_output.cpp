@@ -16,9 +16,10 @@ namespace {
 // What is kept of one guard's capture for the logger.
 constexpr std::size_t kMaxLogged = 64 * 1024;
 
-// The capture, numbered 3 or above so that it never takes the place of a
-// closed 1 or 2.
-int OpenCapture() {
+}  // namespace
+
+// Numbered 3 or above so that it never takes the place of a closed 1 or 2.
+int OpenLibraryCapture() {
   int fd = ::memfd_create("libsmbclient-output", MFD_CLOEXEC);
   if (fd < 0) fd = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (fd < 0 || fd > 2) return fd;
@@ -26,6 +27,8 @@ int OpenCapture() {
   ::close(fd);
   return moved;
 }
+
+namespace {
 
 void Restore(int saved, int target) {
   if (saved < 0) {
@@ -39,10 +42,11 @@ void Restore(int saved, int target) {
 
 }  // namespace
 
-LibraryOutput::LibraryOutput(log4cxx::LoggerPtr logger) : logger_(std::move(logger)) {
+LibraryOutput::LibraryOutput(log4cxx::LoggerPtr logger, int capture)
+    : logger_(std::move(logger)), capture_(capture), owned_(capture < 0) {
   std::fflush(stdout);
   std::fflush(stderr);
-  capture_ = OpenCapture();
+  if (owned_) capture_ = OpenLibraryCapture();
   if (capture_ < 0) return;  // no descriptor left: nothing can be moved
   savedOut_ = ::fcntl(1, F_DUPFD_CLOEXEC, 3);
   savedErr_ = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
@@ -59,12 +63,18 @@ LibraryOutput::~LibraryOutput() {
   Restore(savedErr_, 2);
   std::string text;
   char buffer[4096];
-  for (bool more = ::lseek(capture_, 0, SEEK_SET) == 0; more && text.size() < kMaxLogged;) {
+  // Mostly nothing was printed: one look at the offset tells.
+  for (bool more = ::lseek(capture_, 0, SEEK_CUR) > 0 && ::lseek(capture_, 0, SEEK_SET) == 0;
+       more && text.size() < kMaxLogged;) {
     const ssize_t n = ::read(capture_, buffer, sizeof buffer);
     if (n > 0) text.append(buffer, static_cast<std::size_t>(n));
     more = n > 0 || (n < 0 && errno == EINTR);
   }
-  ::close(capture_);
+  if (owned_) {
+    ::close(capture_);
+  } else if (!text.empty() && ::ftruncate(capture_, 0) == 0) {
+    ::lseek(capture_, 0, SEEK_SET);
+  }
   std::istringstream lines(text);
   std::string line;
   while (logger_->isDebugEnabled() && std::getline(lines, line)) {

@@ -22,22 +22,19 @@ bool IsHostChar(char c) {
 // Splits `text` from `start` on at every separator into `parts`, leaving
 // out empty parts and "."; a ".." takes the part before it away when
 // `dotDotGoesUp`. False at a part that is ".." otherwise, or that holds a
-// control character or a character Windows does not allow in a name (the
-// last part may hold the wildcards when `pattern`).
-bool SplitParts(const std::string& text, std::size_t start, bool dotDotGoesUp, bool pattern,
-                std::vector<std::string>& parts) {
+// control character or a character Windows does not allow in a name.
+bool SplitParts(const std::string& text, std::size_t start, bool dotDotGoesUp, std::vector<std::string>& parts) {
   parts.clear();
   while (start <= text.size()) {
     const std::size_t end = std::min(text.find_first_of("\\/", start), text.size());
     const std::string part = text.substr(start, end - start);
-    const char* forbidden = pattern && end == text.size() ? "<>:\"|" : "<>:\"|*?";
     start = end + 1;
     if (part.empty() || part == ".") continue;
     if (part == ".." && dotDotGoesUp) {
       if (!parts.empty()) parts.pop_back();
       continue;
     }
-    if (part == ".." || HasControl(part) || part.find_first_of(forbidden) != std::string::npos) return false;
+    if (part == ".." || HasControl(part) || part.find_first_of("<>:\"|*?") != std::string::npos) return false;
     parts.push_back(part);
   }
   return true;
@@ -57,7 +54,7 @@ ErrorCode ParseRemoteName(const std::string& text, RemoteName& out) {
     return err::kBadNetPath;
   }
   std::vector<std::string> parts;
-  if (!SplitParts(text, end + 1, false, false, parts) || parts.empty()) return err::kBadNetName;
+  if (!SplitParts(text, end + 1, false, parts) || parts.empty()) return err::kBadNetName;
   out.host = host;
   out.share = parts[0];
   out.components.assign(parts.begin() + 1, parts.end());
@@ -89,13 +86,12 @@ bool IsDrivePath(const std::string& path) {
   return path.size() == 2 || IsSeparator(path[2]);
 }
 
-bool ParseDrivePath(const std::string& path, bool lastMayBePattern, char& letter,
-                    std::vector<std::string>& components, ErrorCode& error) {
+bool ParseDrivePath(const std::string& path, char& letter, std::vector<std::string>& components, ErrorCode& error) {
   components.clear();
   error = err::kSuccess;
   if (!IsDrivePath(path)) return false;
   letter = ToUpperAscii(path[0]);
-  if (SplitParts(path, 3, true, lastMayBePattern, components)) return true;
+  if (SplitParts(path, 3, true, components)) return true;
   error = err::kInvalidName;
   components.clear();
   return false;

@@ -38,10 +38,9 @@ char DriveLetterOf(const std::string& name);
 bool IsDrivePath(const std::string& path);
 // A path on a mapped drive ("E:\dir\file", "E:", "E:\") split into the drive
 // letter and the components below its root ("." dropped, ".." never above
-// the root); the last may hold '*' and '?' when `lastMayBePattern`. False
-// with `error` 0 for no drive path, 123 for a forbidden character.
-bool ParseDrivePath(const std::string& path, bool lastMayBePattern, char& letter,
-                    std::vector<std::string>& components, ErrorCode& error);
+// the root). False with `error` 0 for no drive path, 123 for a forbidden
+// character.
+bool ParseDrivePath(const std::string& path, char& letter, std::vector<std::string>& components, ErrorCode& error);
 
 // Percent-encodes one URL path segment: every byte but A-Z a-z 0-9 - . _ ~.
 std::string EncodeUrlSegment(const std::string& segment);

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <thread>
 
 #include "platform/posix/errno_map.h"
@@ -214,58 +215,56 @@ bool IsNetworkFailure(int error) {
 // A time limit for one call, however many requests it sends: when it
 // passes, a watcher thread shuts the connection's sockets for reading (not
 // for writing, so the library gets no SIGPIPE), and whatever the library
-// waits for ends at once (see README).
+// waits for ends at once (see README). The watcher lives with the session;
+// a call only notes when it began, and the watcher looks at that note one
+// request timeout after it last saw the session idle or the call begin.
 class CallDeadline {
  public:
   ~CallDeadline() {
-    Set(std::nullopt, true);
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      ending_ = true;
+    }
+    wake_.notify_all();
     if (watcher_.joinable()) watcher_.join();
   }
 
-  // The sockets to shut, given before the first call.
-  void Watch(std::vector<int> sockets) { sockets_ = std::move(sockets); }
-  // A call begins, with the limit from now. The watcher starts with the
-  // first call and stays.
-  void Start() {
-    Set(Clock::now() + std::chrono::milliseconds(kRequestTimeoutMs));
-    if (!watcher_.joinable() && !sockets_.empty()) watcher_ = std::thread(&CallDeadline::WatchCalls, this);
+  // The sockets to shut; the watcher starts here.
+  void Watch(std::vector<int> sockets) {
+    sockets_ = std::move(sockets);
+    if (!sockets_.empty()) watcher_ = std::thread(&CallDeadline::WatchCalls, this);
   }
-  void Stop() { Set(std::nullopt); }
+  void Start() { started_ = Clock::now().time_since_epoch().count(); }
+  void Stop() { started_ = 0; }
   // Whether a deadline has passed; the connection is then closed for good.
   bool Passed() const { return passed_; }
 
  private:
-  void Set(std::optional<Clock::time_point> deadline, bool ending = false) {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    deadline_ = deadline;
-    ending_ = ending;
-    changed_.notify_all();
-  }
-
   void WatchCalls() {
+    const auto limit = std::chrono::milliseconds(kRequestTimeoutMs);
     std::unique_lock<std::mutex> lock(mutex_);
-    while (!ending_ && !passed_) {
-      if (!deadline_) {
-        changed_.wait(lock);
-      } else if (Clock::now() < *deadline_) {
-        changed_.wait_until(lock, *deadline_);
-      } else {
+    while (!ending_) {
+      const Clock::rep started = started_;
+      const Clock::time_point now = Clock::now();
+      if (started != 0 && now - Clock::time_point(Clock::duration(started)) >= limit) {
         passed_ = true;  // before the call that waits can see the sockets shut
         for (const int fd : sockets_) ::shutdown(fd, SHUT_RD);
+        return;
       }
+      wake_.wait_until(lock, (started != 0 ? Clock::time_point(Clock::duration(started)) : now) + limit);
     }
   }
 
   std::mutex mutex_;
-  std::condition_variable changed_;
+  std::condition_variable wake_;
   std::thread watcher_;
   std::vector<int> sockets_;
-  std::optional<Clock::time_point> deadline_;  // of the call under way
+  std::atomic<Clock::rep> started_{0};  // when the call under way began; 0: none
   std::atomic<bool> passed_{false};
   bool ending_ = false;
 };
 
-class LibSmbSession final : public SmbSession, public std::enable_shared_from_this<LibSmbSession> {
+class LibSmbSession final : public SmbSession {
  public:
   LibSmbSession(const SmbApi& api, const RemoteName& name, std::string server, const Account& account,
                 const std::string& password)
@@ -274,9 +273,10 @@ class LibSmbSession final : public SmbSession, public std::enable_shared_from_th
 
   ~LibSmbSession() override {
     if (context_ != nullptr) {
-      const LibraryOutput quiet(SmbLogger());
+      const LibraryOutput quiet(SmbLogger(), capture_);
       api_.smbc_free_context(context_, 1);
     }
+    if (capture_ >= 0) ::close(capture_);
     for (std::string* secret : {&domain_, &user_, &password_}) {
       if (!secret->empty()) explicit_bzero(&(*secret)[0], secret->size());
     }
@@ -308,34 +308,43 @@ class LibSmbSession final : public SmbSession, public std::enable_shared_from_th
     });
   }
 
-  ErrorCode OpenDirectory(const Path& path, NextEntry& out) override {
-    SMBCFILE* handle = nullptr;
-    const ErrorCode code = Call(path, [&](const char* url) {
-      handle = Do(api_.smbc_getFunctionOpendir, url);
+  ErrorCode List(const Path& path, std::vector<FileIdEntry>& out) override {
+    out.clear();
+    listed_ = path;
+    listedFiles_.clear();
+    // One call: the library reads the whole listing at the opendir, and the
+    // entries come from memory.
+    return Call(path, [&](const char* url) {
+      SMBCFILE* dir = Do(api_.smbc_getFunctionOpendir, url);
       // A folder that is not there: the path, not a file, is missing.
-      return Check(handle != nullptr, ENOENT, err::kPathNotFound);
+      if (dir == nullptr) return Check(false, ENOENT, err::kPathNotFound);
+      struct stat st {};
+      while (const libsmb_file_info* info = Do(api_.smbc_getFunctionReaddirPlus2, dir, &st)) {
+        // The inode number is the server's file id.
+        out.push_back({info->attrs != 0 ? info->attrs : attr::kNormal, 0, static_cast<std::uint64_t>(st.st_ino),
+                       info->name != nullptr ? info->name : ""});
+        if ((out.back().attributes & attr::kDirectory) == 0) listedFiles_.insert(out.back().name);
+      }
+      const ErrorCode code = Check(errno == 0);
+      api_.smbc_getFunctionClosedir(context_)(context_, dir);
+      if (code != err::kSuccess) out.clear();
+      return code;
     });
-    if (handle == nullptr) return code;
-    // The entries come from memory; the folder closes with the last copy.
-    const std::shared_ptr<LibSmbSession> self = shared_from_this();
-    const std::shared_ptr<SMBCFILE> dir(handle, [self](SMBCFILE* open) { self->Close(open); });
-    out = [self, dir](FileIdEntry& entry, ErrorCode& error) { return self->Read(dir.get(), entry, error); };
-    return err::kSuccess;
   }
 
   ErrorCode SetAttributes(const Path& path, std::uint32_t attributes) override {
     return Call(path, [&](const char* url) {
-      struct stat st {};
-      if (Do(api_.smbc_getFunctionStat, url, &st) != 0) return Check(false);
+      bool folder = false;
+      if (!IsListedFile(path) && !Stat(url, folder)) return Check(false);
       const std::uint32_t wanted = attributes & kSettableAttributes;
-      if (!S_ISDIR(st.st_mode) && wanted == 0) {
+      if (!folder && wanted == 0) {
         // The library ignores a DOS mode of 0 ("leave as is"); a file mode
         // with write bits and no execute bits clears every attribute instead.
         return Check(Do(api_.smbc_getFunctionChmod, url, mode_t{0644}) == 0);
       }
       // A folder keeps its directory bit, which also makes the value non-zero.
       char text[16];
-      std::snprintf(text, sizeof text, "0x%X", S_ISDIR(st.st_mode) ? (wanted | attr::kDirectory) : wanted);
+      std::snprintf(text, sizeof text, "0x%X", folder ? (wanted | attr::kDirectory) : wanted);
       return Check(Do(api_.smbc_getFunctionSetxattr, url, "system.dos_attr.mode", static_cast<const void*>(text),
                       std::strlen(text), 0) == 0);
     });
@@ -350,11 +359,12 @@ class LibSmbSession final : public SmbSession, public std::enable_shared_from_th
 
   ErrorCode RemoveFile(const Path& path) override {
     // The library's unlink removes an empty folder (and "removes" a full
-    // one): DeleteFileA refuses folders, so this looks first.
+    // one): DeleteFileA refuses folders, so this looks first, unless the
+    // folder's last listing showed a file by that name.
     return Call(path, [&](const char* url) {
-      struct stat st {};
-      if (Do(api_.smbc_getFunctionStat, url, &st) != 0) return Check(false);
-      if (S_ISDIR(st.st_mode)) return err::kAccessDenied;
+      bool folder = false;
+      if (!IsListedFile(path) && !Stat(url, folder)) return Check(false);
+      if (folder) return err::kAccessDenied;
       // The server's "cannot delete" (a read-only file) arrives as EINVAL.
       return Check(Do(api_.smbc_getFunctionUnlink, url) == 0, EINVAL, err::kAccessDenied);
     });
@@ -413,7 +423,7 @@ class LibSmbSession final : public SmbSession, public std::enable_shared_from_th
   // streams, and the call within its deadline while the session lasts.
   template <typename Body>
   auto Within(Body body) {
-    const LibraryOutput quiet(SmbLogger());
+    const LibraryOutput quiet(SmbLogger(), capture_);
     started_ = Clock::now();
     if (!broken_) deadline_.Start();
     const auto result = body();
@@ -460,25 +470,18 @@ class LibSmbSession final : public SmbSession, public std::enable_shared_from_th
     return timedOut ? err::kSemTimeout : err::kNetNameDeleted;
   }
 
-  // The next entry of a listing (see NextEntry); the inode number is the
-  // server's file id.
-  bool Read(SMBCFILE* dir, FileIdEntry& entry, ErrorCode& error) {
-    struct stat st {};
-    const libsmb_file_info* info = Within([&] {
-      const libsmb_file_info* next = Do(api_.smbc_getFunctionReaddirPlus2, dir, &st);
-      error = next != nullptr || errno == 0 ? err::kSuccess : Failure(errno);
-      return next;
-    });
-    if (info == nullptr) return false;
-    entry.name = info->name != nullptr ? info->name : "";
-    entry.attributes = info->attrs != 0 ? info->attrs : attr::kNormal;
-    entry.fileId = static_cast<std::uint64_t>(st.st_ino);
-    return true;
+  // Whether the last listing showed a file at `path` (by the same name).
+  bool IsListedFile(const Path& path) const {
+    return !path.empty() && std::equal(listed_.begin(), listed_.end(), path.begin(), path.end() - 1) &&
+           listedFiles_.count(path.back()) != 0;
   }
 
-  void Close(SMBCFILE* dir) {
-    const LibraryOutput quiet(SmbLogger());
-    api_.smbc_getFunctionClosedir(context_)(context_, dir);
+  // Looks up whether `url` is a folder: false (errno set) when it cannot.
+  bool Stat(const char* url, bool& folder) {
+    struct stat st {};
+    if (Do(api_.smbc_getFunctionStat, url, &st) != 0) return false;
+    folder = S_ISDIR(st.st_mode);
+    return true;
   }
 
   const SmbApi& api_;
@@ -490,6 +493,9 @@ class LibSmbSession final : public SmbSession, public std::enable_shared_from_th
   bool broken_ = false;       // the server stopped answering or the connection broke
   Clock::time_point started_;  // of the call under way
   CallDeadline deadline_;
+  int capture_ = OpenLibraryCapture();  // for what the library prints during a call
+  Path listed_;                          // the folder listed last
+  std::set<std::string> listedFiles_;    // the files that listing showed
 };
 
 }  // namespace

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,11 +23,6 @@ constexpr ErrorCode kNoNetwork = 1222;
 // For tests: the next session loads `library` (null: kSmbLibrary) anew.
 void ResetSmbApiForTests(const char* library);
 
-// The entries of an open folder, one a call: true with `entry` filled;
-// false at the end (`error` 0) or on a failure (`error` set). The folder
-// closes when the last copy goes.
-using NextEntry = std::function<bool(FileIdEntry& entry, ErrorCode& error)>;
-
 // Every call takes the folders below the connection's root folder and
 // answers 0 or a Windows number. After a timeout (121) or a broken
 // connection (64) every later call fails at once with 64.
@@ -48,7 +42,8 @@ class SmbSession {
   const RemoteName& name() const { return name_; }
 
   virtual ErrorCode Exists(const Path& path) = 0;
-  virtual ErrorCode OpenDirectory(const Path& path, NextEntry& out) = 0;
+  // Every entry of the folder, "." and ".." included (none on a failure).
+  virtual ErrorCode List(const Path& path, std::vector<FileIdEntry>& out) = 0;
   // Sets the read-only, hidden, system and archive bits to those given.
   virtual ErrorCode SetAttributes(const Path& path, std::uint32_t attributes) = 0;
   virtual ErrorCode MakeDirectory(const Path& path) = 0;

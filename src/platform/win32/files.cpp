@@ -1,6 +1,8 @@
 // Windows implementation of the files concern.
 #include <io.h>
 
+#include <cerrno>
+
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,11 +14,33 @@
 namespace platform {
 namespace {
 
-HANDLE ToHandle(FindHandle handle) { return reinterpret_cast<HANDLE>(handle); }
+// The result of a call that returned `ok`, with the thread's last error.
+ErrorCode Result(BOOL ok) { return ok ? err::kSuccess : static_cast<ErrorCode>(::GetLastError()); }
 
-void CopyEntry(const WIN32_FIND_DATAA& found, FindData& data) {
-  data.attributes = static_cast<std::uint32_t>(found.dwFileAttributes);
-  data.name = found.cFileName;
+// What a server answers to an information class it does not know.
+bool IsUnknownQuery(DWORD error) {
+  return error == ERROR_INVALID_PARAMETER || error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_LEVEL ||
+         error == ERROR_INVALID_FUNCTION;
+}
+
+// The entries of `dir` through FindFirstFileA, without ids.
+ErrorCode ListByName(const std::string& dir, std::vector<FileIdEntry>& entries) {
+  const std::string pattern = dir + (!dir.empty() && dir.back() == '\\' ? "*.*" : "\\*.*");
+  WIN32_FIND_DATAA found{};
+  const HANDLE search = ::FindFirstFileA(pattern.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return static_cast<ErrorCode>(::GetLastError());
+  do {
+    FileIdEntry entry;
+    entry.attributes = static_cast<std::uint32_t>(found.dwFileAttributes);
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) entry.reparseTag = found.dwReserved0;
+    entry.name = found.cFileName;
+    entries.push_back(std::move(entry));
+  } while (::FindNextFileA(search, &found));
+  const DWORD end = ::GetLastError();
+  ::FindClose(search);
+  if (end == ERROR_NO_MORE_FILES) return err::kSuccess;
+  entries.clear();
+  return static_cast<ErrorCode>(end);
 }
 
 // Writes to a file handle it owns, a newline as CR LF (the log is a text
@@ -80,55 +104,28 @@ std::unique_ptr<std::streambuf> OpenLocalLogFile(const std::string& path) {
 
 class WinFiles : public Files {
  public:
-  int Access(const std::string& path, int mode) override {
+  ErrorCode Access(const std::string& path, int mode) override {
     // The C runtime knows only the existence (0), write (2) and read (4)
     // bits; any other mode makes its parameter check end the process, so
     // the remaining bits are dropped rather than passed on.
-    return ::_access(path.c_str(), mode & 6) == 0 ? 0 : -1;
+    if (::_access(path.c_str(), mode & 6) == 0) return err::kSuccess;
+    return errno == EACCES ? err::kAccessDenied : err::kFileNotFound;
   }
 
-  bool MakeDirectory(const std::string& path) override {
-    return ::CreateDirectoryA(path.c_str(), nullptr) != FALSE;
+  ErrorCode MakeDirectory(const std::string& path) override {
+    return Result(::CreateDirectoryA(path.c_str(), nullptr));
   }
 
-  FindHandle FindFirst(const std::string& pattern, FindData& data) override {
-    WIN32_FIND_DATAA found{};
-    const HANDLE handle = ::FindFirstFileA(pattern.c_str(), &found);
-    if (handle == INVALID_HANDLE_VALUE) return kInvalidFind;
-    CopyEntry(found, data);
-    return reinterpret_cast<FindHandle>(handle);
+  ErrorCode SetAttributes(const std::string& path, std::uint32_t attributes) override {
+    return Result(::SetFileAttributesA(path.c_str(), static_cast<DWORD>(attributes)));
   }
 
-  bool FindNext(FindHandle handle, FindData& data) override {
-    if (handle == kInvalidFind) {
-      ::SetLastError(ERROR_INVALID_HANDLE);
-      return false;
-    }
-    WIN32_FIND_DATAA found{};
-    if (!::FindNextFileA(ToHandle(handle), &found)) return false;
-    CopyEntry(found, data);
-    return true;
-  }
+  ErrorCode RemoveFile(const std::string& path) override { return Result(::DeleteFileA(path.c_str())); }
 
-  bool FindEnd(FindHandle handle) override {
-    if (handle == kInvalidFind) {
-      ::SetLastError(ERROR_INVALID_HANDLE);
-      return false;
-    }
-    return ::FindClose(ToHandle(handle)) != FALSE;
-  }
+  ErrorCode RemoveDir(const std::string& path) override { return Result(::RemoveDirectoryA(path.c_str())); }
 
-  bool SetAttributes(const std::string& path, std::uint32_t attributes) override {
-    return ::SetFileAttributesA(path.c_str(), static_cast<DWORD>(attributes)) != FALSE;
-  }
-
-  bool RemoveFile(const std::string& path) override {
-    return ::DeleteFileA(path.c_str()) != FALSE;
-  }
-
-  bool RemoveDir(const std::string& path) override {
-    return ::RemoveDirectoryA(path.c_str()) != FALSE;
-  }
+  // The redirector keeps several requests to one server in flight.
+  unsigned Overlap() override { return 8; }
 
   std::unique_ptr<std::streambuf> OpenLogFile(const std::string& path) override {
     return OpenLocalLogFile(path);
@@ -144,7 +141,6 @@ class WinFiles : public Files {
     std::vector<LONGLONG> buffer(64 * 1024 / sizeof(LONGLONG));
     const DWORD size = static_cast<DWORD>(buffer.size() * sizeof(LONGLONG));
     FILE_INFO_BY_HANDLE_CLASS query = FileIdBothDirectoryRestartInfo;
-    DWORD result = ERROR_SUCCESS;
     while (::GetFileInformationByHandleEx(folder, query, buffer.data(), size)) {
       query = FileIdBothDirectoryInfo;
       const char* at = reinterpret_cast<const char*>(buffer.data());
@@ -167,13 +163,13 @@ class WinFiles : public Files {
       }
     }
     const DWORD end = ::GetLastError();
-    if (end != ERROR_NO_MORE_FILES) result = end;
     ::CloseHandle(folder);
-    ::SetLastError(result);
-    return static_cast<ErrorCode>(result);
+    if (end == ERROR_NO_MORE_FILES) return err::kSuccess;
+    entries.clear();
+    // A server without the id query: the names alone.
+    if (query == FileIdBothDirectoryRestartInfo && IsUnknownQuery(end)) return ListByName(dir, entries);
+    return static_cast<ErrorCode>(end);
   }
-
-  ErrorCode LastError() override { return static_cast<ErrorCode>(::GetLastError()); }
 };
 
 }  // namespace
