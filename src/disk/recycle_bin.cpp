@@ -233,8 +233,6 @@ class TreeWalk {
 
 }  // namespace
 
-bool deleteDirectoryContents(const std::string& dir) { return TreeWalk(platform::files()).Contents(dir, 0, 0); }
-
 bool deleteDirectoryTree(const std::string& path) { return TreeWalk(platform::files()).Tree(path); }
 
 }  // namespace VkSharemapper

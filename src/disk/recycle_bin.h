@@ -14,9 +14,4 @@ namespace VkSharemapper {
 // does not answer in time ends the walk. False when path cannot be listed.
 bool deleteDirectoryTree(const std::string& path);
 
-// Removes everything below dir, then dir itself (which stays while an entry
-// below it stays). True when every entry was dealt with; false when dir
-// cannot be listed or the walk ended early.
-bool deleteDirectoryContents(const std::string& dir);
-
 }  // namespace VkSharemapper

@@ -51,6 +51,7 @@ constexpr ErrorCode kBadDevice = 1200;                 // ERROR_BAD_DEVICE
 constexpr ErrorCode kConnectionUnavail = 1201;         // ERROR_CONNECTION_UNAVAIL
 constexpr ErrorCode kDeviceAlreadyRemembered = 1202;   // ERROR_DEVICE_ALREADY_REMEMBERED
 constexpr ErrorCode kSessionCredentialConflict = 1219; // ERROR_SESSION_CREDENTIAL_CONFLICT
+constexpr ErrorCode kNoNetwork = 1222;                 // ERROR_NO_NETWORK
 constexpr ErrorCode kConnectionRefused = 1225;         // ERROR_CONNECTION_REFUSED
 constexpr ErrorCode kNetworkUnreachable = 1231;        // ERROR_NETWORK_UNREACHABLE
 constexpr ErrorCode kHostUnreachable = 1232;           // ERROR_HOST_UNREACHABLE

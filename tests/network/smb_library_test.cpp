@@ -80,8 +80,8 @@ TEST_F(SmbLibraryTest, AMissingLibraryFailsTheConnectionBeforeAnyTraffic) {
                                                            "someone", platform::net::kConnectTemporary);
   const auto took = std::chrono::steady_clock::now() - start;
 
-  EXPECT_EQ(posix::kNoNetwork, first);
-  EXPECT_EQ(posix::kNoNetwork, second);
+  EXPECT_EQ(err::kNoNetwork, first);
+  EXPECT_EQ(err::kNoNetwork, second);
   EXPECT_LT(took, std::chrono::milliseconds(500));
   EXPECT_EQ(0u, posix::UserDrives().LetterMask());
   EXPECT_TRUE(logged.HasError("cannot load libsmbclient-not-installed.so.0"));

@@ -105,7 +105,7 @@ const SmbApi* LoadSmbApi() {
     LOG4CXX_DEBUG(SmbLogger(), "loaded " << state.library);
     return &state.api;
   }
-  LOG4CXX_ERROR(SmbLogger(), why << "; SMB connections are not available (Windows error " << kNoNetwork << ")");
+  LOG4CXX_ERROR(SmbLogger(), why << "; SMB connections are not available (Windows error " << err::kNoNetwork << ")");
   if (handle != nullptr) ::dlclose(handle);
   return nullptr;
 }
@@ -509,7 +509,7 @@ ErrorCode SmbSession::Connect(const RemoteName& name, const Account& account, co
   const LibraryOutput quiet(SmbLogger());
   // The library comes first: without it nothing goes out on the network.
   const SmbApi* api = LoadSmbApi();
-  if (api == nullptr) return kNoNetwork;
+  if (api == nullptr) return err::kNoNetwork;
   std::string server;
   ErrorCode code = Reach(name.host, server);
   if (code != err::kSuccess) return code;

@@ -15,10 +15,8 @@ namespace platform {
 namespace posix {
 
 // libsmbclient as its package installs it (the major version is the
-// header's ABI), and ERROR_NO_NETWORK for when it cannot be loaded or lacks
-// a function.
+// header's ABI); err::kNoNetwork when it cannot be loaded or lacks a function.
 constexpr const char* kSmbLibrary = "libsmbclient.so.0";
-constexpr ErrorCode kNoNetwork = 1222;
 
 // For tests: the next session loads `library` (null: kSmbLibrary) anew.
 void ResetSmbApiForTests(const char* library);
