@@ -7,6 +7,7 @@
 # (from GoogleTest's XML report), or, when the program wrote no report (it
 # crashed or hung), which case it was running. The status is 0 only when the
 # program ended with 0 and its report has no failure.
+cmake_minimum_required(VERSION 3.16)
 string(REPLACE "|" ";" emulator "${EMULATOR}")
 get_filename_component(program_name "${PROGRAM}" NAME_WE)
 file(REMOVE "${REPORT}")
@@ -86,4 +87,4 @@ endif()
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "${program_name}: ended with ${status} although none of its ${total} cases failed")
 endif()
-message("${program_name}: all ${total} cases passed")
+message("${program_name}: none of its ${total} cases failed")
