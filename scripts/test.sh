@@ -14,8 +14,10 @@ bash scripts/setup.sh
 
 jobs=$(nproc 2>/dev/null || echo 2)
 
-# Each step's heading says how long the run has taken so far.
-step() { echo "== $1 (at ${SECONDS} s)"; }
+# Each step's heading says how long the run has taken so far and how long
+# the step before took.
+last=0
+step() { echo "== $1 (at ${SECONDS} s; the step before took $((SECONDS - last)) s)"; last=$SECONDS; }
 
 step "shell scripts"
 shellcheck -x scripts/*.sh scripts/win32-deps/*.sh tests/samba/samba_fixture.sh tests/fuzz/*.sh \
