@@ -42,7 +42,9 @@ function(sm_add_gtest target)
     COMMAND ${CMAKE_COMMAND}
       "-DEMULATOR=${emulator}"
       -DPROGRAM=$<TARGET_FILE:${target}>
-      -DREPORT=${CMAKE_CURRENT_BINARY_DIR}/${target}.xml
+      # Relative, in the working directory: a Windows program would read a
+      # Linux absolute path as relative to its drive.
+      -DREPORT=${target}.xml
       -DTIMEOUT=${SM_GTEST_PROGRAM_TIMEOUT}
       -P ${SM_RUN_GTEST_PROGRAM}
     WORKING_DIRECTORY ${arg_WORKING_DIRECTORY})

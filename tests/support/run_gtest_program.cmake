@@ -3,6 +3,9 @@
 #   cmake -DEMULATOR=<emulator, "|"-separated> -DPROGRAM=<exe> -DREPORT=<xml>
 #         -DTIMEOUT=<seconds> -P run_gtest_program.cmake
 #
+# REPORT is a file name relative to the working directory, which the program
+# shares.
+#
 # The program's own output comes first; the last lines say which cases failed
 # (from GoogleTest's XML report), or, when the program wrote no report (it
 # crashed or hung), which case it was running. The status is 0 only when the
