@@ -19,11 +19,11 @@ jobs=${SHAREMAPPER_JOBS:-$(nproc 2>/dev/null || echo 2)}
 build=${SHAREMAPPER_WIN_BUILD:-build-win}
 case "$build" in /*) ;; *) build=$repo/$build ;; esac
 
-echo "== Windows dependencies"
+echo "== Windows dependencies (at ${SECONDS} s)"
 prefix=$(SHAREMAPPER_JOBS=$jobs bash scripts/win32-deps/build.sh "$@" | tail -n 1)
 echo "$prefix"
 
-echo "== Windows build ($build)"
+echo "== Windows build ($build) (at ${SECONDS} s)"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$repo/cmake/mingw-w64-x86_64.cmake" \
   -DSHAREMAPPER_WIN32_PREFIX="$prefix" -DSHAREMAPPER_WERROR=ON \
@@ -39,13 +39,13 @@ stop_wine() {
 }
 trap stop_wine EXIT
 
-echo "== Windows tests (under Wine)"
+echo "== Windows tests (under Wine) (at ${SECONDS} s)"
 # A test program that connects just as the prefix's wineserver shuts down
 # fails in Wine itself ("wine client error: recvmsg: Connection reset by
 # peer", seen once in about eight runs): a failed test gets a second run.
 (cd "$build" && ctest --output-on-failure -j"$jobs" --timeout 600 --repeat until-pass:2)
 
-echo "== Windows package"
+echo "== Windows package (at ${SECONDS} s)"
 (cd "$build" && cpack -G ZIP >/dev/null)
 zip=$build/sharemapper-$(sed -n 's/^project(sharemapper VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)-win64.zip
 bash packaging/windows/check_zip.sh "$zip" "$build/wineprefix"

@@ -11,6 +11,7 @@ packages=(
   mingw-w64 wine64
   clang libclang-rt-14-dev
   hyperfine time valgrind shellcheck
+  curl python3 python3-yaml
 )
 
 missing=()

@@ -35,6 +35,20 @@ for dll in $imports; do
   esac
 done
 
+# The version resource came along: its keys and the version of the zip's
+# name, in the UTF-16 of the resource section (the test under Wine reads the
+# values back through GetFileVersionInfoA).
+version=${top#sharemapper-}
+version=${version%-win64}
+python3 - sharemapper.exe "$version" <<'PY' || fail "sharemapper.exe has no version resource for $version"
+import sys
+data = open(sys.argv[1], "rb").read()
+texts = ["VS_VERSION_INFO", "FileVersion", "ProductVersion", "ProductName", "FileDescription",
+         "OriginalFilename", "sharemapper.exe", sys.argv[2]]
+missing = [t for t in texts if (t + "\0").encode("utf-16-le") not in data]
+sys.exit(f"missing: {missing}" if missing else 0)
+PY
+
 # --help, byte for byte. The listing names the program by its full path,
 # which under Wine is the Linux path on drive Z:.
 # shellcheck disable=SC1003  # a single backslash in quotes, not an escape
@@ -50,4 +64,4 @@ cmp help.out help.expected || fail "--help differs from $golden: $(diff <(od -c 
 "$emulator" "$prefix" sharemapper.exe --outformat=json >query.out
 printf '{"data":[],"errorCode":0,"message":"query success","success":true}\r\n' >query.expected
 cmp query.out query.expected || fail "the JSON query printed: $(od -c query.out | head -5)"
-echo "check_zip: $zip holds the program, README and licences; --help and the JSON query are right"
+echo "check_zip: $zip holds the program (with its version resource), README and licences; --help and the JSON query are right"

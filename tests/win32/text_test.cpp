@@ -11,10 +11,14 @@
 namespace {
 
 // The expected bytes below are those of code page 1252, the ANSI page of a
-// US-English system; Wine picks it from the locale the test runner sets.
+// Western European or US-English system (Wine picks it from the locale the
+// test runner sets); on a system with another ANSI page the cases are skipped.
 class Win32Text : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_EQ(::GetACP(), 1252u); }
+  void SetUp() override {
+    const UINT page = ::GetACP();
+    if (page != 1252) GTEST_SKIP() << "the cases are of code page 1252; this system's ANSI page is " << page;
+  }
 };
 
 struct Conversion {

@@ -96,7 +96,8 @@ TEST_F(WineLifecycle, AddInJsonAndDeleteByVolume) {
 // A label of code page 1252 arrives as the program's argument in that page
 // and comes back from the query as the same characters in UTF-8.
 TEST_F(WineLifecycle, NonAsciiLabelRoundTripsAsUtf8) {
-  ASSERT_EQ(::GetACP(), 1252u);
+  const UINT page = ::GetACP();
+  if (page != 1252) GTEST_SKIP() << "the label is in code page 1252; this system's ANSI page is " << page;
   ASSERT_EQ(box_.Sharemapper(Add("x", "Caf\xE9 \xDC" "ber")).out, testkit::Native(golden::FormLine("add_success")));
   const testkit::Run json = box_.Sharemapper({"--outformat=json"});
   EXPECT_NE(json.out.find("\"volumename\":\"Caf\xC3\xA9 \xC3\x9C" "ber\""), std::string::npos) << json.out;
