@@ -23,6 +23,10 @@ class LogCapture {
     return lines;
   }
 
+  // A line from its location on ("VkSharemapper::SambaDisk::Mount:143 ..."),
+  // without the thread number and time stamp that vary.
+  static std::string Tail(const std::string& line) { return line.substr(line.find("VkSharemapper::")); }
+
   static std::string Contents() {
     std::ifstream in(VkSharemapper::AppLog.path(), std::ios::binary);
     std::ostringstream text;

@@ -6,6 +6,7 @@
 #include "support/applog_capture.h"
 #include "support/fakes.h"
 #include "support/golden.h"
+#include "support/sample_disk.h"
 
 using VkSharemapper::DriveList;
 using VkSharemapper::kValueDiskSessionId;
@@ -21,21 +22,6 @@ namespace {
 
 const std::string kParent = VkSharemapper::kMountPoints2;
 
-SambaDisk FilledDisk() {
-  SambaDisk disk;
-  disk.drive = "E:";
-  disk.host = "10.0.0.5";
-  disk.location = "user\\12345";
-  disk.domain = "CORP";
-  disk.user = "bob";
-  disk.password = "s3cret";
-  disk.userid = "1001";
-  disk.volume = "Docs";
-  disk.dsid = "77";
-  return disk;
-}
-
-std::string Tail(const std::string& line) { return line.substr(line.find("VkSharemapper::")); }
 
 }  // namespace
 
@@ -101,7 +87,7 @@ TEST(Mount, ConnectsRecordsAndLogsInOrder) {
   const auto lines = log.Lines();
   ASSERT_EQ(lines.size(), 2u);  // no recycle bin on this drive
   EXPECT_EQ(lines[0], "[5124]2024-3-7 9:5:2:17 VkSharemapper::SambaDisk::Mount:143  INFO:  mapping net disk sucessed");
-  EXPECT_EQ(Tail(lines[1]), "VkSharemapper::SambaDisk::Mount:169  INFO:  Samba disk mount: 1");
+  EXPECT_EQ(LogCapture::Tail(lines[1]), "VkSharemapper::SambaDisk::Mount:169  INFO:  Samba disk mount: 1");
 
   // A second Mount does nothing at all.
   const int calls = fake.network.addCalls;
@@ -130,7 +116,7 @@ TEST(Mount, MissingFieldIsLoggedWithoutThePassword) {
   EXPECT_EQ(fake.registry.calls, 0);
   EXPECT_EQ(fake.system.tokenCalls, 0);
   ASSERT_EQ(log.Lines().size(), 1u);
-  EXPECT_EQ(Tail(log.Lines()[0]),
+  EXPECT_EQ(LogCapture::Tail(log.Lines()[0]),
             "VkSharemapper::SambaDisk::Mount:114  ERR:  missing Parameter, can't mount samdisk "
             "E:user\\12345bob***Docs1001");
 
@@ -138,7 +124,7 @@ TEST(Mount, MissingFieldIsLoggedWithoutThePassword) {
   SambaDisk noPassword = FilledDisk();
   noPassword.password.clear();
   EXPECT_FALSE(noPassword.Mount(error));
-  EXPECT_EQ(Tail(second.Lines()[0]),
+  EXPECT_EQ(LogCapture::Tail(second.Lines()[0]),
             "VkSharemapper::SambaDisk::Mount:114  ERR:  missing Parameter, can't mount samdisk "
             "E:10.0.0.5user\\12345bobDocs1001");
   EXPECT_EQ(error, 0u);
@@ -162,7 +148,7 @@ TEST(Mount, RefusedConnectionKeepsItsNumber) {
   EXPECT_FALSE(disk.mounted);
   EXPECT_EQ(error, 85u);
   ASSERT_EQ(log.Lines().size(), 1u);
-  EXPECT_EQ(Tail(log.Lines()[0]), "VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk failed, errno: 85");
+  EXPECT_EQ(LogCapture::Tail(log.Lines()[0]), "VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk failed, errno: 85");
   EXPECT_TRUE(fake.registry.keys.empty());
 }
 
@@ -181,7 +167,7 @@ TEST(Mount, OverlongRemoteNameNeverReachesTheNetwork) {
   EXPECT_FALSE(longer.Mount(error));
   EXPECT_EQ(error, 206u);
   EXPECT_EQ(fake.network.addCalls, 1);
-  EXPECT_EQ(Tail(log.Lines().back()), "VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk failed, errno: 206");
+  EXPECT_EQ(LogCapture::Tail(log.Lines().back()), "VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk failed, errno: 206");
 }
 
 TEST(Mount, EmptyDsidConnectsButReportsFailure) {
@@ -198,7 +184,7 @@ TEST(Mount, EmptyDsidConnectsButReportsFailure) {
   EXPECT_TRUE(fake.registry.HasValue(key, kValueLabel));
   EXPECT_TRUE(fake.registry.HasValue(key, kValueUserId));
   EXPECT_FALSE(fake.registry.HasValue(key, kValueDiskSessionId));
-  EXPECT_EQ(Tail(log.Lines().back()), "VkSharemapper::SambaDisk::Mount:169  INFO:  Samba disk mount: 0");
+  EXPECT_EQ(LogCapture::Tail(log.Lines().back()), "VkSharemapper::SambaDisk::Mount:169  INFO:  Samba disk mount: 0");
 }
 
 TEST(Mount, RegistryFailureStillEmptiesTheRecycleBin) {
@@ -212,8 +198,8 @@ TEST(Mount, RegistryFailureStillEmptiesTheRecycleBin) {
   EXPECT_FALSE(disk.Mount(error));
   const auto lines = log.Lines();
   ASSERT_EQ(lines.size(), 3u);
-  EXPECT_EQ(Tail(lines[1]), "VkSharemapper::SambaDisk::Mount:169  INFO:  Samba disk mount: 0");
-  EXPECT_EQ(Tail(lines[2]), "VkSharemapper::SambaDisk::Mount:173  INFO:  try delete RECYCLE.BIN");
+  EXPECT_EQ(LogCapture::Tail(lines[1]), "VkSharemapper::SambaDisk::Mount:169  INFO:  Samba disk mount: 0");
+  EXPECT_EQ(LogCapture::Tail(lines[2]), "VkSharemapper::SambaDisk::Mount:173  INFO:  try delete RECYCLE.BIN");
   EXPECT_FALSE(fake.files.Exists("E:\\$RECYCLE.BIN"));
 }
 
@@ -235,7 +221,7 @@ TEST(Unmount, RemovesRecordThenConnection) {
   EXPECT_TRUE(fake.network.connections.empty());
   EXPECT_TRUE(fake.network.lastForce);
   ASSERT_EQ(log.Lines().size(), 1u);
-  EXPECT_EQ(Tail(log.Lines()[0]), "VkSharemapper::SambaDisk::Unmount:198  INFO:  delete net disk sucessed");
+  EXPECT_EQ(LogCapture::Tail(log.Lines()[0]), "VkSharemapper::SambaDisk::Unmount:198  INFO:  delete net disk sucessed");
 
   // Not mounted: nothing is touched.
   const int registryCalls = fake.registry.calls;
@@ -264,8 +250,8 @@ TEST(Unmount, FailedRecordDeletionStillDisconnects) {
   EXPECT_TRUE(fake.network.connections.empty());
   const auto lines = log.Lines();
   ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(Tail(lines[0]), "VkSharemapper::SambaDisk::Unmount:192  ERR:  delete MountPoints2 key failed");
-  EXPECT_EQ(Tail(lines[1]), "VkSharemapper::SambaDisk::Unmount:198  INFO:  delete net disk sucessed");
+  EXPECT_EQ(LogCapture::Tail(lines[0]), "VkSharemapper::SambaDisk::Unmount:192  ERR:  delete MountPoints2 key failed");
+  EXPECT_EQ(LogCapture::Tail(lines[1]), "VkSharemapper::SambaDisk::Unmount:198  INFO:  delete net disk sucessed");
 }
 
 TEST(Unmount, FailedDisconnectionKeepsMountedButNotTheRecord) {
@@ -284,7 +270,7 @@ TEST(Unmount, FailedDisconnectionKeepsMountedButNotTheRecord) {
   EXPECT_TRUE(disk.mounted);
   EXPECT_FALSE(fake.registry.keys.count(key));
   ASSERT_EQ(log.Lines().size(), 1u);
-  EXPECT_EQ(Tail(log.Lines()[0]), "VkSharemapper::SambaDisk::Unmount:202  ERR:  delete net disk failed, errno: 2250");
+  EXPECT_EQ(LogCapture::Tail(log.Lines()[0]), "VkSharemapper::SambaDisk::Unmount:202  ERR:  delete net disk failed, errno: 2250");
 }
 
 TEST(Query, ListsNetworkDrivesInLetterOrderWithDefaults) {

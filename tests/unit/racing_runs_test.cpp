@@ -6,6 +6,7 @@
 #include "disk/query.h"
 #include "disk/samba_disk.h"
 #include "support/applog_capture.h"
+#include "support/sample_disk.h"
 #include "support/fakes.h"
 
 using namespace VkSharemapper;
@@ -13,20 +14,13 @@ using namespace VkSharemapper;
 namespace {
 
 SambaDisk StarDisk(const std::string& drive) {
-  SambaDisk disk;
+  SambaDisk disk = FilledDisk();
   disk.drive = drive;
   disk.anyLetter = true;
   disk.host = "srv";
   disk.location = "pub";
-  disk.user = "bob";
-  disk.password = "pw";
-  disk.userid = "1";
-  disk.volume = "Pub";
-  disk.dsid = "2";
   return disk;
 }
-
-std::string Tail(const std::string& line) { return line.substr(line.find("VkSharemapper::")); }
 
 }  // namespace
 
@@ -49,8 +43,8 @@ TEST(RacingRuns, StarGoesOnWithTheNextFreeLetter) {
     EXPECT_EQ(disk.drive, "X:");
     EXPECT_EQ(fake.network.addedLetters, (std::vector<std::string>{"Z:", "Y:", "X:"}));
     EXPECT_EQ(fake.network.connections["X:"], "\\\\srv\\pub");
-    EXPECT_EQ(fake.registry.keys[kMountPoints2 + std::string("##srv#pub")][kValueLabel], "Pub");
-    EXPECT_EQ(Tail(log.Lines().at(0)), "VkSharemapper::SambaDisk::Mount:143  INFO:  mapping net disk sucessed");
+    EXPECT_EQ(fake.registry.keys[kMountPoints2 + std::string("##srv#pub")][kValueLabel], "Docs");
+    EXPECT_EQ(LogCapture::Tail(log.Lines().at(0)), "VkSharemapper::SambaDisk::Mount:143  INFO:  mapping net disk sucessed");
   }
 }
 
@@ -79,7 +73,7 @@ TEST(RacingRuns, StarFailsWhenNoLetterIsLeft) {
   EXPECT_EQ(error, platform::err::kAlreadyAssigned);
   EXPECT_EQ(fake.network.addCalls, 26);
   ASSERT_EQ(log.Lines().size(), 1u);
-  EXPECT_EQ(Tail(log.Lines()[0]), "VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk failed, errno: 85");
+  EXPECT_EQ(LogCapture::Tail(log.Lines()[0]), "VkSharemapper::SambaDisk::Mount:148  ERR:  mapping net disk failed, errno: 85");
   EXPECT_EQ(fake.registry.keys.count(kMountPoints2 + std::string("##srv#pub")), 0u);
 }
 
@@ -99,5 +93,5 @@ TEST(RacingRuns, DeleteTakesOnlyTheConnectionItLookedAt) {
   EXPECT_FALSE(list[0]->Unmount());
   EXPECT_EQ(fake.network.connections["E:"], "\\\\srv\\new");
   EXPECT_EQ(fake.registry.keys.count(newRecord), 1u);
-  EXPECT_EQ(Tail(log.Lines().at(0)), "VkSharemapper::SambaDisk::Unmount:202  ERR:  delete net disk failed, errno: 2250");
+  EXPECT_EQ(LogCapture::Tail(log.Lines().at(0)), "VkSharemapper::SambaDisk::Unmount:202  ERR:  delete net disk failed, errno: 2250");
 }
