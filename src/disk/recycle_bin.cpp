@@ -81,14 +81,18 @@ struct FolderIds {
 // a folder and leaves it in place; when no id is given, folders are walked
 // as they are listed.
 //
-// One listing per folder gives both the ids and the entries. The files and
-// links of a folder are removed side by side, as many at once as the layer
-// carries; its subfolders one after another, each after its contents.
+// One listing per folder gives both the ids and the entries. The entries of
+// a folder are dealt with side by side, as many calls at once as the layer
+// carries: files and links removed, subfolders walked the same way. A
+// folder goes once all its entries have been dealt with.
 //
 // The first call that meets a server that no longer answers ends the walk:
 // each further call would only wait for its own timeout. The calls already
 // under way end within that same timeout.
 class TreeWalk {
+  // The ids of the folders around the one being walked, outermost first.
+  using Above = std::vector<std::uint64_t>;
+
  public:
   explicit TreeWalk(platform::Files& files) : files_(files), pool_(files.Overlap()) {}
 
@@ -96,10 +100,10 @@ class TreeWalk {
     const std::size_t cut = path.find_last_of('\\');
     if (cut == std::string::npos || cut + 1 >= path.size()) return Contents(path, 0, 0);
     // The folder above, as the drive's root "E:\" when that is the one.
-    const std::string above = path.substr(0, cut == 2 && path[1] == ':' ? cut + 1 : cut);
+    const std::string holder = path.substr(0, cut == 2 && path[1] == ':' ? cut + 1 : cut);
     const std::string name = path.substr(cut + 1);
     FolderIds outer;
-    if (Read(above, outer) != platform::err::kSuccess && aborted_) return false;
+    if (Read(holder, outer) != platform::err::kSuccess && aborted_) return false;
     std::uint64_t id = 0;
     for (const platform::FileIdEntry& entry : outer.entries) {
       if (!platform::EqualsIgnoreCase(entry.name, name)) continue;
@@ -107,21 +111,22 @@ class TreeWalk {
       if ((entry.attributes & platform::attr::kReparsePoint) != 0) return false;
       id = entry.fileId;
     }
+    Above above;
     if (id != 0) {
       if (id == outer.self || id == outer.parent || outer.Shared(name, id)) return false;
-      if (outer.self != 0) above_.push_back(outer.self);
-      if (outer.parent != 0) above_.push_back(outer.parent);
+      if (outer.self != 0) above.push_back(outer.self);
+      if (outer.parent != 0) above.push_back(outer.parent);
     }
-    return Contents(path, id, outer.self);
+    return Contents(path, id, outer.self, above);
   }
 
   // Removes what is below dir, then dir. `id` is the folder's file id where
   // it was listed, `parent` that of the folder it was listed in (0: not
   // known).
-  bool Contents(const std::string& dir, std::uint64_t id, std::uint64_t parent) {
+  bool Contents(const std::string& dir, std::uint64_t id, std::uint64_t parent, const Above& above = {}) {
     FolderIds ids;
     if (Enter(dir, id, parent, ids) != Entry::kWalk) return false;
-    return Walk(dir, ids);
+    return Walk(dir, ids, above);
   }
 
  private:
@@ -141,11 +146,10 @@ class TreeWalk {
 
   // Removes the listed entries of dir, then dir. True when every entry was
   // dealt with (dir itself may stay, for an entry kept); false when the
-  // walk ended before.
-  bool Walk(const std::string& dir, const FolderIds& ids) {
-    if (ids.self != 0) above_.push_back(ids.self);
+  // walk ended before. `above` holds the ids of the folders around dir.
+  bool Walk(const std::string& dir, const FolderIds& ids, Above above) {
+    if (ids.self != 0) above.push_back(ids.self);
     std::vector<std::function<void()>> removals;
-    std::vector<std::pair<std::string, const platform::FileIdEntry*>> folders;
     for (const platform::FileIdEntry& entry : ids.entries) {
       if (entry.name.empty() || entry.name[0] == '.') continue;
       const std::string path = JoinPath(dir, entry.name);
@@ -155,27 +159,23 @@ class TreeWalk {
       const bool isDirectory = (entry.attributes & platform::attr::kDirectory) != 0;
       const bool isLink = (entry.attributes & platform::attr::kReparsePoint) != 0;
       if (isDirectory && !isLink) {
-        folders.emplace_back(path, &entry);
+        removals.push_back([this, path, &entry, &ids, &above] { Folder(path, entry, ids, above); });
       } else {
         // A file, or a junction or directory link: only the link itself goes.
         removals.push_back([this, path, &entry, isDirectory] { Remove(path, entry.attributes, isDirectory); });
       }
     }
     pool_.RunAll(removals);
-    for (const auto& folder : folders) {
-      if (aborted_) break;
-      Folder(folder.first, *folder.second, ids);
-    }
-    if (ids.self != 0) above_.pop_back();
     if (aborted_) return false;
     Check(files_.RemoveDir(dir));
     return true;
   }
 
   // A subfolder: checked, emptied and removed, or left when it is a link.
-  void Folder(const std::string& path, const platform::FileIdEntry& entry, const FolderIds& ids) {
+  void Folder(const std::string& path, const platform::FileIdEntry& entry, const FolderIds& ids, const Above& above) {
+    if (aborted_) return;
     const std::uint64_t id = entry.fileId;
-    if (id != 0 && (std::find(above_.begin(), above_.end(), id) != above_.end() || ids.Shared(entry.name, id))) {
+    if (id != 0 && (std::find(above.begin(), above.end(), id) != above.end() || ids.Shared(entry.name, id))) {
       return;  // a link the server follows: it stays
     }
     FolderIds inner;
@@ -184,7 +184,7 @@ class TreeWalk {
         return;  // a link the server follows: it stays
       case Entry::kWalk:
         // Its read-only bit goes first, so that the walk's last call removes it.
-        if (ClearReadOnly(path, entry.attributes)) Walk(path, inner);
+        if (ClearReadOnly(path, entry.attributes)) Walk(path, inner, above);
         return;
       case Entry::kUnlisted:
         if (!aborted_ && ClearReadOnly(path, entry.attributes)) Check(files_.RemoveDir(path));
@@ -227,7 +227,6 @@ class TreeWalk {
 
   platform::Files& files_;
   TaskPool pool_;
-  std::vector<std::uint64_t> above_;  // the ids of the folders around the one being walked
   std::atomic<bool> aborted_{false};
 };
 

@@ -7,7 +7,7 @@ TaskPool::~TaskPool() {
     const std::lock_guard<std::mutex> lock(mutex_);
     ending_ = true;
   }
-  work_.notify_all();
+  changed_.notify_all();
   for (std::thread& thread : threads_) thread.join();
 }
 
@@ -16,33 +16,36 @@ void TaskPool::RunAll(const std::vector<std::function<void()>>& tasks) {
     for (const auto& task : tasks) task();
     return;
   }
+  Batch batch{&tasks};
   std::unique_lock<std::mutex> lock(mutex_);
   while (threads_.size() + 1 < width_) threads_.emplace_back(&TaskPool::Serve, this);
-  batch_ = &tasks;
-  next_ = 0;
-  work_.notify_all();
-  Drain(lock);
-  idle_.wait(lock, [this] { return running_ == 0; });
-  batch_ = nullptr;
+  open_.push_back(&batch);
+  changed_.notify_all();
+  // Its own tasks first (they are the newest), then whatever else waits.
+  while (batch.next < tasks.size() || batch.running != 0) {
+    if (!RunOne(lock)) changed_.wait(lock);
+  }
 }
 
 void TaskPool::Serve() {
   std::unique_lock<std::mutex> lock(mutex_);
   while (!ending_) {
-    Drain(lock);
-    work_.wait(lock);
+    if (!RunOne(lock)) changed_.wait(lock);
   }
 }
 
-void TaskPool::Drain(std::unique_lock<std::mutex>& lock) {
-  while (batch_ != nullptr && next_ < batch_->size()) {
-    const std::function<void()>& task = (*batch_)[next_++];
-    ++running_;
-    lock.unlock();
-    task();
-    lock.lock();
-    if (--running_ == 0) idle_.notify_all();
-  }
+bool TaskPool::RunOne(std::unique_lock<std::mutex>& lock) {
+  if (open_.empty()) return false;
+  Batch& batch = *open_.back();
+  const std::function<void()>& task = (*batch.tasks)[batch.next++];
+  if (batch.next == batch.tasks->size()) open_.pop_back();
+  ++batch.running;
+  lock.unlock();
+  task();
+  lock.lock();
+  --batch.running;
+  changed_.notify_all();
+  return true;
 }
 
 }  // namespace VkSharemapper

@@ -23,21 +23,27 @@ class TaskPool {
   TaskPool& operator=(const TaskPool&) = delete;
 
   // Runs every task once, the caller's thread among the runners, and
-  // returns when all have ended.
+  // returns when all have ended. A task may run a batch of its own: while
+  // a caller waits for the last tasks of its batch, it runs tasks of any
+  // other batch, so no thread stands idle while there is work.
   void RunAll(const std::vector<std::function<void()>>& tasks);
 
  private:
+  struct Batch {
+    const std::vector<std::function<void()>>* tasks;
+    std::size_t next = 0;     // the first task not yet taken
+    std::size_t running = 0;  // tasks taken and not yet ended
+  };
+
   void Serve();
-  // Takes and runs tasks of the batch until none is left.
-  void Drain(std::unique_lock<std::mutex>& lock);
+  // Runs the next task of the newest batch that has one; false when none
+  // has. The lock is released while the task runs.
+  bool RunOne(std::unique_lock<std::mutex>& lock);
 
   const unsigned width_;
   std::mutex mutex_;
-  std::condition_variable work_;  // a batch came, or the pool ends
-  std::condition_variable idle_;  // a task of the batch ended
-  const std::vector<std::function<void()>>* batch_ = nullptr;
-  std::size_t next_ = 0;     // the first task of the batch not yet taken
-  std::size_t running_ = 0;  // tasks taken and not yet ended
+  std::condition_variable changed_;  // a batch came, a task ended, or the pool ends
+  std::vector<Batch*> open_;         // batches with tasks not yet taken, newest last
   bool ending_ = false;
   std::vector<std::thread> threads_;
 };

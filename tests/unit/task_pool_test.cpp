@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -59,4 +61,38 @@ TEST(TaskPool, WidthOneRunsOnTheCallersThreadInOrder) {
   tasks.push_back([caller] { EXPECT_EQ(std::this_thread::get_id(), caller); });
   pool.RunAll(tasks);
   EXPECT_EQ(order, (std::vector<int>{0, 1, 2, 3, 4}));
+}
+
+// A tree of batches, as a walk makes them: every task of every level runs
+// once, never more than the width at once, and each batch returns only
+// after its own tasks (and theirs) have ended.
+TEST(TaskPool, TasksMayRunBatchesOfTheirOwn) {
+  TaskPool pool(4);
+  std::mutex mutex;
+  unsigned running = 0, most = 0, ran = 0;
+  std::function<void(int)> level = [&](int depth) {
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      most = std::max(most, ++running);
+      ++ran;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    {
+      const std::lock_guard<std::mutex> lock(mutex);
+      --running;
+    }
+    if (depth == 0) return;
+    std::atomic<unsigned> ended{0};
+    std::vector<std::function<void()>> children(5, [&, depth] {
+      level(depth - 1);
+      ++ended;
+    });
+    pool.RunAll(children);
+    EXPECT_EQ(ended, 5u);
+  };
+  std::vector<std::function<void()>> top(5, [&] { level(2); });
+  pool.RunAll(top);
+  EXPECT_EQ(ran, 5u + 25u + 125u);
+  EXPECT_LE(most, 4u);
+  EXPECT_EQ(running, 0u);
 }
