@@ -125,6 +125,7 @@ ErrorCode Drives::Delete(char letter, const std::string& remoteName) {
 }
 
 std::shared_ptr<SmbSession> Drives::Session(char letter) {
+  const std::lock_guard<std::mutex> lock(sessionsMutex_);
   const auto found = sessions_.find(letter);
   if (found == sessions_.end()) return nullptr;
   ConnectionRow row;

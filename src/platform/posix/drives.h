@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/posix/private_files.h"
@@ -46,10 +47,20 @@ class Drives {
 
   // The session of a drive this process connected, if it is still the
   // drive's connection (one cancelled or replaced elsewhere ends here).
+  // The files calls ask from several threads at once.
   std::shared_ptr<SmbSession> Session(char letter);
-  void Attach(char letter, std::shared_ptr<SmbSession> session) { sessions_[letter] = std::move(session); }
-  void Detach(char letter) { sessions_.erase(letter); }
-  void DetachAll() { sessions_.clear(); }
+  void Attach(char letter, std::shared_ptr<SmbSession> session) {
+    const std::lock_guard<std::mutex> lock(sessionsMutex_);
+    sessions_[letter] = std::move(session);
+  }
+  void Detach(char letter) {
+    const std::lock_guard<std::mutex> lock(sessionsMutex_);
+    sessions_.erase(letter);
+  }
+  void DetachAll() {
+    const std::lock_guard<std::mutex> lock(sessionsMutex_);
+    sessions_.clear();
+  }
 
   // The folder of the table in this environment.
   static std::string TableFolder() { return PrivateFolderPath(PrivateFolder::kRuntime); }
@@ -61,6 +72,7 @@ class Drives {
   ErrorCode Conflicts(const ConnectionRow& row);
 
   Database db_;  // opened on first use
+  std::mutex sessionsMutex_;  // for sessions_, and the table while a session is looked up
   std::map<char, std::shared_ptr<SmbSession>> sessions_;
 };
 

@@ -153,8 +153,8 @@ class PosixFiles : public Files {
     return Local(link ? ::unlink(path.c_str()) : ::rmdir(path.c_str()));
   }
 
-  // A session carries one call at a time.
-  unsigned Overlap() override { return 1; }
+  // A session carries several calls at once (local paths any number).
+  unsigned Overlap() override { return posix::SmbSession::kMostCalls; }
 
   std::unique_ptr<std::streambuf> OpenLogFile(const std::string& path) override {
     return OpenLocalLogFile(path);

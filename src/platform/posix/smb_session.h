@@ -1,8 +1,9 @@
-// An SMB session through libsmbclient: one authenticated context per mapped
-// drive of this process (README, "The Linux network and files layer").
+// An SMB session through libsmbclient, one per mapped drive of this process
+// (README, "The Linux network and files layer"). It carries several calls
+// at once: one over its own connection, the others over worker processes
+// with connections of their own (smb_worker.h).
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,23 +11,21 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/posix/net_remote_name.h"
+#include "platform/posix/smb_library.h"
 
 namespace platform {
 namespace posix {
 
-// libsmbclient as its package installs it (the major version is the
-// header's ABI); err::kNoNetwork when it cannot be loaded or lacks a function.
-constexpr const char* kSmbLibrary = "libsmbclient.so.0";
-
-// For tests: the next session loads `library` (null: kSmbLibrary) anew.
-void ResetSmbApiForTests(const char* library);
-
 // Every call takes the folders below the connection's root folder and
 // answers 0 or a Windows number. After a timeout (121) or a broken
-// connection (64) every later call fails at once with 64.
+// connection (64) every later call fails at once with 64. Calls may come
+// from several threads at once.
 class SmbSession {
  public:
   using Path = std::vector<std::string>;
+
+  // The most calls a session carries at once.
+  static constexpr unsigned kMostCalls = 8;
 
   // Authenticates to `name.host` and opens the share and the folders below
   // it: 0 with `out` set, or 53 (host unknown or port 445 not answering),
