@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -196,7 +195,6 @@ std::unique_ptr<SmbWorker> SmbWorker::Start(const std::function<std::unique_ptr<
                                             const std::vector<int>& inherited) {
   int pair[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return nullptr;
-  const pid_t program = ::getpid();
   const pid_t pid = ::fork();
   if (pid < 0) {
     ::close(pair[0]);
@@ -204,9 +202,9 @@ std::unique_ptr<SmbWorker> SmbWorker::Start(const std::function<std::unique_ptr<
     return nullptr;
   }
   if (pid == 0) {
-    // The worker ends with the program, and prints nowhere.
-    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-    if (::getppid() != program) ::_exit(0);
+    // The worker prints nowhere. It ends when the program closes its end
+    // of the socket pair, or ends itself (not on the end of the thread
+    // that forked it, as a parent-death signal would).
     ::close(pair[0]);
     for (const int fd : inherited) ::close(fd);
     const int nowhere = ::open("/dev/null", O_RDWR | O_CLOEXEC);
