@@ -2,18 +2,11 @@
 // them: the session carries them side by side over connections of its own,
 // a server that stops answering ends them all, and nothing of them outlives
 // the session.
-#include <dirent.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -23,6 +16,7 @@
 #include "samba/samba_server.h"
 #include "samba/server_control.h"
 #include "support/private_table.h"
+#include "support/stress.h"
 
 namespace {
 
@@ -31,33 +25,11 @@ namespace err = platform::err;
 constexpr int kThreads = 8;
 constexpr int kFiles = 6;  // in each thread's folder
 
-// The processes whose parent is this one.
-int Children() {
-  int count = 0;
-  DIR* procs = ::opendir("/proc");
-  while (const dirent* entry = procs != nullptr ? ::readdir(procs) : nullptr) {
-    std::ifstream status(std::string("/proc/") + entry->d_name + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-      if (line.rfind("PPid:", 0) == 0) count += std::atoi(line.c_str() + 5) == ::getpid() ? 1 : 0;
-    }
-  }
-  if (procs != nullptr) ::closedir(procs);
-  return count;
-}
-
-// Runs `body(i)` on kThreads threads that start together.
+// Runs `body(i)` for every i below kThreads, all at once.
 void AtOnce(const std::function<void(int)>& body) {
-  std::atomic<int> ready{0};
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kThreads; ++i) {
-    threads.emplace_back([&, i] {
-      ++ready;
-      while (ready < kThreads) std::this_thread::yield();
-      body(i);
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  std::vector<std::function<void()>> tasks;
+  for (int i = 0; i < kThreads; ++i) tasks.push_back([&body, i] { body(i); });
+  testkit::AtOnce(tasks);
 }
 
 // E: is connected to "pub", which holds the folders work/d0 .. work/d7 of
@@ -123,9 +95,9 @@ TEST_F(SambaOverlapTest, CallsAtOnceGoSideBySideAndEndWithTheSession) {
   }
   // Connections of their own, which end with the session.
   EXPECT_GT(ServerProcesses(), connectionsBefore);
-  EXPECT_GT(Children(), 0);
+  EXPECT_FALSE(smtest::ChildProcesses().empty());
   platform::posix::UserDrives().DetachAll();
-  EXPECT_EQ(Children(), 0);
+  EXPECT_TRUE(smtest::ChildProcesses().empty());
 }
 
 // One request timeout (5 s) ends every call under way, not one after another.

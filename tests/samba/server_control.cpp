@@ -23,7 +23,11 @@ pid_t ServerPid(const SambaServer& server) {
   return pid;
 }
 
-std::set<pid_t> ProcessGroup(pid_t group) {
+namespace {
+
+// The live processes (zombies aside) whose parent and process group pass `keep`.
+template <typename Keep>
+std::set<pid_t> LiveProcesses(Keep keep) {
   std::set<pid_t> members;
   DIR* proc = ::opendir("/proc");
   if (proc == nullptr) return members;
@@ -36,13 +40,24 @@ std::set<pid_t> ProcessGroup(pid_t group) {
     char state = 0;
     int parent = 0;
     int pgrp = 0;
-    if (std::sscanf(stat.c_str() + close + 1, " %c %d %d", &state, &parent, &pgrp) == 3 && pgrp == group &&
-        state != 'Z') {
+    if (std::sscanf(stat.c_str() + close + 1, " %c %d %d", &state, &parent, &pgrp) == 3 && state != 'Z' &&
+        keep(static_cast<pid_t>(parent), static_cast<pid_t>(pgrp))) {
       members.insert(pid);
     }
   }
   ::closedir(proc);
   return members;
+}
+
+}  // namespace
+
+std::set<pid_t> ProcessGroup(pid_t group) {
+  return LiveProcesses([group](pid_t, pid_t pgrp) { return pgrp == group; });
+}
+
+std::set<pid_t> ChildProcesses() {
+  const pid_t me = ::getpid();
+  return LiveProcesses([me](pid_t parent, pid_t) { return parent == me; });
 }
 
 unsigned long long StartTime(pid_t pid) {

@@ -20,6 +20,9 @@ pid_t ServerPid(const SambaServer& server);
 // The live processes of a process group.
 std::set<pid_t> ProcessGroup(pid_t group);
 
+// The live processes whose parent is this one (the workers of a session).
+std::set<pid_t> ChildProcesses();
+
 // When a process started, in clock ticks since boot (0 when unknown).
 unsigned long long StartTime(pid_t pid);
 

@@ -19,8 +19,8 @@
 #include <thread>
 
 #include "platform/posix/errno_map.h"
-#include "platform/posix/smb_api.h"
 #include "platform/posix/library_output.h"
+#include "platform/posix/smb_api.h"
 
 namespace platform {
 namespace posix {
@@ -53,10 +53,8 @@ void CopyField(char* to, int size, const std::string& from) {
   to[n] = '\0';
 }
 
-}  // namespace
-
 // This process's TCP sockets connected to `address`:445, but those of `except`.
-std::vector<int> SmbSocketsTo(const std::string& address, const std::vector<int>& except) {
+std::vector<int> SmbSocketsTo(const std::string& address, const std::vector<int>& except = {}) {
   std::vector<int> found;
   in_addr wanted{};
   DIR* fds = ::inet_pton(AF_INET, address.c_str(), &wanted) == 1 ? ::opendir("/proc/self/fd") : nullptr;
@@ -77,8 +75,6 @@ std::vector<int> SmbSocketsTo(const std::string& address, const std::vector<int>
   ::closedir(fds);
   return found;
 }
-
-namespace {
 
 bool IsAuthError(int error) { return error == EACCES || error == EPERM; }
 

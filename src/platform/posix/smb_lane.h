@@ -3,7 +3,6 @@
 // and files layer").
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -17,9 +16,8 @@
 namespace platform {
 namespace posix {
 
-constexpr std::uint16_t kSmbPort = 445;            // never NetBIOS's 139
-constexpr int kRequestTimeoutMs = 5000;            // one call of an established session
-constexpr std::size_t kMaxCredentialLength = 255;  // the library's buffers
+constexpr std::uint16_t kSmbPort = 445;   // never NetBIOS's 139
+constexpr int kRequestTimeoutMs = 5000;  // one call of an established session
 
 // One call of a session: what to do, to the folders below the connection's
 // root folder.
@@ -36,9 +34,6 @@ struct SmbReply {
   ErrorCode code = err::kSuccess;
   std::vector<FileIdEntry> entries;  // kList: every entry, "." and ".." included
 };
-
-// The process's TCP sockets connected to `address`:445, but those of `except`.
-std::vector<int> SmbSocketsTo(const std::string& address, const std::vector<int>& except = {});
 
 class SmbLane {
  public:

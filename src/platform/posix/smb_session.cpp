@@ -32,7 +32,8 @@ log4cxx::LoggerPtr SmbLogger() {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int kConnectTimeoutMs = 4000;  // the whole TCP connection attempt
+constexpr int kConnectTimeoutMs = 4000;           // the whole TCP connection attempt
+constexpr std::size_t kMaxCredentialLength = 255;  // the library's buffers
 
 // How many folders' listings a session keeps in mind: a file that one of
 // them showed is removed without a look at what it is first.
