@@ -152,7 +152,11 @@ class LanedSession final : public SmbSession {
         SmbWorker* worker = free_.back();
         free_.pop_back();
         lock.unlock();
-        const auto deadline = Clock::now() + std::chrono::milliseconds(kRequestTimeoutMs);
+        // A worker's first call makes its connection too, with a request
+        // timeout of its own; a server that stops answering meanwhile is
+        // found by the calls of the lanes already connected.
+        const int budget = worker->answered() ? kRequestTimeoutMs : 2 * kRequestTimeoutMs;
+        const auto deadline = Clock::now() + std::chrono::milliseconds(budget);
         const SmbWorker::Outcome outcome = worker->Run(request, reply, deadline);
         lock.lock();
         if (outcome == SmbWorker::Outcome::kAnswered) {

@@ -238,7 +238,10 @@ SmbWorker::Outcome SmbWorker::Run(const SmbRequest& request, SmbReply& reply, Cl
   Transfer result = Send(socket_, EncodeRequest(request), deadline);
   std::string body;
   if (result == Transfer::kDone) result = Receive(socket_, body, deadline);
-  if (result == Transfer::kDone && DecodeReply(body, reply)) return Outcome::kAnswered;
+  if (result == Transfer::kDone && DecodeReply(body, reply)) {
+    answered_ = true;
+    return Outcome::kAnswered;
+  }
   if (result == Transfer::kTimedOut) {
     Kill();
     return Outcome::kTimedOut;

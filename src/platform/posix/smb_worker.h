@@ -39,6 +39,9 @@ class SmbWorker {
   Outcome Run(const SmbRequest& request, SmbReply& reply, std::chrono::steady_clock::time_point deadline);
   // Ends the worker and whatever call it has under way.
   void Kill();
+  // Whether it has answered a call: its first call also makes its
+  // connection (a dozen round trips before the call's own).
+  bool answered() const { return answered_; }
   int socket() const { return socket_; }
 
  private:
@@ -46,6 +49,7 @@ class SmbWorker {
 
   pid_t pid_;
   int socket_;
+  bool answered_ = false;
 };
 
 }  // namespace posix
