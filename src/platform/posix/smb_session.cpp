@@ -194,8 +194,7 @@ class LanedSession final : public SmbSession {
     std::unique_ptr<SmbWorker> worker;
     {
       const std::lock_guard<std::mutex> quiet(LibraryCallLock());
-      worker = SmbWorker::Start(
-          [this] { return MakeWorkerLane(); }, inherited);
+      worker = SmbWorker::Start([this] { return MakeWorkerLane(); }, inherited);
     }
     lock.lock();
     starting_ = false;
