@@ -20,6 +20,7 @@
 
 using smtest::AddValues;
 using smtest::ExpectDocsOnE;
+using smtest::AskedTheServerOnlyIf;
 using smtest::NoNetworkAtAll;
 using smtest::On;
 using smtest::OnlyLoopbackServer;
@@ -68,10 +69,7 @@ TEST_F(Robustness, OverlongValues) {
     c.change(values);
     const Traced add = RunTraced(*box_, values.Args());
     ExpectAddFailed(add.run, c.error);
-    if (add.traced) {
-      EXPECT_TRUE(c.network ? OnlyLoopbackServer(add) : NoNetworkAtAll(add));
-      EXPECT_EQ(add.peers.empty(), !c.network);
-    }
+    EXPECT_TRUE(AskedTheServerOnlyIf(add, c.network));
   }
   EXPECT_EQ(Letters(Query()), "");
   EXPECT_FALSE(Exists(StoreFile()));
@@ -278,10 +276,7 @@ TEST_F(Robustness, HostWithPortPathOrAccountAndLocationsThatClimb) {
     values.location = c.location;
     const Traced add = RunTraced(*box_, values.Args());
     ExpectAddFailed(add.run, c.error);
-    if (add.traced) {
-      EXPECT_TRUE(c.network ? OnlyLoopbackServer(add) : NoNetworkAtAll(add));
-      EXPECT_EQ(add.peers.empty(), !c.network);
-    }
+    EXPECT_TRUE(AskedTheServerOnlyIf(add, c.network));
   }
   EXPECT_EQ(Letters(Query()), "");
   EXPECT_FALSE(Exists(StoreFile()));

@@ -168,12 +168,7 @@ TEST_F(Robustness, DamagedConnectionTableIsRefusedBeforeAnyNetwork) {
 
   // The good file back: E is there again, and everything works.
   WriteFile(TableFile(), good);
-  std::vector<Listed> drives = Query();
-  EXPECT_EQ(Letters(drives), "E");
-  ExpectDocsOnE(drives);
-  ASSERT_TRUE(Added(On("f", "team")));
-  EXPECT_TRUE(Deleted("e"));
-  EXPECT_TRUE(Deleted("f"));
+  ExpectOnlyEAndWorking();
 }
 
 TEST_F(Robustness, ConnectionTableFolderThatMayNotBeUsed) {
@@ -213,12 +208,7 @@ TEST_F(Robustness, ConnectionTableFolderThatMayNotBeUsed) {
       ASSERT_EQ(::rename(aside.c_str(), folder.c_str()), 0);
     }
     EXPECT_EQ(testkit::ReadFile(TableFile()), table);
-    std::vector<Listed> drives = Query();
-    EXPECT_EQ(Letters(drives), "E");
-    ExpectDocsOnE(drives);
-    ASSERT_TRUE(Added(On("f", "team")));
-    EXPECT_TRUE(Deleted("e"));
-    EXPECT_TRUE(Deleted("f"));
+    ExpectOnlyEAndWorking();
   }
 }
 

@@ -77,4 +77,11 @@ Traced RunTraced(const testkit::Sandbox& box, const std::vector<std::string>& ar
   return failure;
 }
 
+::testing::AssertionResult AskedTheServerOnlyIf(const Traced& traced, bool network) {
+  if (!traced.traced) return ::testing::AssertionSuccess();
+  if (!network) return NoNetworkAtAll(traced);
+  if (traced.peers.empty()) return ::testing::AssertionFailure() << "connected to nothing";
+  return OnlyLoopbackServer(traced);
+}
+
 }  // namespace smtest

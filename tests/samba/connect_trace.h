@@ -26,5 +26,8 @@ Traced RunTraced(const testkit::Sandbox& box, const std::vector<std::string>& ar
 ::testing::AssertionResult OnlyLoopbackServer(const Traced& traced);
 // The run connected to nothing at all.
 ::testing::AssertionResult NoNetworkAtAll(const Traced& traced);
+// When traced: the run asked the loopback server (and nothing else) when
+// `network`, and connected to nothing otherwise.
+::testing::AssertionResult AskedTheServerOnlyIf(const Traced& traced, bool network);
 
 }  // namespace smtest

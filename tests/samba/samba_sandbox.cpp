@@ -72,6 +72,15 @@ std::vector<testkit::Listed> SambaSandbox::Query() const {
   return drives;
 }
 
+void SambaSandbox::ExpectOnlyEAndWorking() const {
+  const std::vector<testkit::Listed> drives = Query();
+  EXPECT_EQ(testkit::Letters(drives), "E");
+  ExpectDocsOnE(drives);
+  ASSERT_TRUE(Added(On("f", "team")));
+  EXPECT_TRUE(Deleted("e"));
+  EXPECT_TRUE(Deleted("f"));
+}
+
 void SambaSandbox::ExpectAddFailed(const testkit::Run& run, const std::string& errorNumber) const {
   EXPECT_EQ(run.out, golden::Envelope("add_failed"));
   EXPECT_EQ(run.status, testkit::kFailureStatus);

@@ -69,6 +69,10 @@ class SambaSandbox : public ::testing::Test {
   // The drives the JSON query lists.
   std::vector<testkit::Listed> Query() const;
 
+  // After a fault is mended: E alone is listed, with the values of
+  // On("e", "pub\\docs"), and F can be added and both deleted.
+  void ExpectOnlyEAndWorking() const;
+
   // An add that failed: the envelope, the exit status, and the number in the
   // log's "mapping net disk failed" line (any number when none is given).
   void ExpectAddFailed(const testkit::Run& run, const std::string& errorNumber = "") const;
