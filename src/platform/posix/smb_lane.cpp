@@ -30,11 +30,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kSettableAttributes = attr::kReadOnly | attr::kHidden | attr::kSystem | attr::kArchive;
 
-log4cxx::LoggerPtr SmbLogger() {
-  static log4cxx::LoggerPtr logger = VkSharemapper::diag::GetLogger("Sharemapper.Smb");
-  return logger;
-}
-
 // The library's diagnostics go to our logger, never to standard output.
 void DebugToLogger(void*, int level, const char* message) {
   LOG4CXX_TRACE(SmbLogger(), "libsmbclient[" << level << "]: " << (message ? message : ""));

@@ -5,7 +5,6 @@
 #include <optional>
 #include <string>
 
-#include "log/diag_logger.h"
 #include "platform/errors.h"
 #include "platform/posix/smb_api.h"
 
@@ -41,12 +40,12 @@ Loader& State() {
   return state;
 }
 
+}  // namespace
+
 log4cxx::LoggerPtr SmbLogger() {
   static log4cxx::LoggerPtr logger = VkSharemapper::diag::GetLogger("Sharemapper.Smb");
   return logger;
 }
-
-}  // namespace
 
 const SmbApi* LoadSmbApi() {
   Loader& state = State();

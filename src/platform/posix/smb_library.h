@@ -6,6 +6,8 @@
 
 #include <mutex>
 
+#include "log/diag_logger.h"
+
 namespace platform {
 namespace posix {
 
@@ -19,6 +21,9 @@ struct SmbApi;
 // The functions, the library loaded on the first call; null (the cause
 // logged once) when it cannot be loaded or lacks one of them.
 const SmbApi* LoadSmbApi();
+
+// The SMB layer's diagnostic logger, "Sharemapper.Smb".
+log4cxx::LoggerPtr SmbLogger();
 
 // Held around every call into the library by this process.
 std::mutex& LibraryCallLock();

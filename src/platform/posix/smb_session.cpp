@@ -16,7 +16,6 @@
 #include <set>
 #include <utility>
 
-#include "log/diag_logger.h"
 #include "platform/posix/library_output.h"
 #include "platform/posix/smb_lane.h"
 #include "platform/posix/smb_worker.h"
@@ -24,11 +23,6 @@
 namespace platform {
 namespace posix {
 namespace {
-
-log4cxx::LoggerPtr SmbLogger() {
-  static log4cxx::LoggerPtr logger = VkSharemapper::diag::GetLogger("Sharemapper.Smb");
-  return logger;
-}
 
 using Clock = std::chrono::steady_clock;
 
